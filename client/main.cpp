@@ -1,0 +1,144 @@
+// qelclient: the host program that loads the project package.
+#include "ClientOptions.h"
+#include <Context.h>
+#include <Database.h>
+#include <DemoData.h>
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <HostError.h>
+#include <Schema.h>
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QLibrary>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <cstdio>
+#include "../package/PackageInfo.h"
+
+namespace {
+// The forms ask for 宋体; map it to a Song/Ming face this machine has.
+void mapSongFont()
+{
+    QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"), QStringLiteral("Noto Serif CJK SC"),
+                                                       QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
+}
+
+// The embedded default file is created with the schema and demo data on first use.
+void openDatabase(const QString &url)
+{
+    const bool sqlite = url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive);
+    const bool fresh = sqlite && !QFileInfo::exists(url.mid(7));
+    Database::open(url);
+    if (fresh) {
+        auto conn = Database::connection();
+        CreateSchema(*conn);
+        LoadDemoData(*conn);
+    }
+}
+
+QString packagePath(const QString &given)
+{
+    if (!given.isEmpty())
+        return given;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/") + QStringLiteral(QEL_PACKAGE_NAME);
+}
+
+void save(QWidget *w, const QString &dir, const QString &name)
+{
+    const QString file = QDir(dir).filePath(name);
+    if (!w->grab().save(file))
+        throw EHostError(QStringLiteral("无法保存截图 %1").arg(file));
+    std::printf("%s\n", qPrintable(file));
+}
+
+// Clicks a button of the main window and saves whatever modal dialog it opens.
+void shootDialog(QWidget *main, const QString &button, const QString &dir, const QString &name)
+{
+    QTimer::singleShot(300, [dir, name] {
+        QWidget *dlg = QApplication::activeModalWidget();
+        if (!dlg)
+            return;
+        save(dlg, dir, name);
+        dlg->close();
+    });
+    main->findChild<QToolButton *>(button)->click();
+}
+
+class SilentPresenter : public MessagePresenter {
+public:
+    int present(MessageKind, const QString &text, const QString &, int) override
+    {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        return mrNo;
+    }
+};
+
+void screenshots(QWidget *main, const QString &dir)
+{
+    QDir().mkpath(dir);
+    SilentPresenter silent;
+    MessagePresenter *old = SetMessagePresenter(&silent);
+    auto *tabs = main->findChild<QTabWidget *>(QStringLiteral("Pgproject"));
+    QApplication::processEvents();
+    save(main, dir, QStringLiteral("main-projects.png"));
+    shootDialog(main, QStringLiteral("ToolButton2"), dir, QStringLiteral("project-dialog.png"));
+    tabs->setCurrentIndex(1);
+    QApplication::processEvents();
+    save(main, dir, QStringLiteral("main-limits.png"));
+    shootDialog(main, QStringLiteral("ToolButton2"), dir, QStringLiteral("limit-dialog.png"));
+    tabs->setCurrentIndex(0);
+    QApplication::processEvents();
+    shootDialog(main, QStringLiteral("ToolButton7"), dir, QStringLiteral("performances.png"));
+    SetMessagePresenter(old);
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    HostApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));
+    mapSongFont();
+    try {
+        const ClientOptions opt = ParseClientOptions(QApplication::arguments().mid(1));
+        if (!opt.screenshotDir.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        openDatabase(Database::resolveUrl(opt.database));
+
+        QLibrary package(packagePath(opt.package));
+        if (!package.load())
+            throw EHostError(QStringLiteral("无法加载项目模块：%1").arg(package.errorString()));
+        const auto init = reinterpret_cast<PackageInitializeProc>(package.resolve("Initialize"));
+        const auto fini = reinterpret_cast<PackageFinalizeProc>(package.resolve("Finalize"));
+        const auto create = reinterpret_cast<CreateFrmProjectProc>(package.resolve("CreateFrmProject"));
+        if (!init || !fini || !create)
+            throw EHostError(QStringLiteral("项目模块缺少入口（Initialize / Finalize / CreateFrmProject）"));
+        init();
+
+        int rc = 0;
+        {
+            QPointer<QWidget> main = create(nullptr);
+            QMetaObject::invokeMethod(main, "SetContext", Q_ARG(QString, TQELContext::Compose(opt.operatorFields)));
+            main->show();
+            if (!opt.screenshotDir.isEmpty()) {
+                screenshots(main, opt.screenshotDir);
+                main->close();
+            } else {
+                rc = app.exec();
+            }
+            delete main.data();
+        }
+        fini();
+        return rc;
+    } catch (...) {
+        const QString text = ExceptionText(std::current_exception());
+        std::fprintf(stderr, "qelclient: %s\n", qPrintable(text));
+        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+            ShowErrorMessage(text, QStringLiteral("错误"));
+        return 1;
+    }
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include "ProjectGlobal.h"
+#include <ClientDataSet.h>
+#include <DataSource.h>
+#include <Pipe.h>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+// The performances assigned to projects, one QEL_PROJECT_PRODUCT row each.
+class QELUIPROJECT_EXPORT TcdProductProject : public QObject {
+    Q_OBJECT
+public:
+    explicit TcdProductProject(QObject *owner = nullptr);
+    ~TcdProductProject() override;
+
+    TQELClientDataSet *cdsProductProject;
+    TQELDataSource *DSProductProject;
+    TQELClientDataSet *cdstmp;
+
+    std::unique_ptr<TCADBPipe2> DBPipe;
+    QString ProjectID;
+    QString Context;
+
+    void GetProductProject(const QString &Filter);
+    // The codes already assigned to the project, as comma text.
+    QString sgetproduct(const QString &projectId);
+    // True when the performance is assigned to any project; its name goes to productName.
+    bool brepeat(const QString &productCode, QString &productName);
+    // Reports its own failure to the operator and never throws.
+    void InsertProduct(const QString &projectId, const QString &productCode);
+    void DelProductProject(const QString &projectId, const QString &productCode);
+
+    void DataModuleCreate(QObject *Sender);
+    void DataModuleDestroy(QObject *Sender);
+};
+
+QELUIPROJECT_EXPORT extern QPointer<TcdProductProject> cdProductProject;

@@ -1,0 +1,213 @@
+#include "uCDProject.h"
+#include <CommaText.h>
+#include <QComboBox>
+
+QPointer<TCDProject> CDProject;
+
+namespace {
+// The other limit type: "2" for "1", "1" for anything else.
+QString otherType(const QString &type)
+{
+    return type == QLatin1String("1") ? QStringLiteral("2") : QStringLiteral("1");
+}
+} // namespace
+
+TCDProject::TCDProject(QObject *owner)
+    : QObject(owner),
+      cdsProject(new TQELClientDataSet(this)),
+      DSProject(new TQELDataSource(this)),
+      cdsprojectmember(new TQELClientDataSet(this)),
+      dsprojectmember(new TQELDataSource(this)),
+      cdstmp(new TQELClientDataSet(this))
+{
+    setObjectName(QStringLiteral("CDProject"));
+    cdsProject->setObjectName(QStringLiteral("cdsProject"));
+    DSProject->setObjectName(QStringLiteral("DSProject"));
+    cdsprojectmember->setObjectName(QStringLiteral("cdsprojectmember"));
+    dsprojectmember->setObjectName(QStringLiteral("dsprojectmember"));
+    cdstmp->setObjectName(QStringLiteral("cdstmp"));
+    DSProject->SetDataSet(cdsProject);
+    dsprojectmember->SetDataSet(cdsprojectmember);
+    DataModuleCreate(this);
+}
+
+TCDProject::~TCDProject()
+{
+    DataModuleDestroy(this);
+}
+
+void TCDProject::DataModuleCreate(QObject *)
+{
+    DBPipe = std::make_unique<TCADBPipe2>();
+}
+
+void TCDProject::DataModuleDestroy(QObject *)
+{
+    DBPipe.reset();
+}
+
+QString TCDProject::LikeFilter(const QString &filter)
+{
+    QString s = filter;
+    return s.replace(QLatin1Char('\''), QLatin1String("''"));
+}
+
+// ---- projects -----------------------------------------------------------------
+
+void TCDProject::GetProject(const QString &filter)
+{
+    QString sql = QStringLiteral("Select * from QEL_Project  A ");
+    if (!filter.isEmpty())
+        sql += QStringLiteral(" WHERE CNAME like '%") + LikeFilter(filter) + QStringLiteral("%'");
+    // Load first: a failed query leaves the list as it was.
+    DataPacket rows = DBPipe->GetData(Context, sql);
+    cdsProject->SetData(std::move(rows));
+}
+
+bool TCDProject::InsertPro(const QString &name, int crossDiscount, int crossTNum, int crossPNum)
+{
+    const QString sql = QStringLiteral("INSERT INTO QEL_Project(CName, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) Values(") + QuotedStr(name) +
+                        QLatin1Char(',') + QString::number(crossDiscount) + QLatin1Char(',') + QString::number(crossTNum) + QLatin1Char(',') +
+                        QString::number(crossPNum) + QLatin1Char(')');
+    return DBPipe->ExecSQL(Context, sql) > 0;
+}
+
+void TCDProject::EdtPro(int id, const QString &name, int crossDiscount, int crossTNum, int crossPNum)
+{
+    const QString sql = QStringLiteral("Update QEL_Project Set CName = ") + QuotedStr(name) + QStringLiteral(", CROSSDISCOUNT = ") +
+                        QString::number(crossDiscount) + QStringLiteral(", CROSTNUM = ") + QString::number(crossTNum) +
+                        QStringLiteral(", CROSSPNUM = ") + QString::number(crossPNum) + QStringLiteral(" where ID=") + QString::number(id);
+    DBPipe->ExecSQL(Context, sql);
+}
+
+void TCDProject::DelPro(int id)
+{
+    const QString n = QString::number(id);
+    // All three or none: a project never survives without its rules, nor do
+    // assignments and limits outlive their project.
+    PipeTransaction tx(*DBPipe);
+    DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT where ID=") + n);
+    DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT_PRODUCT where projectID=") + n);
+    DBPipe->ExecSQL(Context, QStringLiteral("Delete From qel_project_member_limit where pID=") + n);
+    tx.commit();
+}
+
+int TCDProject::readStatus(const QString &sql)
+{
+    auto tmp = std::make_unique<TQELClientDataSet>();
+    tmp->SetData(DBPipe->GetData(Context, sql));
+    return int(tmp->FieldByName(QStringLiteral("vStatus")).AsInteger());
+}
+
+bool TCDProject::ChkProName(int id, const QString &name)
+{
+    const QString sql = QStringLiteral("Select 1 as vStatus FROM QEL_PROJECT WHERE ID <> ") + QString::number(id) +
+                        QStringLiteral(" and CName=") + QuotedStr(name);
+    return readStatus(sql) != 1;
+}
+
+// ---- purchase limits ------------------------------------------------------------
+
+void TCDProject::GetProjectmember(const QString &filter)
+{
+    QString sql = QStringLiteral("Select a.id as projectid,b.MEMBER_CLASS_ID, a.cname,c.member_class_name,b.enable ");
+    sql += QStringLiteral(",case when b.enable='1' then '是' when enable='0' then '否' end as enablename  ");
+    sql += QStringLiteral(",b.max_num,b.limit_type,case when limit_type='1' then '会员类别' when limit_type='2' then '身份证' end as limitname   from QEL_Project  A ");
+    sql += QStringLiteral("  join qel_project_member_limit B on B.pid=A.id ");
+    sql += QStringLiteral("  left join um_member_class C on C.member_class_id=b.member_class_id ");
+    if (!filter.isEmpty())
+        sql += QStringLiteral(" WHERE CNAME like '%") + LikeFilter(filter) + QStringLiteral("%'");
+    DataPacket rows = DBPipe->GetData(Context, sql);
+    cdsprojectmember->SetData(std::move(rows));
+}
+
+void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses, QStringList &projectIds, QStringList &memberClassIds)
+{
+    projects->clear();
+    memberClasses->clear();
+    cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")));
+    const TField pname = cdstmp->FieldByName(QStringLiteral("cname"));
+    const TField pid = cdstmp->FieldByName(QStringLiteral("ID"));
+    for (cdstmp->First(); !cdstmp->Eof(); cdstmp->Next()) {
+        projects->addItem(pname.AsString());
+        projectIds << pid.AsString();
+    }
+    cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from um_member_class ")));
+    const TField mname = cdstmp->FieldByName(QStringLiteral("MEMBER_CLASS_NAME"));
+    const TField mid = cdstmp->FieldByName(QStringLiteral("MEMBER_CLASS_ID"));
+    for (cdstmp->First(); !cdstmp->Eof(); cdstmp->Next()) {
+        memberClasses->addItem(mname.AsString());
+        memberClassIds << mid.AsString();
+    }
+}
+
+bool TCDProject::Insertmemberlimit(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,
+                                   const QString &enable)
+{
+    QString sql;
+    if (enable.isEmpty())
+        sql = QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type) Values(%1,%2,%3,%4)")
+                  .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType));
+    else
+        sql = QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type,enable) Values(%1,%2,%3,%4,%5)")
+                  .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType), QuotedStr(enable));
+    return DBPipe->ExecSQL(Context, sql) > 0;
+}
+
+bool TCDProject::updatememberlimit(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId,
+                                   const QString &maxNum, const QString &limitType, const QString &enable)
+{
+    const QString sql =
+        QStringLiteral("update qel_project_member_limit set MEMBER_CLASS_ID=%1,MAX_NUM=%2,limit_type=%3,enable=%4 where pid=%5 AND MEMBER_CLASS_ID=%6")
+            .arg(QuotedStr(newMemberClassId), QuotedStr(maxNum), QuotedStr(limitType), QuotedStr(enable), QuotedStr(projectId),
+                 QuotedStr(storedMemberClassId));
+    return DBPipe->ExecSQL(Context, sql) > 0;
+}
+
+void TCDProject::Dellimit(int projectId, const QString &memberClassId, const QString &limitType)
+{
+    const QString sql = QStringLiteral("Delete From qel_project_member_limit where PID=") + QString::number(projectId) +
+                        QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId) + QStringLiteral(" and limit_type=") +
+                        QuotedStr(limitType);
+    DBPipe->ExecSQL(Context, sql);
+}
+
+bool TCDProject::bhaveproxglx(const QString &projectId, const QString &limitType)
+{
+    const QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
+                        QStringLiteral(" and limit_type=") + QuotedStr(otherType(limitType));
+    return readStatus(sql) == 1;
+}
+
+bool TCDProject::bhavepromem(const QString &projectId, const QString &memberClassId, const QString &leaveOut)
+{
+    QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
+                  QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId);
+    if (!leaveOut.isEmpty())
+        sql += QStringLiteral(" and MEMBER_CLASS_ID<>") + QuotedStr(leaveOut);
+    return readStatus(sql) == 1;
+}
+
+bool TCDProject::bhavepromemupdatexglx(const QString &projectId, const QString &newLimitType, const QString &storedLimitType)
+{
+    const QString sql = QStringLiteral("Select limit_type FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
+                        QStringLiteral(" and limit_type=") + QuotedStr(otherType(newLimitType));
+    auto tmp = std::make_unique<TQELClientDataSet>();
+    tmp->SetData(DBPipe->GetData(Context, sql));
+    const int rows = tmp->RecordCount();
+    if (rows >= 2)
+        return true;
+    if (rows == 1)
+        return tmp->FieldByName(QStringLiteral("limit_type")).AsString() != storedLimitType;
+    return false;
+}
+
+bool TCDProject::bhavepromemupdate(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId)
+{
+    const QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
+                        QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(newMemberClassId) + QStringLiteral(" and MEMBER_CLASS_ID<>") +
+                        QuotedStr(storedMemberClassId);
+    auto tmp = std::make_unique<TQELClientDataSet>();
+    tmp->SetData(DBPipe->GetData(Context, sql));
+    return tmp->RecordCount() > 0;
+}

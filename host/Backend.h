@@ -1,0 +1,29 @@
+#pragma once
+#include "DataPacket.h"
+#include "HostGlobal.h"
+#include <QByteArray>
+#include <QString>
+
+// One live connection to one database. Statements arrive as UTF-8 text that
+// has already passed the GBK check. Failures throw EHostError; a lost
+// connection throws EConnectionLost and is repaired on the next call, never
+// by repeating the failed statement.
+class QELHOST_EXPORT Backend {
+public:
+    virtual ~Backend();
+
+    // Runs one data-changing statement; returns the rows it changed.
+    virtual int exec(const QByteArray &sql) = 0;
+    // Runs one query; the packet's columns carry the select list's names.
+    virtual DataPacket query(const QByteArray &sql) = 0;
+    // Runs a script of several statements (schema set-up); no result.
+    virtual void execScript(const QByteArray &sql) = 0;
+
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    virtual bool inTransaction() const = 0;
+
+    // "sqlite" or "postgresql".
+    virtual QString engine() const = 0;
+};

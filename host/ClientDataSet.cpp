@@ -1,0 +1,613 @@
+#include "ClientDataSet.h"
+#include "HostError.h"
+#include <QCollator>
+#include <QLocale>
+#include <algorithm>
+#include <numeric>
+
+namespace {
+quint64 editKey(int row, int field)
+{
+    return (quint64(uint32_t(row)) << 16) | quint64(uint16_t(field));
+}
+
+QCollator &chineseCollator()
+{
+    thread_local QCollator c(QLocale(QLocale::Chinese, QLocale::China));
+    return c;
+}
+} // namespace
+
+// ---- TField ---------------------------------------------------------------
+
+QString TField::FieldName() const { return m_ds->FieldDefAt(m_index).name; }
+
+QString TField::AsString() const
+{
+    const int row = m_ds->currentRow();
+    return row < 0 && m_ds->State() != DataSetState::Insert ? QString() : m_ds->text(row, m_index);
+}
+
+qint64 TField::AsInteger() const
+{
+    const int row = m_ds->currentRow();
+    return row < 0 && m_ds->State() != DataSetState::Insert ? 0 : m_ds->integer(row, m_index);
+}
+
+double TField::AsFloat() const
+{
+    const QVariant v = Value();
+    return v.isValid() ? v.toString().trimmed().toDouble() : 0.0;
+}
+
+QDateTime TField::AsDateTime() const
+{
+    const int row = m_ds->currentRow();
+    return row < 0 ? QDateTime() : m_ds->dateTime(row, m_index);
+}
+
+QVariant TField::Value() const
+{
+    const int row = m_ds->currentRow();
+    return row < 0 ? QVariant() : m_ds->value(row, m_index);
+}
+
+bool TField::IsNull() const
+{
+    const int row = m_ds->currentRow();
+    return row < 0 || m_ds->isNull(row, m_index);
+}
+
+void TField::SetAsString(const QString &v) const { m_ds->setFieldValue(m_index, v); }
+void TField::SetAsDateTime(const QDateTime &v) const { m_ds->setFieldValue(m_index, v); }
+void TField::SetValue(const QVariant &v) const { m_ds->setFieldValue(m_index, v); }
+void TField::Clear() const { m_ds->setFieldValue(m_index, QVariant()); }
+
+// ---- TQELClientDataSet ----------------------------------------------------
+
+TQELClientDataSet::TQELClientDataSet(QObject *parent) : QObject(parent) {}
+TQELClientDataSet::~TQELClientDataSet() = default;
+
+void TQELClientDataSet::AddFieldDef(const FieldDef &def)
+{
+    m_design.push_back(def);
+    if (def.kind == FieldKind::Lookup && def.lookupDataSet) {
+        connect(def.lookupDataSet, &TQELClientDataSet::reset, this, &TQELClientDataSet::resetLookups);
+        connect(def.lookupDataSet, &TQELClientDataSet::rowRemoved, this, &TQELClientDataSet::resetLookups);
+    }
+}
+
+void TQELClientDataSet::resetLookups()
+{
+    m_lookupCache.clear();
+    if (!m_view.empty())
+        emit rowChanged(-1);
+}
+
+void TQELClientDataSet::rebuildFields()
+{
+    m_fields.clear();
+    m_column.clear();
+    if (m_design.empty()) {
+        for (int c = 0; c < m_data.columnCount(); ++c) {
+            FieldDef f;
+            f.name = m_data.column(c).name;
+            f.type = m_data.column(c).type;
+            f.size = m_data.column(c).size;
+            m_fields.push_back(f);
+            m_column.push_back(c);
+        }
+    } else {
+        for (const FieldDef &d : m_design) {
+            m_fields.push_back(d);
+            m_column.push_back(d.kind == FieldKind::Data ? m_data.columnIndex(d.name) : -1);
+        }
+    }
+    m_lookupCache.clear();
+}
+
+void TQELClientDataSet::SetData(DataPacket packet)
+{
+    emit aboutToReset();
+    m_data = std::move(packet);
+    m_edits.clear();
+    m_pending.clear();
+    m_editRow = -1;
+    m_deleted.assign(size_t(m_data.rowCount()), 0);
+    rebuildFields();
+    m_state = DataSetState::Browse;
+    rebuildOrder();
+    rebuildView();
+    m_pos = 0;
+    m_eof = m_view.empty();
+    emit reset();
+    emit stateChanged();
+    emit cursorMoved(RecNo());
+}
+
+void TQELClientDataSet::CreateDataSet()
+{
+    DataPacket p;
+    for (const FieldDef &d : m_design)
+        if (d.kind == FieldKind::Data)
+            p.addColumn(ColumnDef{d.name, d.type, d.size});
+    SetData(std::move(p));
+}
+
+DataPacket TQELClientDataSet::GetData() const
+{
+    DataPacket p;
+    std::vector<int> fields;
+    for (int f = 0; f < FieldCount(); ++f) {
+        if (m_fields[size_t(f)].kind != FieldKind::Data)
+            continue;
+        p.addColumn(ColumnDef{m_fields[size_t(f)].name, m_fields[size_t(f)].type, m_fields[size_t(f)].size});
+        fields.push_back(f);
+    }
+    for (int row = 0; row < m_data.rowCount(); ++row) {
+        if (m_deleted[size_t(row)])
+            continue;
+        p.appendRow();
+        for (size_t i = 0; i < fields.size(); ++i)
+            p.setValue(int(i), value(row, fields[i]));
+    }
+    return p;
+}
+
+void TQELClientDataSet::Close()
+{
+    if (m_state == DataSetState::Inactive)
+        return;
+    emit aboutToReset();
+    m_data = DataPacket();
+    m_deleted.clear();
+    m_order.clear();
+    m_view.clear();
+    m_edits.clear();
+    m_pending.clear();
+    m_editRow = -1;
+    m_lookupCache.clear();
+    m_pos = 0;
+    m_eof = true;
+    m_state = DataSetState::Inactive;
+    emit reset();
+    emit stateChanged();
+}
+
+int TQELClientDataSet::FieldIndex(const QString &name) const
+{
+    const auto &fields = m_state == DataSetState::Inactive && m_fields.empty() ? m_design : m_fields;
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+TField TQELClientDataSet::FieldByName(const QString &name) const
+{
+    const int i = FieldIndex(name);
+    if (i < 0 || (m_fields.empty() && m_state == DataSetState::Inactive))
+        throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(name));
+    return TField(const_cast<TQELClientDataSet *>(this), i);
+}
+
+// ---- navigation -------------------------------------------------------------
+
+void TQELClientDataSet::MoveTo(int pos)
+{
+    if (m_view.empty())
+        return;
+    pos = std::clamp(pos, 0, int(m_view.size()) - 1);
+    m_eof = false;
+    if (pos == m_pos)
+        return;
+    m_pos = pos;
+    emit cursorMoved(m_pos);
+}
+
+void TQELClientDataSet::First()
+{
+    MoveTo(0);
+    m_eof = m_view.empty();
+}
+
+void TQELClientDataSet::Last() { MoveTo(int(m_view.size()) - 1); }
+
+void TQELClientDataSet::Next()
+{
+    if (m_pos + 1 >= int(m_view.size())) {
+        m_eof = true;
+        return;
+    }
+    MoveTo(m_pos + 1);
+}
+
+void TQELClientDataSet::Prior() { MoveTo(m_pos - 1); }
+
+int TQELClientDataSet::posOf(TBookmark row) const
+{
+    const auto it = std::find(m_view.begin(), m_view.end(), row);
+    return it == m_view.end() ? -1 : int(it - m_view.begin());
+}
+
+bool TQELClientDataSet::BookmarkValid(TBookmark b) const
+{
+    return b >= 0 && b < m_data.rowCount() && !m_deleted[size_t(b)] && posOf(b) >= 0;
+}
+
+void TQELClientDataSet::GotoBookmark(TBookmark b)
+{
+    const int pos = posOf(b);
+    if (pos < 0)
+        throw EHostError(QStringLiteral("找不到该记录（可能已被删除）"));
+    MoveTo(pos);
+}
+
+bool TQELClientDataSet::Locate(const QString &field, const QVariant &v)
+{
+    const int f = FieldIndex(field);
+    if (f < 0)
+        throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(field));
+    const QString wanted = v.toString();
+    for (size_t pos = 0; pos < m_view.size(); ++pos) {
+        if (!isNull(m_view[pos], f) && text(m_view[pos], f) == wanted) {
+            MoveTo(int(pos));
+            return true;
+        }
+    }
+    return false;
+}
+
+void TQELClientDataSet::Delete()
+{
+    if (m_view.empty())
+        throw EHostError(QStringLiteral("数据集为空，无法删除"));
+    const int pos = m_pos;
+    const int row = m_view[size_t(pos)];
+    emit rowAboutToBeRemoved(pos);
+    m_deleted[size_t(row)] = 1;
+    m_view.erase(m_view.begin() + pos);
+    m_order.erase(std::find(m_order.begin(), m_order.end(), row));
+    if (m_pos >= int(m_view.size()))
+        m_pos = std::max(0, int(m_view.size()) - 1);
+    m_eof = m_view.empty();
+    emit rowRemoved(pos);
+    emit cursorMoved(RecNo());
+}
+
+// ---- editing ----------------------------------------------------------------
+
+void TQELClientDataSet::requireEditing() const
+{
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
+        throw EHostError(QStringLiteral("数据集不在编辑状态"));
+}
+
+void TQELClientDataSet::Edit()
+{
+    if (m_state == DataSetState::Inactive)
+        throw EHostError(QStringLiteral("数据集未打开"));
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
+        return;
+    if (m_view.empty()) {
+        // Editing an empty dataset starts its first record.
+        Append();
+        return;
+    }
+    m_editRow = currentRow();
+    m_pending.clear();
+    m_state = DataSetState::Edit;
+    emit stateChanged();
+}
+
+void TQELClientDataSet::Append()
+{
+    if (m_state == DataSetState::Inactive)
+        throw EHostError(QStringLiteral("数据集未打开"));
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
+        Post();
+    const int pos = int(m_view.size());
+    emit rowAboutToBeInserted(pos);
+    m_data.appendRow();
+    const int row = m_data.rowCount() - 1;
+    m_deleted.push_back(0);
+    m_order.push_back(row);
+    m_view.push_back(row);
+    m_pos = pos;
+    m_eof = false;
+    m_editRow = row;
+    m_pending.clear();
+    m_state = DataSetState::Insert;
+    emit rowInserted(pos);
+    emit stateChanged();
+    emit cursorMoved(pos);
+}
+
+void TQELClientDataSet::Post()
+{
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
+        return;
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
+        m_edits.insert(editKey(m_editRow, it.key()), it.value());
+    m_pending.clear();
+    const int pos = posOf(m_editRow);
+    m_editRow = -1;
+    m_state = DataSetState::Browse;
+    m_lookupCache.clear();
+    if (pos >= 0)
+        emit rowChanged(pos);
+    emit stateChanged();
+}
+
+void TQELClientDataSet::Cancel()
+{
+    if (m_state == DataSetState::Insert) {
+        m_pending.clear();
+        m_state = DataSetState::Browse;
+        Delete();
+        emit stateChanged();
+        return;
+    }
+    if (m_state == DataSetState::Edit) {
+        m_pending.clear();
+        m_state = DataSetState::Browse;
+        const int pos = posOf(m_editRow);
+        m_editRow = -1;
+        if (pos >= 0)
+            emit rowChanged(pos);
+        emit stateChanged();
+    }
+}
+
+void TQELClientDataSet::setFieldValue(int field, const QVariant &v)
+{
+    requireEditing();
+    if (m_fields[size_t(field)].kind != FieldKind::Data)
+        throw EHostError(QStringLiteral("字段“%1”不可修改").arg(m_fields[size_t(field)].name));
+    m_pending.insert(field, v);
+    const int pos = posOf(m_editRow);
+    if (pos >= 0)
+        emit rowChanged(pos);
+}
+
+bool TQELClientDataSet::pendingValue(int row, int field, QVariant &out) const
+{
+    if (!m_pending.isEmpty() && row == m_editRow) {
+        const auto it = m_pending.constFind(field);
+        if (it != m_pending.constEnd()) {
+            out = *it;
+            return true;
+        }
+    }
+    if (!m_edits.isEmpty()) {
+        const auto it = m_edits.constFind(editKey(row, field));
+        if (it != m_edits.constEnd()) {
+            out = *it;
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- values -----------------------------------------------------------------
+
+int TQELClientDataSet::lookupRow(int field, int row) const
+{
+    const FieldDef &f = m_fields[size_t(field)];
+    const TQELClientDataSet *lk = f.lookupDataSet;
+    if (!lk || !lk->Active())
+        return -1;
+    const int keyField = FieldIndex(f.keyField);
+    const int lkKey = lk->FieldIndex(f.lookupKeyField);
+    if (keyField < 0 || lkKey < 0 || isNull(row, keyField))
+        return -1;
+    auto it = m_lookupCache.find(field);
+    if (it == m_lookupCache.end()) {
+        QHash<QString, int> map;
+        for (int p = lk->RecordCount() - 1; p >= 0; --p) // first match wins
+            map.insert(lk->text(lk->rowAt(p), lkKey), lk->rowAt(p));
+        it = m_lookupCache.insert(field, map);
+    }
+    return it->value(text(row, keyField), -1);
+}
+
+QVariant TQELClientDataSet::value(int row, int field) const
+{
+    const FieldDef &f = m_fields[size_t(field)];
+    switch (f.kind) {
+    case FieldKind::Data: {
+        QVariant v;
+        if (pendingValue(row, field, v))
+            return v;
+        const int c = m_column[size_t(field)];
+        return c < 0 || row < 0 ? QVariant() : m_data.value(row, c);
+    }
+    case FieldKind::Lookup: {
+        const int lr = lookupRow(field, row);
+        if (lr < 0)
+            return QVariant();
+        const TQELClientDataSet *lk = f.lookupDataSet;
+        const int rf = lk->FieldIndex(f.lookupResultField);
+        return rf < 0 ? QVariant() : lk->value(lr, rf);
+    }
+    case FieldKind::Calculated:
+        return m_calc ? m_calc(*this, row, field) : QVariant();
+    }
+    return QVariant();
+}
+
+QString TQELClientDataSet::text(int row, int field) const
+{
+    const int c = m_column[size_t(field)];
+    if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
+        return m_data.text(row, c);
+    const QVariant v = value(row, field);
+    if (v.typeId() == QMetaType::QDateTime)
+        return DataPacket::formatStamp(DataPacket::stampFromDateTime(v.toDateTime()));
+    return v.toString();
+}
+
+qint64 TQELClientDataSet::integer(int row, int field) const
+{
+    const int c = m_column[size_t(field)];
+    if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
+        return m_data.integer(row, c);
+    const QVariant v = value(row, field);
+    bool ok = false;
+    const qint64 n = v.toString().trimmed().toLongLong(&ok);
+    return ok ? n : 0;
+}
+
+bool TQELClientDataSet::isNull(int row, int field) const
+{
+    const int c = m_column[size_t(field)];
+    if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
+        return m_data.isNull(row, c);
+    const QVariant v = value(row, field);
+    return !v.isValid() || v.isNull();
+}
+
+QDateTime TQELClientDataSet::dateTime(int row, int field) const
+{
+    const int c = m_column[size_t(field)];
+    if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
+        return m_data.dateTime(row, c);
+    const QVariant v = value(row, field);
+    if (v.typeId() == QMetaType::QDateTime)
+        return v.toDateTime();
+    if (v.typeId() == QMetaType::QDate)
+        return QDateTime(v.toDate(), QTime(0, 0));
+    qint64 st = 0;
+    const QByteArray u = v.toString().toUtf8();
+    return DataPacket::parseStamp(std::string_view(u.constData(), size_t(u.size())), st) ? DataPacket::dateTimeFromStamp(st) : QDateTime();
+}
+
+qint64 TQELClientDataSet::bytesUsed() const
+{
+    return m_data.bytesUsed() + qint64(m_deleted.capacity() + (m_order.capacity() + m_view.capacity()) * sizeof(int));
+}
+
+// ---- index and filter ---------------------------------------------------------
+
+void TQELClientDataSet::SetIndexFieldNames(const QString &names)
+{
+    m_indexNames = names;
+    if (!Active())
+        return;
+    emit aboutToReset();
+    const int keep = currentRow();
+    rebuildOrder();
+    rebuildView();
+    m_pos = std::max(0, posOf(keep));
+    m_eof = m_view.empty();
+    emit reset();
+    emit cursorMoved(RecNo());
+}
+
+void TQELClientDataSet::SetFilter(FilterFn fn)
+{
+    m_filter = std::move(fn);
+    if (m_filtered && Active())
+        SetFiltered(true);
+}
+
+void TQELClientDataSet::SetFiltered(bool on)
+{
+    m_filtered = on;
+    if (!Active())
+        return;
+    emit aboutToReset();
+    rebuildView();
+    m_pos = 0;
+    m_eof = m_view.empty();
+    emit reset();
+    emit cursorMoved(RecNo());
+}
+
+void TQELClientDataSet::rebuildOrder()
+{
+    m_order.clear();
+    m_order.reserve(size_t(m_data.rowCount()));
+    for (int r = 0; r < m_data.rowCount(); ++r)
+        if (!m_deleted[size_t(r)])
+            m_order.push_back(r);
+    if (m_indexNames.isEmpty() || m_order.size() < 2)
+        return;
+    std::vector<int> keys;
+    for (const QString &n : m_indexNames.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const int f = FieldIndex(n.trimmed());
+        if (f < 0)
+            throw EHostError(QStringLiteral("索引字段“%1”不存在").arg(n.trimmed()));
+        keys.push_back(f);
+    }
+    // Text keys are compared through precomputed collation keys (pinyin order),
+    // everything else by its value; computed once per row, not per comparison.
+    struct Key {
+        bool text = false;
+        std::vector<QCollatorSortKey> sortKeys;
+        std::vector<int> textNull;
+        std::vector<qint64> nums;
+        std::vector<double> reals;
+    };
+    const int n = m_data.rowCount();
+    std::vector<Key> prepared(keys.size());
+    QCollator &coll = chineseCollator();
+    for (size_t k = 0; k < keys.size(); ++k) {
+        const int f = keys[k];
+        Key &key = prepared[k];
+        const FieldType t = m_fields[size_t(f)].type;
+        key.text = t == FieldType::Text;
+        if (key.text) {
+            key.sortKeys.reserve(size_t(n));
+            key.textNull.resize(size_t(n));
+            for (int r = 0; r < n; ++r) {
+                key.textNull[size_t(r)] = isNull(r, f) ? 1 : 0;
+                key.sortKeys.push_back(coll.sortKey(m_deleted[size_t(r)] ? QString() : text(r, f)));
+            }
+        } else if (t == FieldType::Float) {
+            key.reals.resize(size_t(n));
+            for (int r = 0; r < n; ++r)
+                key.reals[size_t(r)] = isNull(r, f) ? -1e300 : value(r, f).toDouble();
+        } else {
+            key.nums.resize(size_t(n));
+            for (int r = 0; r < n; ++r) {
+                if (isNull(r, f))
+                    key.nums[size_t(r)] = std::numeric_limits<qint64>::min();
+                else if (t == FieldType::DateTime)
+                    key.nums[size_t(r)] = DataPacket::stampFromDateTime(dateTime(r, f));
+                else
+                    key.nums[size_t(r)] = integer(r, f);
+            }
+        }
+    }
+    std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+        for (const Key &key : prepared) {
+            int c = 0;
+            if (key.text) {
+                if (key.textNull[size_t(a)] != key.textNull[size_t(b)])
+                    c = key.textNull[size_t(a)] ? -1 : 1;
+                else
+                    c = key.sortKeys[size_t(a)].compare(key.sortKeys[size_t(b)]);
+            } else if (!key.reals.empty()) {
+                c = key.reals[size_t(a)] < key.reals[size_t(b)] ? -1 : (key.reals[size_t(b)] < key.reals[size_t(a)] ? 1 : 0);
+            } else {
+                c = key.nums[size_t(a)] < key.nums[size_t(b)] ? -1 : (key.nums[size_t(b)] < key.nums[size_t(a)] ? 1 : 0);
+            }
+            if (c)
+                return c < 0;
+        }
+        return false;
+    });
+}
+
+void TQELClientDataSet::rebuildView()
+{
+    if (!m_filtered || !m_filter) {
+        m_view = m_order;
+        return;
+    }
+    m_view.clear();
+    for (int r : m_order)
+        if (m_filter(*this, r))
+            m_view.push_back(r);
+}

@@ -1,0 +1,174 @@
+#pragma once
+#include "DataPacket.h"
+#include "HostGlobal.h"
+#include <QCollatorSortKey>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TQELClientDataSet;
+
+enum class FieldKind { Data, Lookup, Calculated };
+enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::Text;
+    int size = 0;
+    FieldKind kind = FieldKind::Data;
+    QString displayLabel;
+    int displayWidth = 0;
+    bool visible = true;
+    bool required = false;
+    // Look-up fields: this dataset's keyField matched against lookupKeyField
+    // of lookupDataSet; the value is lookupResultField of the row found.
+    QString keyField;
+    QPointer<TQELClientDataSet> lookupDataSet;
+    QString lookupKeyField;
+    QString lookupResultField;
+};
+
+// A field of the current record, by name: a small handle, cheap to copy.
+class QELHOST_EXPORT TField {
+public:
+    TField(TQELClientDataSet *ds, int index) : m_ds(ds), m_index(index) {}
+    QString FieldName() const;
+    QString AsString() const;
+    qint64 AsInteger() const;
+    double AsFloat() const;
+    QDateTime AsDateTime() const;
+    QVariant Value() const;
+    bool IsNull() const;
+    // Only while the dataset is being edited or appended to.
+    void SetAsString(const QString &v) const;
+    void SetAsDateTime(const QDateTime &v) const;
+    void SetValue(const QVariant &v) const;
+    void Clear() const;
+    int Index() const { return m_index; }
+
+private:
+    TQELClientDataSet *m_ds;
+    int m_index;
+};
+
+// The in-memory table that holds a packet's rows. Nothing done to it is ever
+// written back to the server. The cursor walks a "view" of row numbers that
+// the index (sort) and the filter produce; a bookmark is a row number.
+class QELHOST_EXPORT TQELClientDataSet : public QObject {
+    Q_OBJECT
+public:
+    using TBookmark = int;
+    // The filter is a predicate over a row's values: values are compared, never spliced into text.
+    using FilterFn = std::function<bool(const TQELClientDataSet &ds, int row)>;
+    // Computes one calculated field of one row, on demand.
+    using CalcFieldFn = std::function<QVariant(const TQELClientDataSet &ds, int row, int field)>;
+
+    explicit TQELClientDataSet(QObject *parent = nullptr);
+    ~TQELClientDataSet() override;
+
+    // Design-time fields. Without any, each packet brings its own columns.
+    void AddFieldDef(const FieldDef &def);
+    void SetOnCalcField(CalcFieldFn fn) { m_calc = std::move(fn); }
+
+    void SetData(DataPacket packet);
+    DataPacket GetData() const;
+    // Opens with the design-time fields and no rows.
+    void CreateDataSet();
+    void Close();
+    bool Active() const { return m_state != DataSetState::Inactive; }
+    DataSetState State() const { return m_state; }
+
+    int FieldCount() const { return int(m_fields.size()); }
+    const FieldDef &FieldDefAt(int i) const { return m_fields[size_t(i)]; }
+    int FieldIndex(const QString &name) const;
+    TField FieldByName(const QString &name) const; // throws EHostError for an unknown field
+
+    // Navigation.
+    void First();
+    void Next();
+    void Prior();
+    void Last();
+    void MoveTo(int pos);
+    bool Eof() const { return m_eof || m_view.empty(); }
+    bool Bof() const { return m_pos <= 0; }
+    bool IsEmpty() const { return m_view.empty(); }
+    int RecordCount() const { return int(m_view.size()); }
+    int RecNo() const { return m_view.empty() ? -1 : m_pos; }
+    TBookmark GetBookmark() const { return currentRow(); }
+    void GotoBookmark(TBookmark b);
+    bool BookmarkValid(TBookmark b) const;
+    bool Locate(const QString &field, const QVariant &value);
+    void Delete();
+
+    // Editing (memory only).
+    void Edit();
+    void Append();
+    void Post();
+    void Cancel();
+    bool Modified() const { return !m_pending.isEmpty(); }
+
+    // Index and filter.
+    void SetIndexFieldNames(const QString &names);
+    QString IndexFieldNames() const { return m_indexNames; }
+    void SetFilter(FilterFn fn);
+    void SetFiltered(bool on);
+    bool Filtered() const { return m_filtered; }
+
+    // Row access for models, filters and calculated fields.
+    int currentRow() const { return m_view.empty() ? -1 : m_view[size_t(m_pos)]; }
+    int rowAt(int pos) const { return m_view[size_t(pos)]; }
+    int posOf(TBookmark row) const;
+    QVariant value(int row, int field) const;
+    QString text(int row, int field) const;
+    qint64 integer(int row, int field) const;
+    bool isNull(int row, int field) const;
+    QDateTime dateTime(int row, int field) const;
+    const DataPacket &packet() const { return m_data; }
+    qint64 bytesUsed() const;
+
+    // Internal: the field handle writes through these.
+    void setFieldValue(int field, const QVariant &v);
+
+signals:
+    void aboutToReset();
+    void reset();
+    void rowAboutToBeRemoved(int pos);
+    void rowRemoved(int pos);
+    void rowAboutToBeInserted(int pos);
+    void rowInserted(int pos);
+    void rowChanged(int pos);
+    void cursorMoved(int pos);
+    void stateChanged();
+
+private:
+    void rebuildFields();
+    void rebuildOrder();
+    void rebuildView();
+    void resetLookups();
+    int lookupRow(int field, int row) const;
+    bool pendingValue(int row, int field, QVariant &out) const;
+    void requireEditing() const;
+
+    DataPacket m_data;
+    std::vector<FieldDef> m_design;
+    std::vector<FieldDef> m_fields;
+    std::vector<int> m_column; // packet column of each field, -1 for none
+    std::vector<uint8_t> m_deleted;
+    std::vector<int> m_order; // live rows in index order
+    std::vector<int> m_view;  // m_order narrowed by the filter
+    int m_pos = 0;
+    bool m_eof = true;
+    DataSetState m_state = DataSetState::Inactive;
+    QString m_indexNames;
+    FilterFn m_filter;
+    bool m_filtered = false;
+    CalcFieldFn m_calc;
+    QHash<quint64, QVariant> m_edits;   // posted in-memory changes: (row << 16 | field)
+    QHash<int, QVariant> m_pending;     // the record being edited: field → value
+    int m_editRow = -1;
+    mutable QHash<int, QHash<QString, int>> m_lookupCache; // field → key text → lookup row
+};

@@ -1,0 +1,76 @@
+#pragma once
+#include "HostGlobal.h"
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class FieldType { Integer, Float, Text, DateTime };
+
+struct ColumnDef {
+    QString name;
+    FieldType type = FieldType::Text;
+    int size = 0; // text width where the source gives one; 0 = unknown
+};
+
+// Result rows in a flat, column-wise store: one vector per column, text kept as
+// UTF-8 in one buffer with offsets, so loading costs no allocation per cell.
+// Time stamps are held as milliseconds since 0001-01-01 local (no time zone).
+class QELHOST_EXPORT DataPacket {
+public:
+    struct Column {
+        ColumnDef def;
+        std::vector<int64_t> ints;     // Integer and DateTime
+        std::vector<double> floats;    // Float
+        std::string text;              // Text: all cells back to back
+        std::vector<uint32_t> offsets; // Text: start of cell i; end is offsets[i+1]
+        std::vector<uint8_t> nulls;
+    };
+
+    DataPacket() = default;
+
+    int columnCount() const { return int(m_columns.size()); }
+    int rowCount() const { return m_rows; }
+    const ColumnDef &column(int c) const { return m_columns[size_t(c)].def; }
+    const Column &columnData(int c) const { return m_columns[size_t(c)]; }
+    // Case-insensitive lookup; -1 when absent.
+    int columnIndex(const QString &name) const;
+
+    bool isNull(int row, int col) const { return m_columns[size_t(col)].nulls[size_t(row)] != 0; }
+    QString text(int row, int col) const;
+    qint64 integer(int row, int col) const;
+    double real(int row, int col) const;
+    QDateTime dateTime(int row, int col) const;
+    QVariant value(int row, int col) const;
+    // Raw UTF-8 of a text cell (no copy).
+    std::string_view utf8(int row, int col) const;
+
+    // Building, row by row: appendRow(), then one set* per column (unset stays null).
+    int addColumn(const ColumnDef &def);
+    // Only while the packet has no rows.
+    void setColumnType(int col, FieldType type) { m_columns[size_t(col)].def.type = type; }
+    void reserve(int rows);
+    void appendRow();
+    void setNull(int col);
+    void setInteger(int col, qint64 v);
+    void setReal(int col, double v);
+    void setText(int col, std::string_view utf8);
+    void setText(int col, const QString &s);
+    void setDateTime(int col, qint64 stamp);
+    void setValue(int col, const QVariant &v);
+
+    qint64 bytesUsed() const;
+
+    static qint64 stampFromDateTime(const QDateTime &dt);
+    static QDateTime dateTimeFromStamp(qint64 stamp);
+    // Parses "yyyy-MM-dd[ T]hh:mm[:ss[.zzz...]]" or "yyyy-MM-dd"; false if not a time stamp.
+    static bool parseStamp(std::string_view s, qint64 &stamp);
+    static QString formatStamp(qint64 stamp);
+
+private:
+    void pad(Column &c);
+    std::vector<Column> m_columns;
+    int m_rows = 0;
+};

@@ -1,0 +1,89 @@
+#include "Database.h"
+#include "HostError.h"
+#include "PostgresBackend.h"
+#include "SqliteBackend.h"
+#include <QDir>
+#include <QStandardPaths>
+
+namespace {
+struct State {
+    QString url;
+    std::shared_ptr<Backend> conn;
+    Database::TraceHook hook;
+};
+State &state()
+{
+    static State s;
+    return s;
+}
+} // namespace
+
+std::unique_ptr<Backend> Database::connect(const QString &url)
+{
+    if (url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+        return std::make_unique<SqliteBackend>(url.mid(7));
+    if (url.startsWith(QLatin1String("postgresql:"), Qt::CaseInsensitive) || url.startsWith(QLatin1String("postgres:"), Qt::CaseInsensitive))
+        return std::make_unique<PostgresBackend>(url);
+    throw EHostError(QStringLiteral("无法识别的数据库地址“%1”：应为 sqlite:路径 或 postgresql://…").arg(url));
+}
+
+void Database::open(const QString &url)
+{
+    auto conn = std::shared_ptr<Backend>(connect(url));
+    state().conn = std::move(conn);
+    state().url = url;
+}
+
+void Database::close()
+{
+    state().conn.reset();
+    state().url.clear();
+}
+
+bool Database::isOpen()
+{
+    return state().conn != nullptr;
+}
+
+QString Database::url()
+{
+    return state().url;
+}
+
+std::shared_ptr<Backend> Database::connection()
+{
+    if (!state().conn)
+        throw EHostError(QStringLiteral("尚未连接数据库"));
+    return state().conn;
+}
+
+QString Database::resolveUrl(const QString &explicitUrl)
+{
+    if (!explicitUrl.isEmpty())
+        return explicitUrl;
+    const QString env = qEnvironmentVariable("QEL_DATABASE");
+    if (!env.isEmpty())
+        return env;
+    return QStringLiteral("sqlite:") + defaultSqlitePath();
+}
+
+QString Database::defaultSqlitePath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.local/share");
+    dir += QStringLiteral("/qelclient");
+    QDir().mkpath(dir);
+    return dir + QStringLiteral("/qelproject.db");
+}
+
+void Database::setTraceHook(TraceHook hook)
+{
+    state().hook = std::move(hook);
+}
+
+void Database::trace(const QString &context, const QString &sql)
+{
+    if (state().hook)
+        state().hook(context, sql);
+}

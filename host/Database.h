@@ -1,0 +1,30 @@
+#pragma once
+#include "Backend.h"
+#include "HostGlobal.h"
+#include <QString>
+#include <functional>
+#include <memory>
+
+// The process-wide database: one long-lived connection that every pipe shares.
+class QELHOST_EXPORT Database {
+public:
+    using TraceHook = std::function<void(const QString &context, const QString &sql)>;
+
+    // "sqlite:PATH" or "postgresql://..." (any libpq URI). Replaces the current connection.
+    static void open(const QString &url);
+    static void close();
+    static bool isOpen();
+    static QString url();
+    // The current connection; throws EHostError when none is open.
+    static std::shared_ptr<Backend> connection();
+    // A connection of its own (not shared), for tools and tests.
+    static std::unique_ptr<Backend> connect(const QString &url);
+
+    // The host's choice: explicit URL, else QEL_DATABASE, else the embedded default file.
+    static QString resolveUrl(const QString &explicitUrl);
+    static QString defaultSqlitePath();
+
+    // Lets tests record every (context, statement) a pipe sends.
+    static void setTraceHook(TraceHook hook);
+    static void trace(const QString &context, const QString &sql);
+};

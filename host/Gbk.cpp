@@ -1,0 +1,76 @@
+#include "Gbk.h"
+#include "HostError.h"
+#include <QStringEncoder>
+
+namespace {
+// One encoder per thread: creating one costs far more than a conversion.
+QStringEncoder &encoder()
+{
+    thread_local QStringEncoder enc("GBK", QStringConverter::Flag::Stateless);
+    if (!enc.isValid())
+        throw EHostError(QStringLiteral("本机缺少 GBK 编码支持，无法与数据库交换中文文字"));
+    return enc;
+}
+
+bool encodes(QStringEncoder &enc, QStringView s, QByteArray *out)
+{
+    enc.resetState();
+    QByteArray b = enc.encode(s);
+    const bool ok = !enc.hasError();
+    enc.resetState();
+    if (out)
+        *out = std::move(b);
+    return ok;
+}
+
+bool isAscii(const QString &s)
+{
+    for (QChar c : s)
+        if (c.unicode() >= 0x80 || c.unicode() == 0)
+            return false;
+    return true;
+}
+
+[[noreturn]] void refuse(const QString &text)
+{
+    QStringEncoder &enc = encoder();
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype len = (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
+        const QStringView ch = QStringView(text).mid(i, len);
+        const char32_t cp = len == 2 ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
+        if (cp == 0)
+            throw EHostError(QStringLiteral("文字中含有空字符（NUL），无法保存。请删除后重试。"));
+        if (!encodes(enc, ch, nullptr)) {
+            const bool printable = len == 2 ? QChar::isPrint(cp) : text.at(i).isPrint();
+            const QString code = QString::number(uint(cp), 16).toUpper().rightJustified(4, QLatin1Char('0'));
+            throw EHostError(QStringLiteral("文字中含有 GBK 编码无法表示的字符“%1”（U+%2），无法保存。请删除或换用其他字符。")
+                                 .arg(printable ? ch.toString() : QStringLiteral("?"), code));
+        }
+        i += len;
+    }
+    throw EHostError(QStringLiteral("文字无法转换为 GBK 编码。"));
+}
+} // namespace
+
+bool IsGbkText(const QString &text)
+{
+    if (isAscii(text))
+        return true;
+    if (text.contains(QChar(0)))
+        return false;
+    return encodes(encoder(), text, nullptr);
+}
+
+void CheckGbkText(const QString &text)
+{
+    if (!IsGbkText(text))
+        refuse(text);
+}
+
+QByteArray ToGbk(const QString &text)
+{
+    QByteArray out;
+    if (!encodes(encoder(), text, &out) || text.contains(QChar(0)))
+        refuse(text);
+    return out;
+}

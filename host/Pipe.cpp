@@ -1,0 +1,72 @@
+#include "Pipe.h"
+#include "Database.h"
+#include "Gbk.h"
+#include "HostError.h"
+
+TCADBPipe2::TCADBPipe2() = default;
+TCADBPipe2::~TCADBPipe2() = default;
+
+Backend &TCADBPipe2::conn()
+{
+    if (!m_conn)
+        m_conn = Database::connection();
+    return *m_conn;
+}
+
+QByteArray TCADBPipe2::prepare(const QString &context, const QString &sql)
+{
+    // Refuse what a GBK database could not store before anything is sent.
+    CheckGbkText(context);
+    CheckGbkText(sql);
+    Database::trace(context, sql);
+    return sql.toUtf8();
+}
+
+int TCADBPipe2::ExecSQL(const QString &context, const QString &sql)
+{
+    const QByteArray text = prepare(context, sql);
+    return conn().exec(text);
+}
+
+DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
+{
+    const QByteArray text = prepare(context, sql);
+    return conn().query(text);
+}
+
+void TCADBPipe2::BeginTrans()
+{
+    conn().begin();
+}
+
+void TCADBPipe2::CommitTrans()
+{
+    conn().commit();
+}
+
+void TCADBPipe2::RollbackTrans()
+{
+    conn().rollback();
+}
+
+PipeTransaction::PipeTransaction(TCADBPipe2 &pipe) : m_pipe(pipe)
+{
+    m_pipe.BeginTrans();
+}
+
+PipeTransaction::~PipeTransaction()
+{
+    if (m_done)
+        return;
+    try {
+        m_pipe.RollbackTrans();
+    } catch (...) {
+        // The connection is gone; the server has dropped the transaction anyway.
+    }
+}
+
+void PipeTransaction::commit()
+{
+    m_pipe.CommitTrans();
+    m_done = true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+#include "Backend.h"
+#include "DataPacket.h"
+#include "HostGlobal.h"
+#include <QString>
+#include <memory>
+
+// The data pipe. Creating one is free: all pipes of the process share the
+// database's one connection, taken on first use.
+class QELHOST_EXPORT TCADBPipe2 {
+public:
+    TCADBPipe2();
+    ~TCADBPipe2();
+
+    // Runs one data-changing statement; returns the rows affected.
+    int ExecSQL(const QString &context, const QString &sql);
+    // Runs one query; the packet's columns are the select list's names.
+    DataPacket GetData(const QString &context, const QString &sql);
+
+    void BeginTrans();
+    void CommitTrans();
+    void RollbackTrans();
+
+private:
+    Backend &conn();
+    QByteArray prepare(const QString &context, const QString &sql);
+    std::shared_ptr<Backend> m_conn;
+};
+
+// Begins on construction; rolls back unless commit() was reached.
+class QELHOST_EXPORT PipeTransaction {
+public:
+    explicit PipeTransaction(TCADBPipe2 &pipe);
+    ~PipeTransaction();
+    void commit();
+    PipeTransaction(const PipeTransaction &) = delete;
+    PipeTransaction &operator=(const PipeTransaction &) = delete;
+
+private:
+    TCADBPipe2 &m_pipe;
+    bool m_done = false;
+};

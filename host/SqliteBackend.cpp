@@ -1,0 +1,189 @@
+#include "SqliteBackend.h"
+#include "HostError.h"
+#include <sqlite3.h>
+#include <memory>
+
+Backend::~Backend() = default;
+
+namespace {
+struct StmtDeleter {
+    void operator()(sqlite3_stmt *s) const { sqlite3_finalize(s); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+FieldType typeFromDecl(const char *decl)
+{
+    if (!decl)
+        return FieldType::Text;
+    const QByteArray d = QByteArray(decl).toUpper();
+    if (d.contains("INT"))
+        return FieldType::Integer;
+    if (d.contains("TIMESTAMP") || d.contains("DATETIME") || d == "DATE")
+        return FieldType::DateTime;
+    if (d.contains("REAL") || d.contains("FLOA") || d.contains("DOUB") || d.contains("NUMERIC") || d.contains("DECIMAL"))
+        return FieldType::Float;
+    return FieldType::Text;
+}
+
+int sizeFromDecl(const char *decl)
+{
+    if (!decl)
+        return 0;
+    const QByteArray d(decl);
+    const int open = d.indexOf('('), close = d.indexOf(')');
+    if (open < 0 || close < open)
+        return 0;
+    return d.mid(open + 1, close - open - 1).trimmed().toInt();
+}
+} // namespace
+
+SqliteBackend::SqliteBackend(const QString &path) : m_path(path)
+{
+    const QByteArray p = path.toUtf8();
+    const int rc = sqlite3_open_v2(p.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString msg = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw EHostError(QStringLiteral("无法打开数据库文件“%1”：%2").arg(path, msg));
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_extended_result_codes(m_db, 1);
+    // WAL lets readers on other desks go on while one desk writes.
+    char *err = nullptr;
+    sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, &err);
+    sqlite3_free(err);
+}
+
+SqliteBackend::~SqliteBackend()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void SqliteBackend::fail(const char *what, int rc) const
+{
+    QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg));
+    if (primary == SQLITE_READONLY)
+        throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg));
+    if (primary == SQLITE_CONSTRAINT)
+        throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg));
+    throw EHostError(QStringLiteral("数据库错误（%1）：%2").arg(QString::fromLatin1(what), msg));
+}
+
+int SqliteBackend::exec(const QByteArray &sql)
+{
+    sqlite3_stmt *raw = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, nullptr);
+    Stmt stmt(raw);
+    if (rc != SQLITE_OK)
+        fail("prepare", rc);
+    if (!stmt)
+        return 0;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE)
+        fail("step", rc);
+    return sqlite3_stmt_readonly(stmt.get()) ? 0 : sqlite3_changes(m_db);
+}
+
+DataPacket SqliteBackend::query(const QByteArray &sql)
+{
+    sqlite3_stmt *raw = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, nullptr);
+    Stmt stmt(raw);
+    if (rc != SQLITE_OK)
+        fail("prepare", rc);
+    DataPacket p;
+    if (!stmt)
+        return p;
+    const int n = sqlite3_column_count(stmt.get());
+    std::vector<FieldType> types(static_cast<size_t>(n));
+    std::vector<bool> known(static_cast<size_t>(n));
+    for (int c = 0; c < n; ++c) {
+        const char *decl = sqlite3_column_decltype(stmt.get(), c);
+        types[size_t(c)] = typeFromDecl(decl);
+        known[size_t(c)] = decl != nullptr;
+        p.addColumn(ColumnDef{QString::fromUtf8(sqlite3_column_name(stmt.get(), c)), types[size_t(c)], sizeFromDecl(decl)});
+    }
+    bool first = true;
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        if (first) {
+            // Expressions have no declared type: take the first row's storage class.
+            for (int c = 0; c < n; ++c) {
+                if (known[size_t(c)])
+                    continue;
+                const int t = sqlite3_column_type(stmt.get(), c);
+                FieldType ft = FieldType::Text;
+                if (t == SQLITE_INTEGER)
+                    ft = FieldType::Integer;
+                else if (t == SQLITE_FLOAT)
+                    ft = FieldType::Float;
+                if (ft != FieldType::Text) {
+                    p.setColumnType(c, ft);
+                    types[size_t(c)] = ft;
+                }
+            }
+            first = false;
+        }
+        p.appendRow();
+        for (int c = 0; c < n; ++c) {
+            const int t = sqlite3_column_type(stmt.get(), c);
+            if (t == SQLITE_NULL)
+                continue;
+            switch (types[size_t(c)]) {
+            case FieldType::Integer:
+                if (t == SQLITE_INTEGER)
+                    p.setInteger(c, sqlite3_column_int64(stmt.get(), c));
+                else
+                    p.setText(c, std::string_view(reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), c)), size_t(sqlite3_column_bytes(stmt.get(), c))));
+                break;
+            case FieldType::Float: p.setReal(c, sqlite3_column_double(stmt.get(), c)); break;
+            case FieldType::Text:
+            case FieldType::DateTime: {
+                const auto *txt = reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), c));
+                p.setText(c, std::string_view(txt, size_t(sqlite3_column_bytes(stmt.get(), c))));
+                break;
+            }
+            }
+        }
+    }
+    if (rc != SQLITE_DONE)
+        fail("step", rc);
+    return p;
+}
+
+void SqliteBackend::execScript(const QByteArray &sql)
+{
+    char *err = nullptr;
+    const int rc = sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        const QString msg = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
+        sqlite3_free(err);
+        throw EHostError(QStringLiteral("数据库错误：%1").arg(msg));
+    }
+}
+
+void SqliteBackend::begin()
+{
+    // IMMEDIATE takes the write lock up front, so two desks never deadlock on upgrade.
+    exec("BEGIN IMMEDIATE");
+}
+
+void SqliteBackend::commit()
+{
+    exec("COMMIT");
+}
+
+void SqliteBackend::rollback()
+{
+    if (inTransaction())
+        exec("ROLLBACK");
+}
+
+bool SqliteBackend::inTransaction() const
+{
+    return sqlite3_get_autocommit(m_db) == 0;
+}

@@ -1,0 +1,122 @@
+#include "uUIProductProject.h"
+#include "uCDProductProject.h"
+#include "ui_uUIProductProject.h"
+#include <DBGrid.h>
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <QShowEvent>
+#include <QToolBar>
+#include <QToolButton>
+
+QPointer<TFrmProductProject> FrmProductProject;
+
+TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TFrmProductProject>())
+{
+    ui->setupUi(this);
+    Panel2 = ui->Panel2;
+    Panel4 = ui->Panel4;
+    Label1 = ui->Label1;
+    EdtProductName = ui->EdtProductName;
+    BtnSearch = ui->BtnSearch;
+    Panel3 = ui->Panel3;
+    dgrproduct = ui->dgrproduct;
+    resize(778, 476);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
+
+    ImageList1 = ToolbarImages(this);
+    ToolBar1 = new QToolBar(Panel2);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setFont(SongFont());
+    Panel2->layout()->addWidget(ToolBar1);
+    ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("添加演出"), ImageList1.value(5));
+    ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("删除演出"), ImageList1.value(1));
+    ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("刷新"), ImageList1.value(2));
+    ToolButton3 = AddToolButton(ToolBar1, QStringLiteral("ToolButton3"), QStringLiteral("关闭"), ImageList1.value(4));
+    Panel4->setFont(SongFont());
+    dgrproduct->setFont(SongFont());
+    dgrproduct->SetMultiSelect(true);
+    dgrproduct->SetColumns({
+        {QStringLiteral("ProjectName"), QStringLiteral("演出项目"), 129},
+        {QStringLiteral("PRODUCTCODE"), QStringLiteral("演出编码"), 97},
+        {QStringLiteral("CNAME"), QStringLiteral("演出名称"), 240},
+        {QStringLiteral("HappenTime"), QStringLiteral("上演时间"), 132},
+        {QStringLiteral("PlaceName"), QStringLiteral("上演剧场"), 126},
+    });
+
+    connect(ToolButton2, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton2Click(ToolButton2); }));
+    connect(ToolButton4, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton4Click(ToolButton4); }));
+    connect(ToolButton3, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton3Click(ToolButton3); }));
+    connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
+    connect(EdtProductName, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtProductName); }));
+}
+
+TFrmProductProject::~TFrmProductProject()
+{
+    FormDestroy(this);
+}
+
+void TFrmProductProject::reject()
+{
+    done(2);
+}
+
+void TFrmProductProject::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    if (!e->spontaneous())
+        Guarded([this] { FormShow(this); })();
+}
+
+void TFrmProductProject::FormShow(QObject *)
+{
+    if (cdProductProject && dgrproduct->DataSource() == cdProductProject->DSProductProject)
+        return; // shown again: keep what is there
+    cdProductProject = new TcdProductProject();
+    dgrproduct->SetDataSource(cdProductProject->DSProductProject);
+    cdProductProject->Context = Context;
+    cdProductProject->ProjectID = ProjectID;
+    cdProductProject->GetProductProject(QString());
+}
+
+void TFrmProductProject::FormDestroy(QObject *)
+{
+    dgrproduct->SetDataSource(nullptr);
+    delete cdProductProject.data();
+    cdProductProject = nullptr;
+    if (FrmProductProject == this)
+        FrmProductProject = nullptr;
+}
+
+void TFrmProductProject::BtnSearchClick(QObject *)
+{
+    cdProductProject->GetProductProject(EdtProductName->text());
+}
+
+void TFrmProductProject::ToolButton4Click(QObject *)
+{
+    cdProductProject->GetProductProject(QString());
+}
+
+void TFrmProductProject::ToolButton3Click(QObject *)
+{
+    done(2);
+}
+
+void TFrmProductProject::ToolButton2Click(QObject *)
+{
+    if (ShowConfirmMessage(QStringLiteral("确认要删除此记录吗?"), QStringLiteral("请确认")) != mrYes)
+        return;
+    TQELClientDataSet *ds = cdProductProject->cdsProductProject;
+    const QList<TQELClientDataSet::TBookmark> selected = dgrproduct->SelectedRows();
+    if (selected.isEmpty()) {
+        if (!ds->IsEmpty())
+            cdProductProject->DelProductProject(ProjectID, ds->FieldByName(QStringLiteral("ProductCode")).AsString());
+    } else {
+        const TField code = ds->FieldByName(QStringLiteral("ProductCode"));
+        for (const TQELClientDataSet::TBookmark b : selected) {
+            ds->GotoBookmark(b);
+            cdProductProject->DelProductProject(ProjectID, code.AsString());
+        }
+    }
+    cdProductProject->GetProductProject(EdtProductName->text());
+}

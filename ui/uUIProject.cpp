@@ -1,0 +1,422 @@
+#include "uUIProject.h"
+#include "Unitprojectinfo.h"
+#include "uCDProject.h"
+#include "uUIProductProject.h"
+#include "uUIProjectEdit.h"
+#include "ui_uUIProject.h"
+#include <DBGrid.h>
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScopeGuard>
+#include <QShowEvent>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+
+QPointer<TFrmProject> FrmProject;
+
+namespace {
+const QList<GridColumn> &projectColumns()
+{
+    static const QList<GridColumn> cols = {
+        {QStringLiteral("ID"), QStringLiteral("编   号"), 130},
+        {QStringLiteral("CNAME"), QStringLiteral("演出项目"), 302},
+        {QStringLiteral("CROSSDISCOUNT"), QStringLiteral("跨场折扣率(%)\r\n"), 132},
+        {QStringLiteral("CROSTNUM"), QStringLiteral("跨场打折满足张数"), 181},
+        {QStringLiteral("CROSSPNUM"), QStringLiteral("跨场打折满足场次数"), 170},
+    };
+    return cols;
+}
+
+const QList<GridColumn> &limitColumns()
+{
+    static const QList<GridColumn> cols = {
+        {QStringLiteral("CNAME"), QStringLiteral("演出项目"), 347},
+        {QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("会员类别"), 156},
+        {QStringLiteral("MAX_NUM"), QStringLiteral("限购数量"), 156},
+        {QStringLiteral("limitname"), QStringLiteral("限购类型"), 156, Qt::AlignCenter},
+        {QStringLiteral("enablename"), QStringLiteral("是否可用"), 156},
+    };
+    return cols;
+}
+
+const QString kMemberClass = QStringLiteral("会员类别");
+} // namespace
+
+TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<Ui::TFrmProject>())
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::Window);
+    Panel2 = ui->Panel2;
+    Pgproject = ui->Pgproject;
+    TabSheet1 = ui->TabSheet1;
+    TabSheet2 = ui->TabSheet2;
+    Panel1 = ui->Panel1;
+    Label1 = ui->Label1;
+    EdtProName = ui->EdtProName;
+    BtnSearch = ui->BtnSearch;
+    Panel3 = ui->Panel3;
+    QELDBGrid1 = ui->QELDBGrid1;
+    Panel4 = ui->Panel4;
+    Label2 = ui->Label2;
+    edtprolimit = ui->edtprolimit;
+    Button1 = ui->Button1;
+    Panel5 = ui->Panel5;
+    QELDBGrid2 = ui->QELDBGrid2;
+
+    QFont own(QStringLiteral("MS Sans Serif"));
+    own.setPixelSize(11);
+    setFont(own);
+    resize(1021, 485);
+
+    ImageList1 = ToolbarImages(this);
+    ToolBar1 = new QToolBar(Panel2);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setFont(SongFont());
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    Panel2->layout()->addWidget(ToolBar1);
+    ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("新建"), ImageList1.value(5));
+    ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("编辑"), ImageList1.value(0));
+    ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("删除"), ImageList1.value(1));
+    AddToolSeparator(ToolBar1, QStringLiteral("ToolButton11"));
+    ToolButton11 = ToolBar1->findChild<QWidget *>(QStringLiteral("ToolButton11"));
+    ToolButton5 = AddToolButton(ToolBar1, QStringLiteral("ToolButton5"), QStringLiteral("刷新"), ImageList1.value(2));
+    AddToolSeparator(ToolBar1, QStringLiteral("ToolButton8"));
+    ToolButton8 = ToolBar1->findChild<QWidget *>(QStringLiteral("ToolButton8"));
+    ToolButton7 = AddToolButton(ToolBar1, QStringLiteral("ToolButton7"), QStringLiteral("演出管理"), ImageList1.value(0));
+    ToolButton3 = AddToolButton(ToolBar1, QStringLiteral("ToolButton3"), QStringLiteral("关闭"), ImageList1.value(4));
+
+    Pgproject->setFont(SongFont());
+    for (QWidget *w : {static_cast<QWidget *>(TabSheet1), static_cast<QWidget *>(TabSheet2)})
+        w->setFont(SongFont());
+    for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2})
+        g->setFont(SongFont());
+    QELDBGrid1->SetColumns(projectColumns());
+    QELDBGrid2->SetColumns(limitColumns());
+    Pgproject->setCurrentIndex(0);
+
+    connect(ToolButton1, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton1Click(ToolButton1); }));
+    connect(ToolButton2, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton2Click(ToolButton2); }));
+    connect(ToolButton4, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton4Click(ToolButton4); }));
+    connect(ToolButton5, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton5Click(ToolButton5); }));
+    connect(ToolButton7, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton7Click(ToolButton7); }));
+    connect(ToolButton3, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton3Click(ToolButton3); }));
+    connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
+    connect(Button1, &QPushButton::clicked, this, Guarded([this](bool) { Button1Click(Button1); }));
+    // Enter in a filter box runs that tab's search.
+    connect(EdtProName, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtProName); }));
+    connect(edtprolimit, &QLineEdit::returnPressed, this, Guarded([this] { Button1Click(edtprolimit); }));
+    connect(Pgproject, &QTabWidget::currentChanged, this, Guarded([this](int) {
+                if (!m_settingPage)
+                    PgprojectChange(Pgproject);
+                UpdateCommands();
+            }));
+    UpdateCommands();
+}
+
+TFrmProject::~TFrmProject()
+{
+    FormDestroy(this);
+}
+
+void TFrmProject::SetContext(const QString &context)
+{
+    Context = context;
+}
+
+bool TFrmProject::projectTab() const
+{
+    return Pgproject->currentIndex() == 0;
+}
+
+void TFrmProject::setActivePage(int index)
+{
+    m_settingPage = true;
+    Pgproject->setCurrentIndex(index);
+    m_settingPage = false;
+}
+
+void TFrmProject::showEvent(QShowEvent *e)
+{
+    QWidget::showEvent(e);
+    if (!e->spontaneous())
+        Guarded([this] { FormShow(this); })();
+}
+
+void TFrmProject::closeEvent(QCloseEvent *e)
+{
+    TCloseAction action = TCloseAction::caHide;
+    try {
+        FormClose(this, action);
+    } catch (...) {
+        HandleException(std::current_exception());
+    }
+    if (action == TCloseAction::caNone) {
+        e->ignore();
+        return;
+    }
+    if (action == TCloseAction::caFree)
+        setAttribute(Qt::WA_DeleteOnClose);
+    e->accept();
+}
+
+void TFrmProject::bindGrids()
+{
+    QELDBGrid1->SetDataSource(CDProject ? CDProject->DSProject : nullptr);
+    QELDBGrid2->SetDataSource(CDProject ? CDProject->dsprojectmember : nullptr);
+    if (CDProject) {
+        connect(CDProject->DSProject, &TQELDataSource::DataChange, this, &TFrmProject::UpdateCommands);
+        connect(CDProject->dsprojectmember, &TQELDataSource::DataChange, this, &TFrmProject::UpdateCommands);
+    }
+    UpdateCommands();
+}
+
+void TFrmProject::UpdateCommands()
+{
+    const TQELClientDataSet *list = nullptr;
+    if (CDProject)
+        list = projectTab() ? CDProject->cdsProject : CDProject->cdsprojectmember;
+    const bool hasRow = list && list->Active() && list->RecordCount() > 0;
+    ToolButton2->setEnabled(hasRow);
+    ToolButton4->setEnabled(hasRow);
+    ToolButton7->setEnabled(hasRow);
+    ToolButton1->setEnabled(CDProject != nullptr);
+    ToolButton5->setEnabled(CDProject != nullptr);
+}
+
+void TFrmProject::FormShow(QObject *)
+{
+    delete CDProject.data(); // a second show starts afresh
+    CDProject = new TCDProject();
+    bindGrids();
+    CDProject->Context = Context;
+    setActivePage(0);
+    CDProject->GetProject(QString());
+    CDProject->GetProjectmember(QString());
+}
+
+void TFrmProject::FormClose(QObject *, TCloseAction &Action)
+{
+    QELDBGrid1->SetDataSource(nullptr);
+    QELDBGrid2->SetDataSource(nullptr);
+    delete CDProject.data();
+    CDProject = nullptr;
+    Action = TCloseAction::caFree;
+}
+
+void TFrmProject::FormDestroy(QObject *)
+{
+    if (FrmProject == this)
+        FrmProject = nullptr;
+}
+
+void TFrmProject::PgprojectChange(QObject *)
+{
+    if (!CDProject)
+        return;
+    if (projectTab())
+        CDProject->GetProject(EdtProName->text().trimmed());
+    else
+        CDProject->GetProjectmember(edtprolimit->text().trimmed());
+}
+
+void TFrmProject::BtnSearchClick(QObject *)
+{
+    CDProject->GetProject(EdtProName->text().trimmed());
+}
+
+void TFrmProject::ToolButton1Click(QObject *)
+{
+    if (!projectTab()) {
+        insertlimit();
+        return;
+    }
+    std::unique_ptr<TfrmProjectEdit> dlg(new TfrmProjectEdit(this));
+    frmProjectEdit = dlg.get();
+    const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
+    dlg->SetProjectID(-1);
+    dlg->SetProjectName(QString());
+    dlg->SetCrossDiscount(0);
+    dlg->SetCrossTNum(0);
+    dlg->SetCrossPNum(0);
+    if (dlg->exec() == 1) {
+        CDProject->InsertPro(dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum());
+        CDProject->GetProject(EdtProName->text());
+    }
+}
+
+void TFrmProject::ToolButton2Click(QObject *)
+{
+    if (!projectTab()) {
+        updatelimit();
+        return;
+    }
+    TQELClientDataSet *ds = CDProject->cdsProject;
+    if (ds->IsEmpty())
+        return;
+    const QString name = ds->FieldByName(QStringLiteral("CName")).AsString();
+    const int id = int(ds->FieldByName(QStringLiteral("ID")).AsInteger());
+    std::unique_ptr<TfrmProjectEdit> dlg(new TfrmProjectEdit(this));
+    frmProjectEdit = dlg.get();
+    const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
+    dlg->SetProjectID(id);
+    dlg->SetProjectName(name);
+    dlg->SetCrossDiscount(int(ds->FieldByName(QStringLiteral("CrossDiscount")).AsInteger()));
+    dlg->SetCrossTNum(int(ds->FieldByName(QStringLiteral("CrosTNum")).AsInteger()));
+    dlg->SetCrossPNum(int(ds->FieldByName(QStringLiteral("CrossPNum")).AsInteger()));
+    if (dlg->exec() == 1) {
+        CDProject->EdtPro(id, dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum());
+        CDProject->GetProject(EdtProName->text());
+    }
+}
+
+void TFrmProject::ToolButton4Click(QObject *)
+{
+    if (!projectTab()) {
+        deletelimit();
+        return;
+    }
+    TQELClientDataSet *ds = CDProject->cdsProject;
+    if (ds->IsEmpty())
+        return;
+    if (ShowConfirmMessage(QStringLiteral("确认要删除此项目吗?"), QStringLiteral("请确认")) != mrYes)
+        return;
+    CDProject->DelPro(int(ds->FieldByName(QStringLiteral("ID")).AsInteger()));
+    CDProject->GetProject(EdtProName->text());
+}
+
+void TFrmProject::ToolButton5Click(QObject *)
+{
+    if (projectTab())
+        CDProject->GetProject(QString());
+    else
+        CDProject->GetProjectmember(QString());
+}
+
+void TFrmProject::ToolButton7Click(QObject *)
+{
+    const TQELClientDataSet *ds = projectTab() ? CDProject->cdsProject : CDProject->cdsprojectmember;
+    if (ds->IsEmpty())
+        return;
+    const qint64 id = ds->FieldByName(projectTab() ? QStringLiteral("ID") : QStringLiteral("projectid")).AsInteger();
+    std::unique_ptr<TFrmProductProject> w(new TFrmProductProject());
+    FrmProductProject = w.get();
+    w->Context = Context;
+    w->ProjectID = QString::number(id);
+    w->exec();
+}
+
+void TFrmProject::ToolButton3Click(QObject *)
+{
+    close();
+}
+
+// ---- limit tab -------------------------------------------------------------------
+
+void TFrmProject::Button1Click(QObject *)
+{
+    CDProject->GetProjectmember(edtprolimit->text());
+}
+
+void TFrmProject::insertlimit()
+{
+    auto dlg = std::make_unique<TFormprojectinfo>();
+    QStringList projectIds, memberIds;
+    dlg->setWindowTitle(QStringLiteral("新增项目限购"));
+    CDProject->getpromemberinfo(dlg->cbbproject, dlg->cbbmemberclassname, projectIds, memberIds);
+    dlg->cbbproject->setCurrentIndex(-1);
+    dlg->cbbmemberclassname->setCurrentIndex(-1);
+    dlg->cbblimit_type->setCurrentIndex(0);
+    dlg->ckbenable->setChecked(true);
+    if (dlg->exec() != 1)
+        return;
+    const int pi = ComboItemIndex(dlg->cbbproject);
+    const int mi = ComboItemIndex(dlg->cbbmemberclassname);
+    const QString projectId = pi >= 0 && pi < projectIds.size() ? projectIds[pi] : QString();
+    const QString memberId = mi >= 0 && mi < memberIds.size() ? memberIds[mi] : QString();
+    const QString limitType = dlg->cbblimit_type->currentText() == kMemberClass ? QStringLiteral("1") : QStringLiteral("2");
+    const QString maxNum = dlg->edtlimitcount->text().trimmed();
+    const QString enable = dlg->ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+
+    if (CDProject->bhaveproxglx(projectId, limitType)) {
+        MessageBox(QStringLiteral("该项目有其他的限购类型!"), QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    if (CDProject->bhavepromem(projectId, memberId, QString())) {
+        MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    if (!CDProject->Insertmemberlimit(projectId, memberId, maxNum, limitType, enable)) {
+        MessageBox(QStringLiteral("添加失败：数据库没有保存这条限购，请刷新后重试。"), QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    MessageBox(QStringLiteral("添加成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
+    CDProject->GetProjectmember(QString());
+}
+
+void TFrmProject::updatelimit()
+{
+    TQELClientDataSet *ds = CDProject->cdsprojectmember;
+    if (ds->IsEmpty())
+        return;
+    auto dlg = std::make_unique<TFormprojectinfo>();
+    QStringList projectIds, memberIds;
+    dlg->setWindowTitle(QStringLiteral("编辑项目限购"));
+    CDProject->getpromemberinfo(dlg->cbbproject, dlg->cbbmemberclassname, projectIds, memberIds);
+    dlg->cbbproject->setCurrentIndex(projectIds.indexOf(ds->FieldByName(QStringLiteral("projectid")).AsString()));
+    dlg->cbbproject->setEnabled(false);
+    dlg->cbbmemberclassname->setCurrentIndex(memberIds.indexOf(ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString()));
+    dlg->edtlimitcount->setText(ds->FieldByName(QStringLiteral("max_num")).AsString());
+    if (ds->FieldByName(QStringLiteral("limit_type")).AsString() == QLatin1String("1")) {
+        dlg->cbblimit_type->setCurrentIndex(0);
+        dlg->cbbmemberclassname->setEnabled(true);
+    } else {
+        dlg->cbblimit_type->setCurrentIndex(1);
+        dlg->cbbmemberclassname->setEnabled(false);
+    }
+    dlg->ckbenable->setChecked(ds->FieldByName(QStringLiteral("enable")).AsString() == QLatin1String("1"));
+    if (dlg->exec() != 1)
+        return;
+    const int pi = ComboItemIndex(dlg->cbbproject);
+    const int mi = ComboItemIndex(dlg->cbbmemberclassname);
+    const QString projectId = pi >= 0 && pi < projectIds.size() ? projectIds[pi] : QString();
+    const QString memberId = mi >= 0 && mi < memberIds.size() ? memberIds[mi] : QString();
+    const QString limitType = dlg->cbblimit_type->currentText() == kMemberClass ? QStringLiteral("1") : QStringLiteral("2");
+    const QString maxNum = dlg->edtlimitcount->text().trimmed();
+    const QString enable = dlg->ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    const QString storedType = ds->FieldByName(QStringLiteral("limit_type")).AsString();
+    const QString storedMember = ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString();
+
+    if (CDProject->bhavepromemupdatexglx(projectId, limitType, storedType)) {
+        MessageBox(QStringLiteral("该项目存在其他的限购类型了!"), QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    if (CDProject->bhavepromemupdate(projectId, memberId, storedMember)) {
+        MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    if (!CDProject->updatememberlimit(projectId, memberId, storedMember, maxNum, limitType, enable)) {
+        // Another desk removed or changed the limit meanwhile: saying "saved" would be false.
+        MessageBox(QStringLiteral("修改失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
+        CDProject->GetProjectmember(QString());
+        return;
+    }
+    MessageBox(QStringLiteral("修改成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
+    CDProject->GetProjectmember(QString());
+}
+
+void TFrmProject::deletelimit()
+{
+    TQELClientDataSet *ds = CDProject->cdsprojectmember;
+    if (ds->IsEmpty())
+        return;
+    if (ShowConfirmMessage(QStringLiteral("确认要删除吗?"), QStringLiteral("请确认")) != mrYes)
+        return;
+    CDProject->Dellimit(int(ds->FieldByName(QStringLiteral("projectid")).AsInteger()), ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(),
+                        ds->FieldByName(QStringLiteral("limit_type")).AsString());
+    CDProject->GetProjectmember(edtprolimit->text());
+}

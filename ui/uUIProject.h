@@ -1,0 +1,92 @@
+#pragma once
+#include "FormSupport.h"
+#include "ProjectGlobal.h"
+#include <QIcon>
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+namespace Ui {
+class TFrmProject;
+}
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QToolBar;
+class QToolButton;
+class TQELDBGrid;
+
+// The project management window the host opens: projects on the first tab,
+// purchase limits of all projects on the second.
+class QELUIPROJECT_EXPORT TFrmProject : public QWidget {
+    Q_OBJECT
+public:
+    explicit TFrmProject(QWidget *owner = nullptr);
+    ~TFrmProject() override;
+
+    // Components, in declaration order.
+    QFrame *Panel2;
+    QToolBar *ToolBar1;
+    QToolButton *ToolButton1, *ToolButton2;
+    QWidget *ToolButton8;
+    QToolButton *ToolButton4;
+    QWidget *ToolButton11;
+    QToolButton *ToolButton7;
+    QList<QIcon> ImageList1;
+    QTabWidget *Pgproject;
+    QWidget *TabSheet1, *TabSheet2;
+    QFrame *Panel1;
+    QLabel *Label1;
+    QLineEdit *EdtProName;
+    QPushButton *BtnSearch;
+    QFrame *Panel3;
+    TQELDBGrid *QELDBGrid1;
+    QFrame *Panel4;
+    QLabel *Label2;
+    QLineEdit *edtprolimit;
+    QPushButton *Button1;
+    QFrame *Panel5;
+    TQELDBGrid *QELDBGrid2;
+    QToolButton *ToolButton3, *ToolButton5;
+
+    QString Context;
+
+    Q_INVOKABLE void SetContext(const QString &context);
+
+    void FormShow(QObject *Sender);
+    void FormClose(QObject *Sender, TCloseAction &Action);
+    void FormDestroy(QObject *Sender);
+    void PgprojectChange(QObject *Sender);
+    void BtnSearchClick(QObject *Sender);
+    void ToolButton1Click(QObject *Sender);
+    void ToolButton2Click(QObject *Sender);
+    void ToolButton4Click(QObject *Sender);
+    void ToolButton5Click(QObject *Sender);
+    void ToolButton7Click(QObject *Sender);
+    void ToolButton3Click(QObject *Sender);
+
+    // Limit tab.
+    void Button1Click(QObject *Sender);
+    void insertlimit();
+    void updatelimit();
+
+    // Enables Edit, Delete and performance management only while the active list has a current row.
+    void UpdateCommands();
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    bool projectTab() const;
+    void bindGrids();
+    void setActivePage(int index);
+    void deletelimit();
+
+    std::unique_ptr<Ui::TFrmProject> ui;
+    bool m_settingPage = false;
+};
+
+QELUIPROJECT_EXPORT extern QPointer<TFrmProject> FrmProject;

@@ -1,0 +1,86 @@
+#include "uUIProjectEdit.h"
+#include "FormSupport.h"
+#include "uCDProject.h"
+#include "ui_uUIProjectEdit.h"
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <HostError.h>
+#include <QKeyEvent>
+
+QPointer<TfrmProjectEdit> frmProjectEdit;
+
+TfrmProjectEdit::TfrmProjectEdit(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmProjectEdit>())
+{
+    ui->setupUi(this);
+    Label1 = ui->Label1;
+    Label2 = ui->Label2;
+    Label3 = ui->Label3;
+    Label4 = ui->Label4;
+    edtProjectName = ui->edtProjectName;
+    spdCrossDiscount = ui->spdCrossDiscount;
+    spdCrossTNum = ui->spdCrossTNum;
+    spdCrossPNum = ui->spdCrossPNum;
+    btnOK = ui->btnOK;
+    btnCancel = ui->btnCancel;
+    setFont(SongFont());
+    setFixedSize(599, 215);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    connect(btnOK, &QPushButton::clicked, this, Guarded([this](bool) { btnOKClick(btnOK); }));
+    connect(btnCancel, &QPushButton::clicked, this, [this] { done(2); });
+}
+
+TfrmProjectEdit::~TfrmProjectEdit() = default;
+
+void TfrmProjectEdit::reject()
+{
+    done(2);
+}
+
+void TfrmProjectEdit::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    if (!e->spontaneous())
+        Guarded([this] { FormShow(this); })();
+}
+
+void TfrmProjectEdit::keyPressEvent(QKeyEvent *e)
+{
+    // Neither Enter nor Esc means anything to this dialog.
+    if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void TfrmProjectEdit::FormShow(QObject *)
+{
+    edtProjectName->setText(FProjectName);
+    spdCrossDiscount->setValue(FCrossDiscount);
+    spdCrossTNum->setValue(FCrossTNum);
+    spdCrossPNum->setValue(FCrossPNum);
+}
+
+void TfrmProjectEdit::btnOKClick(QObject *)
+{
+    // A value typed out of range is brought to the nearest bound, as on losing focus.
+    for (QSpinBox *s : {spdCrossDiscount, spdCrossTNum, spdCrossPNum})
+        s->interpretText();
+    const QString name = edtProjectName->text();
+    if (name.trimmed().isEmpty()) {
+        ShowWarningMessage(QStringLiteral("项目名称不能为空!"), QStringLiteral("警告"));
+        return;
+    }
+    if (!CDProject)
+        throw EHostError(QStringLiteral("项目数据模块未创建，无法检查项目名"));
+    if (!CDProject->ChkProName(FProjectID, name)) {
+        ShowWarningMessage(QStringLiteral("该项目名已经存在，请重新输入!"), QStringLiteral("警告"));
+        edtProjectName->setFocus();
+        return;
+    }
+    FProjectName = name;
+    FCrossDiscount = spdCrossDiscount->value();
+    FCrossTNum = spdCrossTNum->value();
+    FCrossPNum = spdCrossPNum->value();
+    done(1);
+}

@@ -1,0 +1,58 @@
+#pragma once
+#include "ProjectGlobal.h"
+#include <QDialog>
+#include <QPointer>
+#include <memory>
+
+namespace Ui {
+class TfrmProjectEdit;
+}
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+
+// The modal dialog for a project's name and its three discount values.
+class QELUIPROJECT_EXPORT TfrmProjectEdit : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmProjectEdit(QWidget *owner = nullptr);
+    ~TfrmProjectEdit() override;
+
+    QLabel *Label1, *Label2, *Label3, *Label4;
+    QLineEdit *edtProjectName;
+    QSpinBox *spdCrossDiscount, *spdCrossTNum, *spdCrossPNum;
+    QPushButton *btnOK, *btnCancel;
+
+    int CrossTNum() const { return FCrossTNum; }
+    int CrossPNum() const { return FCrossPNum; }
+    int CrossDiscount() const { return FCrossDiscount; }
+    QString ProjectName() const { return FProjectName; }
+    int ProjectID() const { return FProjectID; }
+
+    void SetCrossTNum(int v) { FCrossTNum = v; }
+    void SetCrossPNum(int v) { FCrossPNum = v; }
+    void SetCrossDiscount(int v) { FCrossDiscount = v; }
+    void SetProjectName(const QString &v) { FProjectName = v; }
+    void SetProjectID(int v) { FProjectID = v; }
+
+    void FormShow(QObject *Sender);
+    void btnOKClick(QObject *Sender);
+
+    // Closing the dialog any other way than OK gives 2.
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+
+private:
+    std::unique_ptr<Ui::TfrmProjectEdit> ui;
+    int FCrossTNum = 0;
+    int FCrossPNum = 0;
+    int FCrossDiscount = 0;
+    QString FProjectName;
+    int FProjectID = 0;
+};
+
+QELUIPROJECT_EXPORT extern QPointer<TfrmProjectEdit> frmProjectEdit;
