@@ -4,6 +4,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWidget>
+#include <algorithm>
 
 QFont SongFont()
 {
@@ -34,10 +35,9 @@ QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &ca
     b->setIconSize(QSize(16, 16));
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAutoRaise(true);
-    b->setFixedSize(67, 38);
-    // Image and caption must both fit the 38-pixel button.
-    b->setStyleSheet(QStringLiteral("QToolButton { padding: 0px; margin: 0px; }"));
     b->setFont(SongFont());
+    // 67 x 38 as laid out, but never so low that the caption is cut off.
+    b->setFixedSize(67, std::max(38, b->sizeHint().height()));
     bar->addWidget(b);
     return b;
 }

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 
 QPointer<TFrmProductProject> FrmProductProject;
 
@@ -27,11 +28,15 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner), ui(std:
     ToolBar1 = new QToolBar(Panel2);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setFont(SongFont());
+    ToolBar1->setMovable(false);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
     Panel2->layout()->addWidget(ToolBar1);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("添加演出"), ImageList1.value(5));
     ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("删除演出"), ImageList1.value(1));
     ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("刷新"), ImageList1.value(2));
     ToolButton3 = AddToolButton(ToolBar1, QStringLiteral("ToolButton3"), QStringLiteral("关闭"), ImageList1.value(4));
+    // The strip is 43 pixels high unless the captions need more.
+    Panel2->setFixedHeight(std::max(43, ToolBar1->sizeHint().height() + 4));
     Panel4->setFont(SongFont());
     dgrproduct->setFont(SongFont());
     dgrproduct->SetMultiSelect(true);

@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
 
 QPointer<TFrmProject> FrmProject;
 
@@ -77,6 +78,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
     ToolBar1 = new QToolBar(Panel2);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setFont(SongFont());
+    ToolBar1->setMovable(false);
+    ToolBar1->setContentsMargins(0, 0, 0, 0);
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     Panel2->layout()->addWidget(ToolBar1);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("新建"), ImageList1.value(5));
@@ -89,6 +92,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
     ToolButton8 = ToolBar1->findChild<QWidget *>(QStringLiteral("ToolButton8"));
     ToolButton7 = AddToolButton(ToolBar1, QStringLiteral("ToolButton7"), QStringLiteral("演出管理"), ImageList1.value(0));
     ToolButton3 = AddToolButton(ToolBar1, QStringLiteral("ToolButton3"), QStringLiteral("关闭"), ImageList1.value(4));
+    // The strip is 46 pixels high unless the captions need more.
+    Panel2->setFixedHeight(std::max(46, ToolBar1->sizeHint().height() + 4));
 
     Pgproject->setFont(SongFont());
     for (QWidget *w : {static_cast<QWidget *>(TabSheet1), static_cast<QWidget *>(TabSheet2)})
