@@ -1,23 +1,33 @@
 #include "Gbk.h"
 #include "HostError.h"
 #include <QStringEncoder>
+#include <optional>
 
 namespace {
-// One encoder per thread: creating one costs far more than a conversion.
+// One encoder per thread, dropped after any failure: Qt 6.4's ICU encoder
+// keeps its error flag (and misreports) after resetState() or reassignment.
+std::optional<QStringEncoder> &slot()
+{
+    thread_local std::optional<QStringEncoder> enc;
+    return enc;
+}
+
 QStringEncoder &encoder()
 {
-    thread_local QStringEncoder enc("GBK", QStringConverter::Flag::Stateless);
-    if (!enc.isValid())
+    auto &enc = slot();
+    if (!enc)
+        enc.emplace("GBK", QStringConverter::Flag::Stateless);
+    if (!enc->isValid())
         throw EHostError(QStringLiteral("本机缺少 GBK 编码支持，无法与数据库交换中文文字"));
-    return enc;
+    return *enc;
 }
 
 bool encodes(QStringEncoder &enc, QStringView s, QByteArray *out)
 {
-    enc.resetState();
     QByteArray b = enc.encode(s);
     const bool ok = !enc.hasError();
-    enc.resetState();
+    if (!ok)
+        slot().reset();
     if (out)
         *out = std::move(b);
     return ok;
@@ -33,14 +43,13 @@ bool isAscii(const QString &s)
 
 [[noreturn]] void refuse(const QString &text)
 {
-    QStringEncoder &enc = encoder();
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype len = (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
         const QStringView ch = QStringView(text).mid(i, len);
         const char32_t cp = len == 2 ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
         if (cp == 0)
             throw EHostError(QStringLiteral("文字中含有空字符（NUL），无法保存。请删除后重试。"));
-        if (!encodes(enc, ch, nullptr)) {
+        if (!encodes(encoder(), ch, nullptr)) {
             const bool printable = len == 2 ? QChar::isPrint(cp) : text.at(i).isPrint();
             const QString code = QString::number(uint(cp), 16).toUpper().rightJustified(4, QLatin1Char('0'));
             throw EHostError(QStringLiteral("文字中含有 GBK 编码无法表示的字符“%1”（U+%2），无法保存。请删除或换用其他字符。")

@@ -170,8 +170,10 @@ bool changeDacOverride(bool enable)
 
 FilePermissionsEnforced::FilePermissionsEnforced()
 {
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
         m_dropped = changeDacOverride(false);
+        m_active = m_dropped;
+    }
 }
 
 FilePermissionsEnforced::~FilePermissionsEnforced()

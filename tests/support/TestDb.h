@@ -22,6 +22,8 @@ public:
 
     QString url() const { return m_url; }
     bool isPostgres() const { return m_postgres; }
+    // The database created on the server; empty on SQLite.
+    QString databaseName() const { return m_dbName; }
     // The SQLite file; empty on PostgreSQL.
     QString sqlitePath() const { return m_sqlitePath; }
     // A folder that lives as long as this object (SQLite only; empty on PostgreSQL).
@@ -78,9 +80,12 @@ public:
     ~FilePermissionsEnforced();
     FilePermissionsEnforced(const FilePermissionsEnforced &) = delete;
     FilePermissionsEnforced &operator=(const FilePermissionsEnforced &) = delete;
+    // False when running as root and the override could not be dropped.
+    bool active() const { return m_active; }
 
 private:
     bool m_dropped = false;
+    bool m_active = true;
 };
 
 // The URL with its database name replaced (libpq URI form).
