@@ -74,6 +74,8 @@ void TQELClientDataSet::AddFieldDef(const FieldDef &def)
     if (def.kind == FieldKind::Lookup && def.lookupDataSet) {
         connect(def.lookupDataSet, &TQELClientDataSet::reset, this, &TQELClientDataSet::resetLookups);
         connect(def.lookupDataSet, &TQELClientDataSet::rowRemoved, this, &TQELClientDataSet::resetLookups);
+        connect(def.lookupDataSet, &TQELClientDataSet::rowInserted, this, &TQELClientDataSet::resetLookups);
+        connect(def.lookupDataSet, &TQELClientDataSet::rowChanged, this, &TQELClientDataSet::resetLookups);
     }
 }
 
@@ -248,9 +250,25 @@ bool TQELClientDataSet::Locate(const QString &field, const QVariant &v)
     const int f = FieldIndex(field);
     if (f < 0)
         throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(field));
-    const QString wanted = v.toString();
+    const FieldType type = m_fields[size_t(f)].type;
+    auto matches = [&](int row) {
+        if (isNull(row, f))
+            return false;
+        if (type == FieldType::DateTime) {
+            QDateTime wanted = v.toDateTime();
+            if (!wanted.isValid() && v.typeId() == QMetaType::QDate)
+                wanted = QDateTime(v.toDate(), QTime(0, 0));
+            return wanted.isValid() && DataPacket::stampFromDateTime(dateTime(row, f)) == DataPacket::stampFromDateTime(wanted);
+        }
+        if (type == FieldType::Integer) {
+            bool ok = false;
+            const qint64 wanted = v.toString().trimmed().toLongLong(&ok);
+            return ok && integer(row, f) == wanted;
+        }
+        return text(row, f) == v.toString();
+    };
     for (size_t pos = 0; pos < m_view.size(); ++pos) {
-        if (!isNull(m_view[pos], f) && text(m_view[pos], f) == wanted) {
+        if (matches(m_view[pos])) {
             MoveTo(int(pos));
             return true;
         }
@@ -262,6 +280,13 @@ void TQELClientDataSet::Delete()
 {
     if (m_view.empty())
         throw EHostError(QStringLiteral("数据集为空，无法删除"));
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert) {
+        // The record being edited goes away: so does its edit.
+        m_pending.clear();
+        m_editRow = -1;
+        m_state = DataSetState::Browse;
+        emit stateChanged();
+    }
     const int pos = m_pos;
     const int row = m_view[size_t(pos)];
     emit rowAboutToBeRemoved(pos);
@@ -491,6 +516,11 @@ qint64 TQELClientDataSet::bytesUsed() const
 
 void TQELClientDataSet::SetIndexFieldNames(const QString &names)
 {
+    if (Active()) {
+        for (const QString &n : names.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            if (FieldIndex(n.trimmed()) < 0)
+                throw EHostError(QStringLiteral("索引字段“%1”不存在").arg(n.trimmed()));
+    }
     m_indexNames = names;
     if (!Active())
         return;
@@ -535,10 +565,10 @@ void TQELClientDataSet::rebuildOrder()
         return;
     std::vector<int> keys;
     for (const QString &n : m_indexNames.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        // A packet without an index field keeps its own order for that key.
         const int f = FieldIndex(n.trimmed());
-        if (f < 0)
-            throw EHostError(QStringLiteral("索引字段“%1”不存在").arg(n.trimmed()));
-        keys.push_back(f);
+        if (f >= 0)
+            keys.push_back(f);
     }
     // Text keys are compared through precomputed collation keys (pinyin order),
     // everything else by its value; computed once per row, not per comparison.

@@ -1,9 +1,12 @@
 #include "uUIProductProject.h"
 #include "uCDProductProject.h"
+#include "uUISearchProduct_pro.h"
 #include "ui_uUIProductProject.h"
+#include <CommaText.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
+#include <HostError.h>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -48,6 +51,7 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner), ui(std:
         {QStringLiteral("PlaceName"), QStringLiteral("上演剧场"), 126},
     });
 
+    connect(ToolButton1, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton1Click(ToolButton1); }));
     connect(ToolButton2, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton2Click(ToolButton2); }));
     connect(ToolButton4, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton4Click(ToolButton4); }));
     connect(ToolButton3, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton3Click(ToolButton3); }));
@@ -105,6 +109,62 @@ void TFrmProductProject::ToolButton4Click(QObject *)
 void TFrmProductProject::ToolButton3Click(QObject *)
 {
     done(2);
+}
+
+void TFrmProductProject::ToolButton1Click(QObject *)
+{
+    if (!cdProductProject)
+        throw EHostError(QStringLiteral("演出列表尚未打开，无法添加演出。"));
+    // Assignments to a project that does not exist (0 when the opener had no
+    // project, or one deleted meanwhile at another desk) would be orphans.
+    bool numeric = false;
+    const qint64 id = ProjectID.toLongLong(&numeric);
+    const bool exists = numeric && QString::number(id) == ProjectID &&
+                        cdProductProject->DBPipe->GetData(Context, QStringLiteral("select ID from QEL_PROJECT where ID=") + QString::number(id)).rowCount() > 0;
+    if (!exists) {
+        ShowWarningMessage(QStringLiteral("项目（编号“%1”）不存在，可能已被删除，无法添加演出。请关闭本窗口，刷新项目列表后重新选择项目。").arg(ProjectID),
+                           QStringLiteral("警告"));
+        return;
+    }
+
+    std::exception_ptr failure;
+    {
+        QStringList codes;
+        std::unique_ptr<TUISearchProduct_pro> dialog;
+        try {
+            dialog.reset(new TUISearchProduct_pro());
+            UISearchProduct_pro = dialog.get();
+            dialog->SnapIn->SetContext(Context);
+            dialog->AllStatus = true;
+            dialog->ExcludeProducts = cdProductProject->sgetproduct(ProjectID);
+            dialog->exec();
+            const QString picked = dialog->SelectedProducts;
+            if (!picked.isEmpty()) {
+                codes = ReadCommaText(picked);
+                const qsizetype count = codes.size();
+                for (qsizetype i = 0; i < count; ++i) {
+                    QString name;
+                    if (cdProductProject->brepeat(codes[i], name))
+                        ShowWarningMessage(QStringLiteral("演出: ") + name + QStringLiteral("已被其他项目使用！"), QStringLiteral("警告"));
+                    else
+                        cdProductProject->InsertProduct(ProjectID, codes[i]);
+                }
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        dialog.reset();
+        UISearchProduct_pro = nullptr;
+    }
+    // The list shows the outcome in every case; a failed reload must not hide the first failure.
+    if (failure) {
+        try {
+            cdProductProject->GetProductProject(EdtProductName->text());
+        } catch (...) {
+        }
+        std::rethrow_exception(failure);
+    }
+    cdProductProject->GetProductProject(EdtProductName->text());
 }
 
 void TFrmProductProject::ToolButton2Click(QObject *)

@@ -13,10 +13,13 @@
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QShowEvent>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 
 QPointer<TFrmProject> FrmProject;
 
@@ -102,6 +105,7 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
         g->setFont(SongFont());
     QELDBGrid1->SetColumns(projectColumns());
     QELDBGrid2->SetColumns(limitColumns());
+    m_operatorInput = false;
     Pgproject->setCurrentIndex(0);
 
     connect(ToolButton1, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton1Click(ToolButton1); }));
@@ -115,8 +119,12 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
     // Enter in a filter box runs that tab's search.
     connect(EdtProName, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtProName); }));
     connect(edtprolimit, &QLineEdit::returnPressed, this, Guarded([this] { Button1Click(edtprolimit); }));
+    // The change handler is for the operator's switches only, not for pages set by code.
+    Pgproject->installEventFilter(this);
+    Pgproject->tabBar()->installEventFilter(this);
     connect(Pgproject, &QTabWidget::currentChanged, this, Guarded([this](int) {
-                if (!m_settingPage)
+                // One switch per click or key: what follows is code's again.
+                if (std::exchange(m_operatorInput, false))
                     PgprojectChange(Pgproject);
                 UpdateCommands();
             }));
@@ -138,11 +146,24 @@ bool TFrmProject::projectTab() const
     return Pgproject->currentIndex() == 0;
 }
 
-void TFrmProject::setActivePage(int index)
+bool TFrmProject::eventFilter(QObject *watched, QEvent *event)
 {
-    m_settingPage = true;
-    Pgproject->setCurrentIndex(index);
-    m_settingPage = false;
+    if (watched == Pgproject || watched == Pgproject->tabBar()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+            if (!m_operatorInput) {
+                m_operatorInput = true;
+                QTimer::singleShot(0, this, [this] { m_operatorInput = false; });
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TFrmProject::showEvent(QShowEvent *e)
@@ -199,7 +220,8 @@ void TFrmProject::FormShow(QObject *)
     CDProject = new TCDProject();
     bindGrids();
     CDProject->Context = Context;
-    setActivePage(0);
+    m_operatorInput = false;
+    Pgproject->setCurrentIndex(0);
     CDProject->GetProject(QString());
     CDProject->GetProjectmember(QString());
 }

@@ -78,15 +78,16 @@ public:
 protected:
     void showEvent(QShowEvent *e) override;
     void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool projectTab() const;
     void bindGrids();
-    void setActivePage(int index);
     void deletelimit();
 
     std::unique_ptr<Ui::TFrmProject> ui;
-    bool m_settingPage = false;
+    // True while the operator's own click or key is being handled by the tabs.
+    bool m_operatorInput = false;
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TFrmProject> FrmProject;

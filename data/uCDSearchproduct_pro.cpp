@@ -1,0 +1,304 @@
+#include "uCDSearchproduct_pro.h"
+#include <CommaText.h>
+#include <Context.h>
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <Pipe.h>
+#include <ProductShow.h>
+#include <QAction>
+#include <QDate>
+#include <QHash>
+#include <memory>
+#include <vector>
+
+QPointer<TCDSearchProduct_pro> CDSearchProduct_pro;
+
+namespace {
+FieldDef dataField(const char *name, FieldType type, int size, const QString &label = QString(), int displayWidth = 0, bool visible = true,
+                   bool required = false)
+{
+    FieldDef f;
+    f.name = QLatin1String(name);
+    f.type = type;
+    f.size = size;
+    f.displayLabel = label;
+    f.displayWidth = displayWidth;
+    f.visible = visible;
+    f.required = required;
+    return f;
+}
+
+FieldDef lookupField(const char *name, int size, const QString &label, int displayWidth, const char *keyField, TQELClientDataSet *list,
+                     const char *listKey, const char *listResult)
+{
+    FieldDef f = dataField(name, FieldType::Text, size, label, displayWidth);
+    f.kind = FieldKind::Lookup;
+    f.keyField = QLatin1String(keyField);
+    f.lookupDataSet = list;
+    f.lookupKeyField = QLatin1String(listKey);
+    f.lookupResultField = QLatin1String(listResult);
+    return f;
+}
+
+// A dataset filter compares a status code without its trailing blanks.
+QString withoutTrailingBlanks(QString s)
+{
+    while (!s.isEmpty() && s.back() == QLatin1Char(' '))
+        s.chop(1);
+    return s;
+}
+} // namespace
+
+TCDSearchProduct_pro::TCDSearchProduct_pro(QObject *owner)
+    : QObject(owner),
+      cdsCondition(new TQELClientDataSet(this)),
+      cdsPlaceBrief(new TQELClientDataSet(this)),
+      cdsProductClassBrief(new TQELClientDataSet(this)),
+      cdsCityBrief(new TQELClientDataSet(this)),
+      cdsProduct(new TQELClientDataSet(this)),
+      SeatReclaim(new QObject(this)),
+      actRetrieve(new QAction(QStringLiteral("查询"), SeatReclaim)),
+      actReset(new QAction(QStringLiteral("重置"), SeatReclaim))
+{
+    setObjectName(QStringLiteral("CDSearchProduct_pro"));
+    cdsCondition->setObjectName(QStringLiteral("cdsCondition"));
+    cdsPlaceBrief->setObjectName(QStringLiteral("cdsPlaceBrief"));
+    cdsProductClassBrief->setObjectName(QStringLiteral("cdsProductClassBrief"));
+    cdsCityBrief->setObjectName(QStringLiteral("cdsCityBrief"));
+    cdsProduct->setObjectName(QStringLiteral("cdsProduct"));
+    SeatReclaim->setObjectName(QStringLiteral("SeatReclaim"));
+    actRetrieve->setObjectName(QStringLiteral("actRetrieve"));
+    actReset->setObjectName(QStringLiteral("actReset"));
+
+    cdsCondition->AddFieldDef(dataField("ProductName", FieldType::Text, 64, QStringLiteral("演出名称")));
+    cdsCondition->AddFieldDef(dataField("ProductClassCode", FieldType::Text, 12, QString(), 8));
+    cdsCondition->AddFieldDef(dataField("PlaceCODE", FieldType::Text, 8));
+    cdsCondition->AddFieldDef(dataField("BHappenTime", FieldType::DateTime, 0));
+    cdsCondition->AddFieldDef(dataField("EHappenTime", FieldType::DateTime, 0));
+    cdsCondition->AddFieldDef(dataField("StatusCode", FieldType::Text, 1));
+    cdsCondition->AddFieldDef(dataField("CITYCODE", FieldType::Text, 8));
+    // Open from the start, without a record: the first reset makes it.
+    cdsCondition->CreateDataSet();
+
+    cdsPlaceBrief->AddFieldDef(dataField("PLACECODE", FieldType::Text, 8, QStringLiteral("场所编号"), 0, true, true));
+    cdsPlaceBrief->AddFieldDef(dataField("CNAME", FieldType::Text, 64, QStringLiteral("名称(中文)")));
+    cdsPlaceBrief->AddFieldDef(dataField("ENAME", FieldType::Text, 64, QStringLiteral("名称(英文)")));
+    cdsPlaceBrief->AddFieldDef(dataField("CITYCODE", FieldType::Text, 8));
+    cdsPlaceBrief->SetIndexFieldNames(QStringLiteral("CNAME"));
+
+    cdsProductClassBrief->AddFieldDef(dataField("PRODUCTCLASSCODE", FieldType::Text, 8, QStringLiteral("类别编号"), 0, true, true));
+    cdsProductClassBrief->AddFieldDef(dataField("CNAME", FieldType::Text, 64, QStringLiteral("名称(中文)")));
+    cdsProductClassBrief->AddFieldDef(dataField("ENAME", FieldType::Text, 64, QStringLiteral("名称(英文)")));
+    cdsProductClassBrief->SetIndexFieldNames(QStringLiteral("CNAME"));
+
+    cdsCityBrief->AddFieldDef(dataField("NODECODE", FieldType::Text, 2, QString(), 0, true, true));
+    cdsCityBrief->AddFieldDef(dataField("CITYCODE", FieldType::Text, 8, QString(), 0, true, true));
+    cdsCityBrief->AddFieldDef(dataField("CNAME", FieldType::Text, 20));
+
+    cdsProduct->AddFieldDef(dataField("PRODUCTCODE", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("CNAME", FieldType::Text, 128, QStringLiteral("名称(中文)"), 20, true, true));
+    cdsProduct->AddFieldDef(lookupField("PlaceName", 80, QStringLiteral("上演剧场"), 16, "PLACECODE", cdsPlaceBrief, "PLACECODE", "CNAME"));
+    cdsProduct->AddFieldDef(dataField("HAPPENTIME", FieldType::DateTime, 0, QStringLiteral("上演时间"), 20, true, true));
+    cdsProduct->AddFieldDef(dataField("PRODUCTCLASSCODE", FieldType::Text, 4, QStringLiteral("演出类别"), 0, false, true));
+    FieldDef week = dataField("WEEK", FieldType::Text, 10, QStringLiteral("星期"), 10);
+    week.kind = FieldKind::Calculated;
+    cdsProduct->AddFieldDef(week);
+    cdsProduct->AddFieldDef(
+        lookupField("PRODUCTCLASSNAME", 10, QStringLiteral("演出类别"), 10, "PRODUCTCLASSCODE", cdsProductClassBrief, "PRODUCTCLASSCODE", "CNAME"));
+    cdsProduct->AddFieldDef(dataField("PLACECODE", FieldType::Text, 5, QStringLiteral("剧场"), 0, false, true));
+    cdsProduct->AddFieldDef(dataField("MAPCODE", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("CREATEGROUP", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("PLACEGROUP", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("STATUS", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("CREATEUSER", FieldType::Text, 20, QString(), 0, false));
+    cdsProduct->AddFieldDef(dataField("PRODUCTOWNERGROUP", FieldType::Text, 5, QString(), 0, false));
+    cdsProduct->SetIndexFieldNames(QStringLiteral("CNAME;HAPPENTIME"));
+    m_weekField = cdsProduct->FieldIndex(QStringLiteral("WEEK"));
+    m_timeField = cdsProduct->FieldIndex(QStringLiteral("HAPPENTIME"));
+    cdsProduct->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int field) { return cdsProductCalcFields(ds, row, field); });
+
+    connect(actRetrieve, &QAction::triggered, this, Guarded([this](bool) { actRetrieveExecute(actRetrieve); }));
+    connect(actReset, &QAction::triggered, this, Guarded([this](bool) { actResetExecute(actReset); }));
+}
+
+TCDSearchProduct_pro::~TCDSearchProduct_pro()
+{
+    DataModuleDestroy(this);
+}
+
+void TCDSearchProduct_pro::DataModuleDestroy(QObject *)
+{
+    // Only this instance's own entry; another live search keeps its global.
+    if (CDSearchProduct_pro == this)
+        CDSearchProduct_pro = nullptr;
+}
+
+void TCDSearchProduct_pro::SetContext(const QString &context)
+{
+    Context = context;
+}
+
+void TCDSearchProduct_pro::GetProductClassBrief()
+{
+    if (cdsProductClassBrief->Active())
+        return;
+    TCAProductShow show;
+    cdsProductClassBrief->SetData(show.GetProductClassBrief(Context));
+}
+
+void TCDSearchProduct_pro::GetPlaceBrief()
+{
+    if (cdsPlaceBrief->Active())
+        return;
+    TCAProductShow show;
+    cdsPlaceBrief->SetData(show.GetValidPlaceBrief(Context, true));
+}
+
+void TCDSearchProduct_pro::GetCityBrief()
+{
+    TCADBPipe2 pipe;
+    TQELContext context;
+    context.SetAsString(Context);
+    const QString sql = QStringLiteral("Select NodeCode, CityCode, CName  from QEL_PLACE_CITY where NodeCode = ") + QuotedStr(context.NodeCode());
+    cdsCityBrief->SetData(pipe.GetData(Context, sql));
+}
+
+void TCDSearchProduct_pro::ResetCondition(bool)
+{
+    const QDate today = QDate::currentDate();
+    cdsCondition->Edit();
+    cdsCondition->FieldByName(QStringLiteral("BHappenTime")).SetAsDateTime(QDateTime(today, QTime(0, 0)));
+    cdsCondition->FieldByName(QStringLiteral("EHappenTime")).SetAsDateTime(QDateTime(today.addDays(90), QTime(0, 0)));
+    for (const char *name : {"PLACECODE", "PRODUCTCLASSCODE", "ProductName", "CityCode"})
+        cdsCondition->FieldByName(QLatin1String(name)).SetAsString(QString());
+    cdsCondition->Post();
+    if (cdsPlaceBrief->Filtered())
+        cdsPlaceBrief->SetFiltered(false);
+}
+
+void TCDSearchProduct_pro::SearchProduct()
+{
+    TCAProductShow show;
+    DataPacket rows = show.GetProduct(Context, cdsCondition->GetData());
+    // The new rows start unfiltered; the caller narrows them again.
+    if (cdsProduct->Filtered())
+        cdsProduct->SetFiltered(false);
+    cdsProduct->SetFilter({});
+    cdsProduct->SetData(std::move(rows));
+}
+
+void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
+{
+    if (cdsCondition->State() == DataSetState::Edit || cdsCondition->State() == DataSetState::Insert)
+        cdsCondition->Post();
+    const QDateTime from = cdsCondition->FieldByName(QStringLiteral("BHappenTime")).AsDateTime();
+    const QDateTime to = cdsCondition->FieldByName(QStringLiteral("EHappenTime")).AsDateTime();
+    if (from.isValid() && to.isValid() && from.date() > to.date()) {
+        ShowWarningMessage(QStringLiteral("上演时间的起始日期（%1）晚于截止日期（%2），请重新选择。")
+                               .arg(from.date().toString(QStringLiteral("yyyy-MM-dd")), to.date().toString(QStringLiteral("yyyy-MM-dd"))),
+                           QStringLiteral("提示"));
+        return;
+    }
+    WaitCursor busy;
+    SearchProduct();
+    applyVisibility();
+    removeExcluded();
+}
+
+void TCDSearchProduct_pro::applyVisibility()
+{
+    TQELContext context;
+    context.SetAsString(Context);
+    const QString kind = context.KindCode();
+    enum class Owner { Anyone, OwnGroup, OwnUser };
+    Owner owner = Owner::OwnUser;
+    QString who = context.UserName();
+    if (kind == QLatin1String("A") || kind == QLatin1String("C")) {
+        owner = Owner::Anyone;
+    } else if (kind == QLatin1String("G")) {
+        owner = Owner::OwnGroup;
+        who = context.Group();
+    }
+    const bool all = AllStatus;
+    const int status = cdsProduct->FieldIndex(QStringLiteral("STATUS"));
+    const int ownerField = cdsProduct->FieldIndex(owner == Owner::OwnGroup ? QStringLiteral("CREATEGROUP") : QStringLiteral("CREATEUSER"));
+    // Values are compared, never spliced into an expression: a quote in a
+    // group or user name is just a character of that name.
+    m_visible = [=](const TQELClientDataSet &ds, int row) {
+        if (ds.isNull(row, status))
+            return false;
+        const QString s = withoutTrailingBlanks(ds.text(row, status));
+        const bool inRange = all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
+        if (!inRange)
+            return false;
+        if (owner == Owner::Anyone)
+            return true;
+        return !ds.isNull(row, ownerField) && ds.text(row, ownerField) == who;
+    };
+    if (cdsProduct->Filtered())
+        cdsProduct->SetFiltered(false);
+    cdsProduct->SetFilter(m_visible);
+    cdsProduct->SetFiltered(true);
+}
+
+void TCDSearchProduct_pro::removeExcluded()
+{
+    const QStringList codes = ReadCommaText(ExcludeProducts);
+    if (codes.isEmpty() || !cdsProduct->Active())
+        return;
+    // Each listed code takes away one row: a code listed twice, two rows.
+    QHash<QString, int> wanted;
+    wanted.reserve(codes.size());
+    for (const QString &c : codes)
+        ++wanted[c];
+    const int codeField = cdsProduct->FieldIndex(QStringLiteral("productcode"));
+    auto gone = std::make_shared<std::vector<uint8_t>>(size_t(cdsProduct->packet().rowCount()), 0);
+    bool any = false;
+    for (int pos = 0; pos < cdsProduct->RecordCount() && !wanted.isEmpty(); ++pos) {
+        const int row = cdsProduct->rowAt(pos);
+        if (cdsProduct->isNull(row, codeField))
+            continue;
+        const auto it = wanted.find(cdsProduct->text(row, codeField));
+        if (it == wanted.end())
+            continue;
+        (*gone)[size_t(row)] = 1;
+        any = true;
+        if (--it.value() == 0)
+            wanted.erase(it);
+    }
+    if (!any)
+        return;
+    // Removed in memory only, all in one pass over the rows.
+    const TQELClientDataSet::FilterFn visible = m_visible;
+    cdsProduct->SetFilter([visible, gone](const TQELClientDataSet &ds, int row) {
+        if (size_t(row) < gone->size() && (*gone)[size_t(row)])
+            return false;
+        return !visible || visible(ds, row);
+    });
+    if (!cdsProduct->Filtered())
+        cdsProduct->SetFiltered(true);
+}
+
+void TCDSearchProduct_pro::actResetExecute(QObject *)
+{
+    if (ShowConfirmMessage(QStringLiteral("您确定要重新选择查询条件吗？"), QStringLiteral("请确认")) != mrYes)
+        return;
+    ResetCondition(true);
+    cdsProduct->Close();
+}
+
+QString TCDSearchProduct_pro::WeekdayName(const QDate &day)
+{
+    static const char *const names[] = {"星期一", "星期二", "星期三", "星期四", "星期五", "星期六", "星期天"};
+    if (!day.isValid())
+        return QString();
+    return QString::fromUtf8(names[day.dayOfWeek() - 1]);
+}
+
+QVariant TCDSearchProduct_pro::cdsProductCalcFields(const TQELClientDataSet &DataSet, int row, int field) const
+{
+    if (field != m_weekField || row < 0)
+        return QVariant();
+    const QDateTime when = DataSet.dateTime(row, m_timeField);
+    return when.isValid() ? QVariant(WeekdayName(when.date())) : QVariant();
+}

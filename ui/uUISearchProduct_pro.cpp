@@ -1,0 +1,247 @@
+#include "uUISearchProduct_pro.h"
+#include "uCDSearchproduct_pro.h"
+#include "ui_uUISearchProduct_pro.h"
+#include <ClientDataSet.h>
+#include <CommaText.h>
+#include <Context.h>
+#include <DBDateEdit.h>
+#include <DBGrid.h>
+#include <DBLookupComboBox.h>
+#include <DataSource.h>
+#include <ErrorHandler.h>
+#include <QAction>
+#include <QPushButton>
+#include <QShowEvent>
+
+QPointer<TUISearchProduct_pro> UISearchProduct_pro;
+
+namespace {
+// A push button that shows an action's caption and state and runs it when clicked.
+void BindAction(QPushButton *button, QAction *action)
+{
+    const auto sync = [button, action] {
+        button->setText(action->text());
+        button->setEnabled(action->isEnabled());
+    };
+    sync();
+    QObject::connect(action, &QAction::changed, button, sync);
+    QObject::connect(button, &QPushButton::clicked, action, Guarded([action](bool) { action->trigger(); }));
+}
+
+// A grid column as wide as the field's display width in characters of the grid's font.
+GridColumn Column(const TQELDBGrid *grid, const QString &field, const QString &title, int displayWidth)
+{
+    return GridColumn{field, title, displayWidth * grid->fontMetrics().averageCharWidth() + 12};
+}
+} // namespace
+
+TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TUISearchProduct_pro>())
+{
+    ui->setupUi(this);
+    QELPanel2 = ui->QELPanel2;
+    QELDBLabel3 = ui->QELDBLabel3;
+    dbox_BTime = ui->dbox_BTime;
+    QELLabel2 = ui->QELLabel2;
+    dbox_ETime = ui->dbox_ETime;
+    QELDBLabel4 = ui->QELDBLabel4;
+    dbox_ProductClass = ui->dbox_ProductClass;
+    BitBtn1 = ui->BitBtn1;
+    QELDBLabel1 = ui->QELDBLabel1;
+    DBComb_CityCode = ui->DBComb_CityCode;
+    QELDBLabel5 = ui->QELDBLabel5;
+    DBComb_PlaceCode = ui->DBComb_PlaceCode;
+    btn_ProductReset = ui->btn_ProductReset;
+    dgrd_Product = ui->dgrd_Product;
+    QELPanel5 = ui->QELPanel5;
+    btn_ProductActOk = ui->btn_ProductActOk;
+    btn_ProductActCancel = ui->btn_ProductActCancel;
+
+    setWindowTitle(QStringLiteral("查询演出"));
+    // Only the close box: no minimise or maximise.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    resize(863, 541);
+    QELPanel2->setFont(SongFont());
+    dgrd_Product->setFont(SongFont());
+
+    SnapIn = new TQELCSnapIn(this);
+    SnapIn->setObjectName(QStringLiteral("SnapIn"));
+    QELCSnapIn1 = new TQELCSnapIn(this);
+    QELCSnapIn1->setObjectName(QStringLiteral("QELCSnapIn1"));
+
+    QELActionList1 = new QObject(this);
+    QELActionList1->setObjectName(QStringLiteral("QELActionList1"));
+    actOk = new QAction(QStringLiteral("确定(&O)"), QELActionList1);
+    actOk->setObjectName(QStringLiteral("actOk"));
+    actCancel = new QAction(QStringLiteral("关闭"), QELActionList1);
+    actCancel->setObjectName(QStringLiteral("actCancel"));
+
+    dsSearch = new TQELDataSource(this);
+    dsSearch->setObjectName(QStringLiteral("dsSearch"));
+    dsProduct = new TQELDataSource(this);
+    dsProduct->setObjectName(QStringLiteral("dsProduct"));
+    dsProductClass = new TQELDataSource(this);
+    dsProductClass->setObjectName(QStringLiteral("dsProductClass"));
+    dsPlace = new TQELDataSource(this);
+    dsPlace->setObjectName(QStringLiteral("dsPlace"));
+    dsCityBrief = new TQELDataSource(this);
+    dsCityBrief->setObjectName(QStringLiteral("dsCityBrief"));
+
+    dgrd_Product->SetMultiSelect(true);
+    dgrd_Product->SetColumns({
+        Column(dgrd_Product, QStringLiteral("CNAME"), QStringLiteral("名称(中文)"), 20),
+        Column(dgrd_Product, QStringLiteral("PlaceName"), QStringLiteral("上演剧场"), 16),
+        Column(dgrd_Product, QStringLiteral("HAPPENTIME"), QStringLiteral("上演时间"), 20),
+        Column(dgrd_Product, QStringLiteral("WEEK"), QStringLiteral("星期"), 10),
+        Column(dgrd_Product, QStringLiteral("PRODUCTCLASSNAME"), QStringLiteral("演出类别"), 10),
+    });
+
+    FormCreate(this);
+
+    connect(SnapIn, &TQELCSnapIn::OnContextChange, this, Guarded([this](TQELCSnapIn *sender) { SnapInContextChange(sender); }));
+    connect(QELCSnapIn1, &TQELCSnapIn::OnContextChange, this, Guarded([this](TQELCSnapIn *sender) { SnapInContextChange(sender); }));
+    connect(actOk, &QAction::triggered, this, Guarded([this](bool) { actOkExecute(actOk); }));
+    connect(actCancel, &QAction::triggered, this, Guarded([this](bool) { actCancelExecute(actCancel); }));
+    // The update check runs whenever the list changes content, cursor or state.
+    connect(dsProduct, &TQELDataSource::DataChange, this, Guarded([this] { actOkUpdate(actOk); }));
+    connect(dgrd_Product, &QAbstractItemView::doubleClicked, this, Guarded([this](const QModelIndex &) { dgrd_ProductDblClick(dgrd_Product); }));
+    BindAction(btn_ProductActOk, actOk);
+    BindAction(btn_ProductActCancel, actCancel);
+    actOkUpdate(actOk);
+}
+
+TUISearchProduct_pro::~TUISearchProduct_pro()
+{
+    FormDestroy(this);
+    if (UISearchProduct_pro == this)
+        UISearchProduct_pro = nullptr;
+}
+
+TCDSearchProduct_pro *TUISearchProduct_pro::DataModule() const
+{
+    return m_data;
+}
+
+void TUISearchProduct_pro::FormCreate(QObject *)
+{
+    m_data = new TCDSearchProduct_pro(this);
+    CDSearchProduct_pro = m_data;
+
+    dsSearch->SetDataSet(m_data->cdsCondition);
+    dsProduct->SetDataSet(m_data->cdsProduct);
+    dsProductClass->SetDataSet(m_data->cdsProductClassBrief);
+    dsPlace->SetDataSet(m_data->cdsPlaceBrief);
+    dsCityBrief->SetDataSet(m_data->cdsCityBrief);
+    dgrd_Product->SetDataSource(dsProduct);
+
+    dbox_BTime->SetDataSource(dsSearch);
+    dbox_BTime->SetDataField(QStringLiteral("BHappenTime"));
+    dbox_ETime->SetDataSource(dsSearch);
+    dbox_ETime->SetDataField(QStringLiteral("EHappenTime"));
+
+    // Each look-up starts with an empty entry: no choice means any.
+    const struct {
+        TQELDBLookupComboBox *box;
+        TQELDataSource *list;
+        const char *field;
+        const char *key;
+    } lookups[] = {
+        {dbox_ProductClass, dsProductClass, "ProductClassCode", "PRODUCTCLASSCODE"},
+        {DBComb_CityCode, dsCityBrief, "CITYCODE", "CITYCODE"},
+        {DBComb_PlaceCode, dsPlace, "PlaceCODE", "PLACECODE"},
+    };
+    for (const auto &l : lookups) {
+        l.box->SetEmptyEntry(true);
+        l.box->SetListSource(l.list);
+        l.box->SetKeyField(QLatin1String(l.key));
+        l.box->SetListField(QStringLiteral("CNAME"));
+        l.box->SetDataSource(dsSearch);
+        l.box->SetDataField(QLatin1String(l.field));
+    }
+
+    BindAction(BitBtn1, m_data->actRetrieve);
+    BindAction(btn_ProductReset, m_data->actReset);
+}
+
+void TUISearchProduct_pro::FormDestroy(QObject *)
+{
+    // Unbind first, so no view reads the module while it goes.
+    dgrd_Product->SetDataSource(nullptr);
+    for (TQELDataSource *ds : {dsSearch, dsProduct, dsProductClass, dsPlace, dsCityBrief})
+        ds->SetDataSet(nullptr);
+    if (CDSearchProduct_pro == m_data)
+        CDSearchProduct_pro = nullptr;
+    delete m_data.data();
+}
+
+void TUISearchProduct_pro::SnapInContextChange(QObject *)
+{
+    // Whichever snap-in announced it, the context is the one SnapIn holds.
+    Context = SnapIn->Context();
+    m_data->SetContext(Context);
+}
+
+void TUISearchProduct_pro::showEvent(QShowEvent *e)
+{
+    QDialog::showEvent(e);
+    if (!e->spontaneous())
+        Guarded([this] { FormShow(this); })();
+}
+
+void TUISearchProduct_pro::FormShow(QObject *)
+{
+    m_data->ExcludeProducts = ExcludeProducts;
+    m_data->AllStatus = AllStatus;
+    if (!m_data->cdsProductClassBrief->Active())
+        m_data->GetProductClassBrief();
+    if (!m_data->cdsPlaceBrief->Active())
+        m_data->GetPlaceBrief();
+    if (!m_data->cdsCityBrief->Active())
+        m_data->GetCityBrief();
+    if (!m_data->cdsProduct->Active()) {
+        m_data->ResetCondition(true);
+        m_data->actRetrieveExecute(nullptr);
+    }
+}
+
+void TUISearchProduct_pro::actOkUpdate(QObject *)
+{
+    const TQELClientDataSet *ds = dsProduct->DataSet();
+    actOk->setEnabled(ds && ds->Active() && ds->RecordCount() > 0);
+}
+
+void TUISearchProduct_pro::actOkExecute(QObject *)
+{
+    TQELClientDataSet *ds = dsProduct->DataSet();
+    QStringList codes;
+    try {
+        if (ds) {
+            const TField code = ds->FieldByName(QStringLiteral("PRODUCTCODE"));
+            for (const TQELClientDataSet::TBookmark b : dgrd_Product->SelectedRows()) {
+                ds->GotoBookmark(b);
+                codes << code.AsString();
+            }
+        }
+    } catch (...) {
+        // What was gathered is kept; the dialog stays open.
+        SelectedProducts = WriteCommaText(codes);
+        throw;
+    }
+    SelectedProducts = WriteCommaText(codes);
+    done(1);
+}
+
+void TUISearchProduct_pro::actCancelExecute(QObject *)
+{
+    done(2);
+}
+
+void TUISearchProduct_pro::dgrd_ProductDblClick(QObject *)
+{
+    actOkUpdate(actOk);
+    actOk->trigger(); // does nothing while disabled
+}
+
+void TUISearchProduct_pro::reject()
+{
+    done(2);
+}
