@@ -88,7 +88,8 @@ TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner), ui(
 
     dgrd_Product->SetMultiSelect(true);
     dgrd_Product->SetColumns({
-        Column(dgrd_Product, QStringLiteral("CNAME"), QStringLiteral("名称(中文)"), 20),
+        // Names are Chinese: twenty full-width characters, not twenty average ones.
+        GridColumn{QStringLiteral("CNAME"), QStringLiteral("名称(中文)"), 20 * dgrd_Product->fontMetrics().horizontalAdvance(QChar(0x540D)) + 12},
         Column(dgrd_Product, QStringLiteral("PlaceName"), QStringLiteral("上演剧场"), 16),
         Column(dgrd_Product, QStringLiteral("HAPPENTIME"), QStringLiteral("上演时间"), 20),
         Column(dgrd_Product, QStringLiteral("WEEK"), QStringLiteral("星期"), 10),
