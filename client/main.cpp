@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QWidget>
 #include <cstdio>
+#include <functional>
 #include "../package/PackageInfo.h"
 
 namespace {
@@ -56,17 +57,18 @@ void save(QWidget *w, const QString &dir, const QString &name)
     std::printf("%s\n", qPrintable(file));
 }
 
-// Clicks a button of the main window and saves whatever modal dialog it opens.
-void shootDialog(QWidget *main, const QString &button, const QString &dir, const QString &name)
+// Clicks a button and, once its modal dialog is up, hands the dialog to
+// `inside`, then closes it.
+void withDialog(QWidget *parent, const QString &button, const std::function<void(QWidget *)> &inside)
 {
-    QTimer::singleShot(300, [dir, name] {
+    QTimer::singleShot(300, [inside] {
         QWidget *dlg = QApplication::activeModalWidget();
         if (!dlg)
             return;
-        save(dlg, dir, name);
+        inside(dlg);
         dlg->close();
     });
-    main->findChild<QToolButton *>(button)->click();
+    parent->findChild<QToolButton *>(button)->click();
 }
 
 class SilentPresenter : public MessagePresenter {
@@ -86,14 +88,17 @@ void screenshots(QWidget *main, const QString &dir)
     auto *tabs = main->findChild<QTabWidget *>(QStringLiteral("Pgproject"));
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-projects.png"));
-    shootDialog(main, QStringLiteral("ToolButton2"), dir, QStringLiteral("project-dialog.png"));
+    withDialog(main, QStringLiteral("ToolButton2"), [&](QWidget *dlg) { save(dlg, dir, QStringLiteral("project-dialog.png")); });
     tabs->setCurrentIndex(1);
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-limits.png"));
-    shootDialog(main, QStringLiteral("ToolButton2"), dir, QStringLiteral("limit-dialog.png"));
+    withDialog(main, QStringLiteral("ToolButton2"), [&](QWidget *dlg) { save(dlg, dir, QStringLiteral("limit-dialog.png")); });
     tabs->setCurrentIndex(0);
     QApplication::processEvents();
-    shootDialog(main, QStringLiteral("ToolButton7"), dir, QStringLiteral("performances.png"));
+    withDialog(main, QStringLiteral("ToolButton7"), [&](QWidget *perf) {
+        withDialog(perf, QStringLiteral("ToolButton1"), [&](QWidget *search) { save(search, dir, QStringLiteral("search-dialog.png")); });
+        save(perf, dir, QStringLiteral("performances.png"));
+    });
     SetMessagePresenter(old);
 }
 } // namespace

@@ -92,3 +92,12 @@ void TcdProductProject::DelProductProject(const QString &projectId, const QStrin
                         QuotedStr(productCode);
     DBPipe->ExecSQL(Context, sql);
 }
+
+bool TcdProductProject::ProjectExists(const QString &projectId)
+{
+    bool numeric = false;
+    const qint64 id = projectId.toLongLong(&numeric);
+    if (!numeric || QString::number(id) != projectId)
+        return false;
+    return DBPipe->GetData(Context, QStringLiteral("select ID from QEL_PROJECT where ID=") + QString::number(id)).rowCount() > 0;
+}

@@ -30,6 +30,8 @@ public:
     // Reports its own failure to the operator and never throws.
     void InsertProduct(const QString &projectId, const QString &productCode);
     void DelProductProject(const QString &projectId, const QString &productCode);
+    // True when projectId is the plain decimal ID of a stored project.
+    bool ProjectExists(const QString &projectId);
 
     void DataModuleCreate(QObject *Sender);
     void DataModuleDestroy(QObject *Sender);

@@ -117,10 +117,7 @@ void TFrmProductProject::ToolButton1Click(QObject *)
         throw EHostError(QStringLiteral("演出列表尚未打开，无法添加演出。"));
     // Assignments to a project that does not exist (0 when the opener had no
     // project, or one deleted meanwhile at another desk) would be orphans.
-    bool numeric = false;
-    const qint64 id = ProjectID.toLongLong(&numeric);
-    const bool exists = numeric && QString::number(id) == ProjectID &&
-                        cdProductProject->DBPipe->GetData(Context, QStringLiteral("select ID from QEL_PROJECT where ID=") + QString::number(id)).rowCount() > 0;
+    const bool exists = cdProductProject->ProjectExists(ProjectID);
     if (!exists) {
         ShowWarningMessage(QStringLiteral("项目（编号“%1”）不存在，可能已被删除，无法添加演出。请关闭本窗口，刷新项目列表后重新选择项目。").arg(ProjectID),
                            QStringLiteral("警告"));
