@@ -21,6 +21,7 @@
 #include <QToolButton>
 #include <functional>
 #include <gtest/gtest.h>
+#include "GuiTest.h"
 
 namespace {
 
@@ -32,62 +33,6 @@ const QString kDrama = QStringLiteral("话剧展演");         // identity-card 
 const QString kDance = QStringLiteral("舞蹈专场");         // no limit
 const QString kChildren = QStringLiteral("儿童剧场");      // one member-class limit M03
 const QString kSpringWeek = QStringLiteral("春季 音乐周"); // member-class limits M01, M02
-
-// Answers the modal dialog of type D that the next command opens: create it
-// before the click; fill runs once the dialog shows. A dialog that fill leaves
-// open is cancelled (with 2) so that the test can go on.
-template <class D>
-class ModalAnswer {
-public:
-    explicit ModalAnswer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
-    bool seen() const { return m_seen; }
-    bool leftOpen() const { return m_leftOpen; }
-
-private:
-    void poll(int attempt)
-    {
-        QTimer::singleShot(attempt == 0 ? 0 : 10, &m_ctx, [this, attempt] {
-            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
-            if (!d) {
-                if (attempt < 300)
-                    poll(attempt + 1);
-                return;
-            }
-            m_seen = true;
-            QPointer<D> guard(d);
-            m_fill(d);
-            if (guard && guard->isVisible()) {
-                m_leftOpen = true;
-                guard->done(2);
-            }
-        });
-    }
-    QObject m_ctx;
-    std::function<void(D *)> m_fill;
-    bool m_seen = false;
-    bool m_leftOpen = false;
-};
-
-// Types text the way an operator does: replaces what the box holds. Chinese
-// arrives through the input method, as on a real desk.
-void typeInto(QLineEdit *edit, const QString &text)
-{
-    edit->setFocus();
-    edit->selectAll();
-    bool ascii = true;
-    for (QChar c : text)
-        ascii = ascii && c.unicode() < 0x80;
-    if (ascii) {
-        if (text.isEmpty())
-            QTest::keyClick(edit, Qt::Key_Delete);
-        else
-            QTest::keyClicks(edit, text);
-        return;
-    }
-    QInputMethodEvent commit;
-    commit.setCommitString(text);
-    QApplication::sendEvent(edit, &commit);
-}
 
 // Picks an item of a combo box with the arrow keys, as an operator does.
 bool pick(QComboBox *box, const QString &text)

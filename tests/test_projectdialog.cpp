@@ -17,69 +17,11 @@
 #include <QToolButton>
 #include <functional>
 #include <gtest/gtest.h>
+#include "GuiTest.h"
 
 namespace {
 
 const QString kCtx = QStringLiteral("01\rG01\r张三\rA\r\r\r\r");
-
-// Answers the modal dialog of type D that the next command opens: create it
-// before the click; fill runs once the dialog shows. A dialog that fill leaves
-// open is cancelled (with 2) so that the test can go on.
-template <class D>
-class ModalAnswer {
-public:
-    explicit ModalAnswer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
-    bool seen() const { return m_seen; }
-    bool leftOpen() const { return m_leftOpen; }
-
-private:
-    void poll(int attempt)
-    {
-        QTimer::singleShot(attempt == 0 ? 0 : 10, &m_ctx, [this, attempt] {
-            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
-            if (!d) {
-                if (attempt < 300)
-                    poll(attempt + 1);
-                return;
-            }
-            m_seen = true;
-            QPointer<D> guard(d);
-            m_fill(d);
-            if (guard && guard->isVisible()) {
-                m_leftOpen = true;
-                guard->done(2);
-            }
-        });
-    }
-    QObject m_ctx;
-    std::function<void(D *)> m_fill;
-    bool m_seen = false;
-    bool m_leftOpen = false;
-};
-
-// Types text the way an operator does: replaces what the box holds. Chinese
-// arrives through the input method, as on a real desk.
-void typeInto(QWidget *edit, const QString &text)
-{
-    edit->setFocus();
-    if (auto *le = qobject_cast<QLineEdit *>(edit))
-        le->selectAll();
-    else if (auto *sb = qobject_cast<QAbstractSpinBox *>(edit))
-        sb->selectAll();
-    bool ascii = true;
-    for (QChar c : text)
-        ascii = ascii && c.unicode() < 0x80;
-    if (ascii) {
-        if (text.isEmpty())
-            QTest::keyClick(edit, Qt::Key_Delete);
-        else
-            QTest::keyClicks(edit, text);
-        return;
-    }
-    QInputMethodEvent commit;
-    commit.setCommitString(text);
-    QApplication::sendEvent(edit, &commit);
-}
 
 bool focusIn(QWidget *dialog, QWidget *w)
 {

@@ -1,0 +1,46 @@
+#pragma once
+#include <QApplication>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+// Answers the modal dialog of type D that the next command opens: create it
+// before the click; fill runs once the dialog shows. A dialog that fill leaves
+// open is cancelled (with 2) so that the test can go on.
+template <class D>
+class ModalAnswer {
+public:
+    explicit ModalAnswer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
+    bool seen() const { return m_seen; }
+    bool leftOpen() const { return m_leftOpen; }
+
+private:
+    void poll(int attempt)
+    {
+        QTimer::singleShot(attempt == 0 ? 0 : 10, &m_ctx, [this, attempt] {
+            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
+            if (!d) {
+                if (attempt < 300)
+                    poll(attempt + 1);
+                return;
+            }
+            m_seen = true;
+            QPointer<D> guard(d);
+            m_fill(d);
+            if (guard && guard->isVisible()) {
+                m_leftOpen = true;
+                guard->done(2);
+            }
+        });
+    }
+    QObject m_ctx;
+    std::function<void(D *)> m_fill;
+    bool m_seen = false;
+    bool m_leftOpen = false;
+};
+
+// Types text the way an operator does: replaces what the box (line edit or
+// spin box) holds. Chinese arrives through the input method, as on a real desk.
+void typeInto(QWidget *edit, const QString &text);
