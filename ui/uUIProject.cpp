@@ -49,6 +49,24 @@ const QList<GridColumn> &limitColumns()
 }
 
 const QString kMemberClass = QStringLiteral("会员类别");
+
+// What a closed limit dialog holds, with its picks mapped to IDs.
+struct LimitInput {
+    QString projectId, memberClassId, limitType, maxNum, enable;
+};
+
+LimitInput readLimit(const TFormprojectinfo &dlg, const QStringList &projectIds, const QStringList &memberIds)
+{
+    const int pi = ComboItemIndex(dlg.cbbproject);
+    const int mi = ComboItemIndex(dlg.cbbmemberclassname);
+    return {
+        pi >= 0 && pi < projectIds.size() ? projectIds[pi] : QString(),
+        mi >= 0 && mi < memberIds.size() ? memberIds[mi] : QString(),
+        dlg.cbblimit_type->currentText() == kMemberClass ? QStringLiteral("1") : QStringLiteral("2"),
+        dlg.edtlimitcount->text().trimmed(),
+        dlg.ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
+    };
+}
 } // namespace
 
 TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<Ui::TFrmProject>())
@@ -361,23 +379,17 @@ void TFrmProject::insertlimit()
     dlg->ckbenable->setChecked(true);
     if (dlg->exec() != 1)
         return;
-    const int pi = ComboItemIndex(dlg->cbbproject);
-    const int mi = ComboItemIndex(dlg->cbbmemberclassname);
-    const QString projectId = pi >= 0 && pi < projectIds.size() ? projectIds[pi] : QString();
-    const QString memberId = mi >= 0 && mi < memberIds.size() ? memberIds[mi] : QString();
-    const QString limitType = dlg->cbblimit_type->currentText() == kMemberClass ? QStringLiteral("1") : QStringLiteral("2");
-    const QString maxNum = dlg->edtlimitcount->text().trimmed();
-    const QString enable = dlg->ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    const LimitInput in = readLimit(*dlg, projectIds, memberIds);
 
-    if (CDProject->bhaveproxglx(projectId, limitType)) {
+    if (CDProject->bhaveproxglx(in.projectId, in.limitType)) {
         MessageBox(QStringLiteral("该项目有其他的限购类型!"), QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
-    if (CDProject->bhavepromem(projectId, memberId, QString())) {
+    if (CDProject->bhavepromem(in.projectId, in.memberClassId, QString())) {
         MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
-    if (!CDProject->Insertmemberlimit(projectId, memberId, maxNum, limitType, enable)) {
+    if (!CDProject->Insertmemberlimit(in.projectId, in.memberClassId, in.maxNum, in.limitType, in.enable)) {
         MessageBox(QStringLiteral("添加失败：数据库没有保存这条限购，请刷新后重试。"), QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
@@ -408,25 +420,19 @@ void TFrmProject::updatelimit()
     dlg->ckbenable->setChecked(ds->FieldByName(QStringLiteral("enable")).AsString() == QLatin1String("1"));
     if (dlg->exec() != 1)
         return;
-    const int pi = ComboItemIndex(dlg->cbbproject);
-    const int mi = ComboItemIndex(dlg->cbbmemberclassname);
-    const QString projectId = pi >= 0 && pi < projectIds.size() ? projectIds[pi] : QString();
-    const QString memberId = mi >= 0 && mi < memberIds.size() ? memberIds[mi] : QString();
-    const QString limitType = dlg->cbblimit_type->currentText() == kMemberClass ? QStringLiteral("1") : QStringLiteral("2");
-    const QString maxNum = dlg->edtlimitcount->text().trimmed();
-    const QString enable = dlg->ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
+    const LimitInput in = readLimit(*dlg, projectIds, memberIds);
     const QString storedType = ds->FieldByName(QStringLiteral("limit_type")).AsString();
     const QString storedMember = ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString();
 
-    if (CDProject->bhavepromemupdatexglx(projectId, limitType, storedType)) {
+    if (CDProject->bhavepromemupdatexglx(in.projectId, in.limitType, storedType)) {
         MessageBox(QStringLiteral("该项目存在其他的限购类型了!"), QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
-    if (CDProject->bhavepromemupdate(projectId, memberId, storedMember)) {
+    if (CDProject->bhavepromemupdate(in.projectId, in.memberClassId, storedMember)) {
         MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
-    if (!CDProject->updatememberlimit(projectId, memberId, storedMember, maxNum, limitType, enable)) {
+    if (!CDProject->updatememberlimit(in.projectId, in.memberClassId, storedMember, in.maxNum, in.limitType, in.enable)) {
         // Another desk removed or changed the limit meanwhile: saying "saved" would be false.
         MessageBox(QStringLiteral("修改失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
         CDProject->GetProjectmember(QString());
