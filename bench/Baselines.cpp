@@ -1,5 +1,7 @@
 #include "Baselines.h"
 #include <HostError.h>
+#include <PostgresBackend.h>
+#include <SqliteBackend.h>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -14,14 +16,8 @@ namespace {
 
 class RawSqlite : public RawEngine {
 public:
-    explicit RawSqlite(const QString &path)
-    {
-        if (sqlite3_open_v2(path.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK)
-            throw EHostError(QStringLiteral("raw sqlite: cannot open %1").arg(path));
-        sqlite3_busy_timeout(m_db, 5000);
-        sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
-    }
-    ~RawSqlite() override { sqlite3_close_v2(m_db); }
+    // A connection of its own, opened with the host's settings (pragmas), then used through the C API only.
+    explicit RawSqlite(const QString &path) : m_conn(path), m_db(m_conn.handle()) {}
 
     qsizetype query(const QByteArray &sql, std::vector<QVariant> &out) override
     {
@@ -68,6 +64,27 @@ public:
             fail();
     }
 
+    qsizetype touch(const QByteArray &sql) override
+    {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+            fail();
+        const int n = sqlite3_column_count(st);
+        qsizetype rows = 0, sum = 0;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            ++rows;
+            for (int c = 0; c < n; ++c) {
+                sqlite3_value *v = sqlite3_column_value(st, c);
+                if (sqlite3_value_type(v) == SQLITE_TEXT)
+                    sum += sqlite3_value_text(v)[0];
+                else
+                    sum += sqlite3_value_int(v);
+            }
+        }
+        sqlite3_finalize(st);
+        return rows + (sum & 0);
+    }
+
     qint64 textBytes(const QByteArray &sql) override
     {
         sqlite3_stmt *st = nullptr;
@@ -87,22 +104,14 @@ public:
 
 private:
     [[noreturn]] void fail() { throw EHostError(QStringLiteral("raw sqlite: %1").arg(QString::fromUtf8(sqlite3_errmsg(m_db)))); }
-    sqlite3 *m_db = nullptr;
+    SqliteBackend m_conn;
+    sqlite3 *m_db;
 };
 
 class RawPg : public RawEngine {
 public:
-    explicit RawPg(const QString &uri)
-    {
-        const QByteArray u = uri.toUtf8();
-        const char *keys[] = {"dbname", "client_encoding", nullptr};
-        const char *values[] = {u.constData(), "UTF8", nullptr};
-        m_conn = PQconnectdbParams(keys, values, 1);
-        if (PQstatus(m_conn) != CONNECTION_OK)
-            throw EHostError(QStringLiteral("raw libpq: %1").arg(QString::fromUtf8(PQerrorMessage(m_conn))));
-        PQclear(PQexec(m_conn, "SET datestyle TO ISO"));
-    }
-    ~RawPg() override { PQfinish(m_conn); }
+    // A session of its own with the host's settings (UTF8, ISO dates), then libpq only.
+    explicit RawPg(const QString &uri) : m_backend(uri), m_conn(m_backend.handle()) {}
 
     qsizetype query(const QByteArray &sql, std::vector<QVariant> &out) override
     {
@@ -112,7 +121,7 @@ public:
             fail(r);
         const int rows = PQntuples(r), n = PQnfields(r);
         out.reserve(size_t(rows) * size_t(n));
-        std::vector<Oid> types(size_t(n));
+        std::vector<Oid> types(static_cast<size_t>(n));
         for (int c = 0; c < n; ++c)
             types[size_t(c)] = PQftype(r, c);
         for (int row = 0; row < rows; ++row) {
@@ -157,6 +166,20 @@ public:
         PQclear(r);
     }
 
+    qsizetype touch(const QByteArray &sql) override
+    {
+        PGresult *r = PQexec(m_conn, sql.constData());
+        if (PQresultStatus(r) != PGRES_TUPLES_OK)
+            fail(r);
+        const int rows = PQntuples(r), n = PQnfields(r);
+        qsizetype sum = 0;
+        for (int row = 0; row < rows; ++row)
+            for (int c = 0; c < n; ++c)
+                sum += PQgetisnull(r, row, c) ? 0 : PQgetvalue(r, row, c)[0];
+        PQclear(r);
+        return rows + (sum & 0);
+    }
+
     qint64 textBytes(const QByteArray &sql) override
     {
         PGresult *r = PQexec(m_conn, sql.constData());
@@ -177,7 +200,8 @@ private:
         PQclear(r);
         throw EHostError(QStringLiteral("raw libpq: %1").arg(msg));
     }
-    PGconn *m_conn = nullptr;
+    PostgresBackend m_backend;
+    PGconn *m_conn;
 };
 
 bool isPostgres(const QString &url)
@@ -225,8 +249,11 @@ QtSqlPeer::QtSqlPeer(const QString &url) : d(std::make_unique<Impl>())
         m_why = db.lastError().text();
         return;
     }
+    // The host's session settings, so that only the code differs.
     if (pg)
         QSqlQuery(QStringLiteral("SET client_encoding TO 'UTF8'"), db);
+    else
+        QSqlQuery(QStringLiteral("PRAGMA cache_size=-65536"), db);
     m_ok = true;
 }
 

@@ -13,6 +13,8 @@ public:
     // Returns the number of rows; out is cleared first (its capacity kept).
     virtual qsizetype query(const QByteArray &sql, std::vector<QVariant> &out) = 0;
     virtual void exec(const QByteArray &sql) = 0;
+    // The engine alone: every row stepped, every cell's value fetched, nothing kept.
+    virtual qsizetype touch(const QByteArray &sql) = 0;
     // Sum of the bytes of every cell as text (the engine's own text form).
     virtual qint64 textBytes(const QByteArray &sql) = 0;
 

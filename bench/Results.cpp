@@ -33,6 +33,14 @@ double Collector::median(const std::string &name) const
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+double Collector::best(const std::string &name) const
+{
+    const auto it = m_runs.find(name);
+    if (it == m_runs.end() || it->second.seconds.empty())
+        return 0;
+    return *std::min_element(it->second.seconds.begin(), it->second.seconds.end());
+}
+
 double Collector::spread(const std::string &name) const
 {
     const auto it = m_runs.find(name);

@@ -16,6 +16,8 @@ public:
     bool has(const std::string &name) const { return m_runs.count(name) > 0; }
     // Median over the repetitions, in seconds per iteration; 0 when absent.
     double median(const std::string &name) const;
+    // Fastest repetition: background load only ever adds time.
+    double best(const std::string &name) const;
     // Mean of a counter over the repetitions; fallback when absent.
     double counter(const std::string &name, const std::string &key, double fallback = 0) const;
     // Relative spread (max-min)/median of the repetitions.

@@ -3,7 +3,10 @@
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
+#include <limits>
 #include <numeric>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 quint64 editKey(int row, int field)
@@ -570,64 +573,114 @@ void TQELClientDataSet::rebuildOrder()
         if (f >= 0)
             keys.push_back(f);
     }
-    // Text keys are compared through precomputed collation keys (pinyin order),
-    // everything else by its value; computed once per row, not per comparison.
+    // Every key becomes one number per row, computed once: text its rank in
+    // collation order (pinyin), collated once per distinct value; nulls first.
     struct Key {
-        bool text = false;
-        std::vector<QCollatorSortKey> sortKeys;
-        std::vector<int> textNull;
         std::vector<qint64> nums;
         std::vector<double> reals;
     };
     const int n = m_data.rowCount();
+    const bool plain = m_pending.isEmpty() && m_edits.isEmpty();
+    constexpr qint64 nullKey = std::numeric_limits<qint64>::min();
     std::vector<Key> prepared(keys.size());
-    QCollator &coll = chineseCollator();
     for (size_t k = 0; k < keys.size(); ++k) {
         const int f = keys[k];
         Key &key = prepared[k];
         const FieldType t = m_fields[size_t(f)].type;
-        key.text = t == FieldType::Text;
-        if (key.text) {
-            key.sortKeys.reserve(size_t(n));
-            key.textNull.resize(size_t(n));
-            for (int r = 0; r < n; ++r) {
-                key.textNull[size_t(r)] = isNull(r, f) ? 1 : 0;
-                key.sortKeys.push_back(coll.sortKey(m_deleted[size_t(r)] ? QString() : text(r, f)));
-            }
+        // Packet values stand for the field's values: a data field, nothing edited.
+        const int col = plain ? m_column[size_t(f)] : -1;
+        const DataPacket::Column *data = col >= 0 && m_data.column(col).type == t ? &m_data.columnData(col) : nullptr;
+        if (t == FieldType::Text) {
+            rankText(f, data ? col : -1, key.nums);
         } else if (t == FieldType::Float) {
             key.reals.resize(size_t(n));
-            for (int r = 0; r < n; ++r)
-                key.reals[size_t(r)] = isNull(r, f) ? -1e300 : value(r, f).toDouble();
+            for (int r : m_order)
+                key.reals[size_t(r)] = isNull(r, f) ? -1e300 : (data ? data->floats[size_t(r)] : value(r, f).toDouble());
         } else {
             key.nums.resize(size_t(n));
-            for (int r = 0; r < n; ++r) {
-                if (isNull(r, f))
-                    key.nums[size_t(r)] = std::numeric_limits<qint64>::min();
-                else if (t == FieldType::DateTime)
-                    key.nums[size_t(r)] = DataPacket::stampFromDateTime(dateTime(r, f));
-                else
-                    key.nums[size_t(r)] = integer(r, f);
+            if (data) {
+                for (int r : m_order)
+                    key.nums[size_t(r)] = data->nulls[size_t(r)] ? nullKey : data->ints[size_t(r)];
+            } else {
+                for (int r : m_order) {
+                    if (isNull(r, f))
+                        key.nums[size_t(r)] = nullKey;
+                    else if (t == FieldType::DateTime)
+                        key.nums[size_t(r)] = DataPacket::stampFromDateTime(dateTime(r, f));
+                    else
+                        key.nums[size_t(r)] = integer(r, f);
+                }
             }
         }
     }
     std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
         for (const Key &key : prepared) {
-            int c = 0;
-            if (key.text) {
-                if (key.textNull[size_t(a)] != key.textNull[size_t(b)])
-                    c = key.textNull[size_t(a)] ? -1 : 1;
-                else
-                    c = key.sortKeys[size_t(a)].compare(key.sortKeys[size_t(b)]);
-            } else if (!key.reals.empty()) {
-                c = key.reals[size_t(a)] < key.reals[size_t(b)] ? -1 : (key.reals[size_t(b)] < key.reals[size_t(a)] ? 1 : 0);
+            if (!key.reals.empty()) {
+                const double x = key.reals[size_t(a)], y = key.reals[size_t(b)];
+                if (x != y)
+                    return x < y;
             } else {
-                c = key.nums[size_t(a)] < key.nums[size_t(b)] ? -1 : (key.nums[size_t(b)] < key.nums[size_t(a)] ? 1 : 0);
+                const qint64 x = key.nums[size_t(a)], y = key.nums[size_t(b)];
+                if (x != y)
+                    return x < y;
             }
-            if (c)
-                return c < 0;
         }
         return false;
     });
+}
+
+// Ranks the text of field f over the live rows: equal collation, equal rank;
+// null below every text. col >= 0: read the packet's UTF-8 in place.
+void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) const
+{
+    const int n = m_data.rowCount();
+    rank.assign(size_t(n), std::numeric_limits<qint64>::min());
+    std::vector<int> idOf(size_t(n), -1);
+    QStringList distinct;
+    if (col >= 0) {
+        std::unordered_map<std::string_view, int> ids;
+        ids.reserve(1024);
+        for (int r : m_order) {
+            if (m_data.isNull(r, col))
+                continue;
+            const std::string_view v = m_data.utf8(r, col);
+            const auto [it, added] = ids.try_emplace(v, int(distinct.size()));
+            if (added)
+                distinct << QString::fromUtf8(v.data(), qsizetype(v.size()));
+            idOf[size_t(r)] = it->second;
+        }
+    } else {
+        QHash<QString, int> ids;
+        for (int r : m_order) {
+            if (isNull(r, f))
+                continue;
+            const QString v = text(r, f);
+            auto it = ids.constFind(v);
+            if (it == ids.constEnd()) {
+                it = ids.insert(v, int(distinct.size()));
+                distinct << v;
+            }
+            idOf[size_t(r)] = *it;
+        }
+    }
+    QCollator &coll = chineseCollator();
+    std::vector<QCollatorSortKey> sortKeys;
+    sortKeys.reserve(size_t(distinct.size()));
+    for (const QString &v : distinct)
+        sortKeys.push_back(coll.sortKey(v));
+    std::vector<int> byKey(size_t(distinct.size()));
+    std::iota(byKey.begin(), byKey.end(), 0);
+    std::sort(byKey.begin(), byKey.end(), [&](int a, int b) { return sortKeys[size_t(a)].compare(sortKeys[size_t(b)]) < 0; });
+    std::vector<qint64> rankOf(byKey.size());
+    qint64 current = 0;
+    for (size_t i = 0; i < byKey.size(); ++i) {
+        if (i > 0 && sortKeys[size_t(byKey[i])].compare(sortKeys[size_t(byKey[i - 1])]) != 0)
+            ++current;
+        rankOf[size_t(byKey[i])] = current;
+    }
+    for (int r : m_order)
+        if (idOf[size_t(r)] >= 0)
+            rank[size_t(r)] = rankOf[size_t(idOf[size_t(r)])];
 }
 
 void TQELClientDataSet::rebuildView()

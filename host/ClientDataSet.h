@@ -147,6 +147,7 @@ signals:
 private:
     void rebuildFields();
     void rebuildOrder();
+    void rankText(int field, int column, std::vector<qint64> &rank) const;
     void rebuildView();
     void resetLookups();
     int lookupRow(int field, int row) const;

@@ -256,6 +256,27 @@ void DataPacket::setValue(int col, const QVariant &v)
     }
 }
 
+namespace {
+template <class V>
+void shrink(V &v)
+{
+    // Copying costs about what growing did; only worth it for a real gain.
+    if (v.capacity() - v.size() > v.size() / 8 + 64)
+        v.shrink_to_fit();
+}
+} // namespace
+
+void DataPacket::squeeze()
+{
+    for (Column &c : m_columns) {
+        shrink(c.ints);
+        shrink(c.floats);
+        shrink(c.text);
+        shrink(c.offsets);
+        shrink(c.nulls);
+    }
+}
+
 qint64 DataPacket::bytesUsed() const
 {
     qint64 n = 0;
