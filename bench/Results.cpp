@@ -51,6 +51,17 @@ double Collector::spread(const std::string &name) const
     return med > 0 ? (*hi - *lo) / med : 0;
 }
 
+double Collector::counterBest(const std::string &name, const std::string &key) const
+{
+    const auto it = m_runs.find(name);
+    if (it == m_runs.end())
+        return 0;
+    const auto c = it->second.counters.find(key);
+    if (c == it->second.counters.end() || c->second.empty())
+        return 0;
+    return *std::min_element(c->second.begin(), c->second.end());
+}
+
 double Collector::counter(const std::string &name, const std::string &key, double fallback) const
 {
     const auto it = m_runs.find(name);

@@ -20,6 +20,8 @@ public:
     double best(const std::string &name) const;
     // Mean of a counter over the repetitions; fallback when absent.
     double counter(const std::string &name, const std::string &key, double fallback = 0) const;
+    // Lowest value of a counter over the repetitions; 0 when absent.
+    double counterBest(const std::string &name, const std::string &key) const;
     // Relative spread (max-min)/median of the repetitions.
     double spread(const std::string &name) const;
 

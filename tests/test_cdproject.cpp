@@ -52,10 +52,12 @@ protected:
     {
         db.exec(QStringLiteral("insert into um_member_class values (%1, %2)").arg(QuotedStr(id), QuotedStr(name)));
     }
-    // enable: a text, or "NULL" for a null cell.
+    // enable: a text, or "NULL" for a null cell. Fixture rows may break the
+    // rules the database holds (mixed types, a missing project): as if left by
+    // another program before the rules.
     void addLimit(int pid, const QString &memberClass, int maxNum, const QString &type, const QString &enable = QStringLiteral("'1'"))
     {
-        db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) values (%1, %2, %3, %4, %5)")
+        db.execUnchecked(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) values (%1, %2, %3, %4, %5)")
                     .arg(pid)
                     .arg(QuotedStr(memberClass))
                     .arg(maxNum)
@@ -63,7 +65,7 @@ protected:
     }
     void assign(int pid, const QString &code)
     {
-        db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, %2)").arg(pid).arg(QuotedStr(code)));
+        db.execUnchecked(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, %2)").arg(pid).arg(QuotedStr(code)));
     }
     int limits(int pid) { return db.count(QStringLiteral("select count(*) from qel_project_member_limit where PID = %1").arg(pid)); }
     int assignments(int pid) { return db.count(QStringLiteral("select count(*) from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(pid)); }
@@ -107,7 +109,10 @@ class CDProjectStatements : public CDProjectTest, public ::testing::WithParamInt
 
 TEST_P(CDProjectStatements, SendsExactlyTheseStatementsUnderTheModulesContext)
 {
+    // Project 3 exists, so the limit inserts for it are accepted.
     addProject(QStringLiteral("已有项目"));
+    addProject(QStringLiteral("第二项目"));
+    addProject(QStringLiteral("第三项目"));
     StatementRecorder rec;
     GetParam().run(cd);
     EXPECT_EQ(rec.statements(), GetParam().expected);
@@ -498,13 +503,18 @@ TEST_F(CDProjectTest, DatabaseRefusesDuplicateNamesAndDuplicateLimits)
                                                          "values (%1, 'M1', 3, '2')")
                                               .arg(a)),
                  EHostError);
-    ASSERT_TRUE(cd.Insertmemberlimit(pid, QString(), QStringLiteral("2"), QStringLiteral("2")));
-    EXPECT_THROW(cd.Insertmemberlimit(pid, QString(), QStringLiteral("4"), QStringLiteral("2")), EHostError);
-    EXPECT_EQ(limits(a), 2);
+    // One identity-card limit per project: its member class is the empty text.
+    const int c = addProject(QStringLiteral("卡门"));
+    const QString pc = QString::number(c);
+    ASSERT_TRUE(cd.Insertmemberlimit(pc, QString(), QStringLiteral("2"), QStringLiteral("2")));
+    EXPECT_THROW(cd.Insertmemberlimit(pc, QString(), QStringLiteral("4"), QStringLiteral("2")), EHostError);
+    EXPECT_EQ(limits(a), 1);
+    EXPECT_EQ(limits(c), 1);
     // The same member class in another project is fine.
     EXPECT_TRUE(cd.Insertmemberlimit(QString::number(b), QStringLiteral("M1"), QStringLiteral("2"), QStringLiteral("1")));
     // An update moving a limit onto a taken member class is refused.
-    EXPECT_THROW(cd.updatememberlimit(pid, QStringLiteral("M1"), QString(), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")),
+    ASSERT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M2"), QStringLiteral("5"), QStringLiteral("1")));
+    EXPECT_THROW(cd.updatememberlimit(pid, QStringLiteral("M1"), QStringLiteral("M2"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")),
                  EHostError);
     EXPECT_EQ(db.count(QStringLiteral("select MAX_NUM from qel_project_member_limit where PID = %1 and MEMBER_CLASS_ID = 'M1'").arg(a)), 2);
 }
@@ -548,9 +558,13 @@ TEST_F(CDProjectTest, InsertmemberlimitWritesTextValuesAndEnableOnlyWhenGiven)
     EXPECT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M1"), QStringLiteral("5"), QStringLiteral("1")));
     EXPECT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M2"), QStringLiteral("6"), QStringLiteral("1"), QStringLiteral("0")));
     EXPECT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M3"), QStringLiteral("7"), QStringLiteral("1"), QStringLiteral("1")));
-    EXPECT_TRUE(cd.Insertmemberlimit(pid, QString(), QStringLiteral("8"), QStringLiteral("2")));
+    // An identity-card limit goes to a project of its own: one type per project.
+    const int b = addProject(QStringLiteral("乙"));
+    EXPECT_TRUE(cd.Insertmemberlimit(QString::number(b), QString(), QStringLiteral("8"), QStringLiteral("2")));
     const DataPacket p = db.query(
-        QStringLiteral("select MEMBER_CLASS_ID, MAX_NUM, limit_type, enable from qel_project_member_limit where PID = %1 order by MAX_NUM").arg(a));
+        QStringLiteral("select MEMBER_CLASS_ID, MAX_NUM, limit_type, enable from qel_project_member_limit where PID in (%1, %2) order by MAX_NUM")
+            .arg(a)
+            .arg(b));
     ASSERT_EQ(p.rowCount(), 4);
     const QStringList classes = {QStringLiteral("M1"), QStringLiteral("M2"), QStringLiteral("M3"), QString()};
     const QStringList enables = {QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("1")}; // "1": the table's default

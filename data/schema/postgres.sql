@@ -94,3 +94,50 @@ CREATE TABLE QEL_PRODUCT_CLASS (
     CNAME            varchar(64),
     ENAME            varchar(64)
 );
+
+-- Rules the module's checks keep, held by the database as well, so that two
+-- desks passing the same check at the same moment cannot break them. Only
+-- writes that add or move rows are checked: deleting a project and then its
+-- rows (in that order) still works.
+
+-- A limit belongs to a project that exists, and all limits of one project
+-- have one type. The project's row lock lines up the desks writing limits of
+-- one project, so each check sees the others' committed limits; a project
+-- being deleted makes the write wait, then refuses it.
+CREATE FUNCTION QEL_LIMIT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF TG_OP = 'UPDATE' AND NEW.PID = OLD.PID AND NEW.limit_type = OLD.limit_type THEN
+        RETURN NULL;
+    END IF;
+    PERFORM 1 FROM QEL_PROJECT WHERE ID = NEW.PID FOR UPDATE;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION '项目不存在（可能已被其他操作员删除），无法为其保存限购'
+            USING ERRCODE = 'foreign_key_violation', DETAIL = format('项目编号 %s', NEW.PID);
+    END IF;
+    IF EXISTS (SELECT 1 FROM qel_project_member_limit WHERE PID = NEW.PID AND limit_type <> NEW.limit_type) THEN
+        RAISE EXCEPTION '该项目已有其他类型的限购，同一项目的限购类型必须一致'
+            USING ERRCODE = 'check_violation', DETAIL = format('项目编号 %s', NEW.PID);
+    END IF;
+    RETURN NULL;
+END
+$$;
+CREATE TRIGGER TR_QEL_LIMIT_RULES AFTER INSERT OR UPDATE ON qel_project_member_limit
+    FOR EACH ROW EXECUTE FUNCTION QEL_LIMIT_RULES();
+
+-- A performance is assigned to a project that exists (key share: a delete
+-- of the project waits for this write, or this write for the delete).
+CREATE FUNCTION QEL_PROJECT_PRODUCT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    IF TG_OP = 'UPDATE' AND NEW.PROJECTID = OLD.PROJECTID THEN
+        RETURN NULL;
+    END IF;
+    PERFORM 1 FROM QEL_PROJECT WHERE ID = NEW.PROJECTID FOR KEY SHARE;
+    IF NOT FOUND THEN
+        RAISE EXCEPTION '项目不存在（可能已被其他操作员删除），无法为其添加演出'
+            USING ERRCODE = 'foreign_key_violation', DETAIL = format('项目编号 %s', NEW.PROJECTID);
+    END IF;
+    RETURN NULL;
+END
+$$;
+CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_RULES AFTER INSERT OR UPDATE ON QEL_PROJECT_PRODUCT
+    FOR EACH ROW EXECUTE FUNCTION QEL_PROJECT_PRODUCT_RULES();

@@ -85,3 +85,58 @@ CREATE TABLE QEL_PRODUCT_CLASS (
     CNAME            varchar(64),
     ENAME            varchar(64)
 );
+
+-- Rules the module's checks keep, held by the database as well, so that two
+-- desks passing the same check at the same moment cannot break them. Only
+-- writes that add or move rows are checked: deleting a project and then its
+-- rows (in that order) still works.
+
+-- A limit belongs to a project that exists (PID may arrive as quoted text).
+CREATE TRIGGER TR_QEL_LIMIT_PROJECT_INS BEFORE INSERT ON qel_project_member_limit
+WHEN NOT EXISTS (SELECT 1 FROM QEL_PROJECT WHERE ID = NEW.PID)
+BEGIN
+    SELECT RAISE(ABORT, '项目不存在（可能已被其他操作员删除），无法为其保存限购');
+END;
+CREATE TRIGGER TR_QEL_LIMIT_PROJECT_UPD BEFORE UPDATE OF PID ON qel_project_member_limit
+WHEN NOT EXISTS (SELECT 1 FROM QEL_PROJECT WHERE ID = NEW.PID)
+BEGIN
+    SELECT RAISE(ABORT, '项目不存在（可能已被其他操作员删除），无法为其保存限购');
+END;
+
+-- All limits of one project have one type. Writers are serialised by the
+-- database lock, so the check sees every other desk's committed limits.
+CREATE TRIGGER TR_QEL_LIMIT_ONE_TYPE_INS AFTER INSERT ON qel_project_member_limit
+WHEN EXISTS (SELECT 1 FROM qel_project_member_limit WHERE PID = NEW.PID AND limit_type <> NEW.limit_type)
+BEGIN
+    SELECT RAISE(ABORT, '该项目已有其他类型的限购，同一项目的限购类型必须一致');
+END;
+CREATE TRIGGER TR_QEL_LIMIT_ONE_TYPE_UPD AFTER UPDATE OF PID, limit_type ON qel_project_member_limit
+WHEN EXISTS (SELECT 1 FROM qel_project_member_limit WHERE PID = NEW.PID AND limit_type <> NEW.limit_type)
+BEGIN
+    SELECT RAISE(ABORT, '该项目已有其他类型的限购，同一项目的限购类型必须一致');
+END;
+
+-- A quantity is a whole number, as the column says (PostgreSQL holds its
+-- column types itself; SQLite would keep any text and read it back as 0).
+CREATE TRIGGER TR_QEL_LIMIT_MAX_NUM_INS BEFORE INSERT ON qel_project_member_limit
+WHEN typeof(NEW.MAX_NUM) <> 'integer'
+BEGIN
+    SELECT RAISE(ABORT, '限购数量必须是整数');
+END;
+CREATE TRIGGER TR_QEL_LIMIT_MAX_NUM_UPD BEFORE UPDATE OF MAX_NUM ON qel_project_member_limit
+WHEN typeof(NEW.MAX_NUM) <> 'integer'
+BEGIN
+    SELECT RAISE(ABORT, '限购数量必须是整数');
+END;
+
+-- A performance is assigned to a project that exists.
+CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_PROJECT_INS BEFORE INSERT ON QEL_PROJECT_PRODUCT
+WHEN NOT EXISTS (SELECT 1 FROM QEL_PROJECT WHERE ID = NEW.PROJECTID)
+BEGIN
+    SELECT RAISE(ABORT, '项目不存在（可能已被其他操作员删除），无法为其添加演出');
+END;
+CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_PROJECT_UPD BEFORE UPDATE OF PROJECTID ON QEL_PROJECT_PRODUCT
+WHEN NOT EXISTS (SELECT 1 FROM QEL_PROJECT WHERE ID = NEW.PROJECTID)
+BEGIN
+    SELECT RAISE(ABORT, '项目不存在（可能已被其他操作员删除），无法为其添加演出');
+END;

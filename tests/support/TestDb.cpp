@@ -3,6 +3,7 @@
 #include "DemoData.h"
 #include "HostError.h"
 #include "Schema.h"
+#include "SqliteBackend.h"
 #include <QCoreApplication>
 #include <QDate>
 #include <QRandomGenerator>
@@ -11,6 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <cstdio>
+#include <sqlite3.h>
 
 namespace {
 bool isPostgresUrl(const QString &url)
@@ -78,6 +80,7 @@ void TestDatabase::cleanup() noexcept
     if (Database::isOpen() && Database::url() == m_url)
         Database::close();
     m_raw.reset();
+    m_unchecked.reset();
     if (m_postgres && !m_dbName.isEmpty()) {
         try {
             auto admin = Database::connect(m_adminUrl);
@@ -105,6 +108,23 @@ Backend &TestDatabase::raw()
 int TestDatabase::exec(const QString &sql)
 {
     return raw().exec(sql.toUtf8());
+}
+
+int TestDatabase::execUnchecked(const QString &sql)
+{
+    if (!m_unchecked) {
+        m_unchecked = Database::connect(m_url);
+        if (m_postgres) {
+            // Triggers of this session only (needs a superuser, as the test cluster has).
+            m_unchecked->exec("SET session_replication_role = replica");
+        } else {
+            sqlite3 *h = static_cast<SqliteBackend &>(*m_unchecked).handle();
+            int on = 1;
+            if (sqlite3_db_config(h, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &on) != SQLITE_OK || on != 0)
+                throw EHostError(QStringLiteral("无法关闭触发器"));
+        }
+    }
+    return m_unchecked->exec(sql.toUtf8());
 }
 
 DataPacket TestDatabase::query(const QString &sql)

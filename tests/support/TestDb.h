@@ -32,6 +32,10 @@ public:
     // An independent second connection (Database::connect) for checking effects.
     Backend &raw();
     int exec(const QString &sql);
+    // Runs sql on a connection of its own with the database's triggers off, to
+    // lay down rows the rules would now refuse (data from before the rules or
+    // from other programs): mixed limit types, limits of a missing project.
+    int execUnchecked(const QString &sql);
     DataPacket query(const QString &sql);
     // First cell as text; empty when there is no row.
     QString scalar(const QString &sql);
@@ -51,6 +55,7 @@ private:
     QString m_sqlitePath;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<Backend> m_raw;
+    std::unique_ptr<Backend> m_unchecked;
 };
 
 // Records each (context, statement) that pipes send (Database::setTraceHook);
