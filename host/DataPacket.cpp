@@ -101,7 +101,8 @@ int DataPacket::addColumn(const ColumnDef &def)
 {
     Column c;
     c.def = def;
-    c.offsets.push_back(0);
+    if (def.type == FieldType::Text)
+        c.offsets.push_back(0);
     m_columns.push_back(std::move(c));
     Column &added = m_columns.back();
     for (int r = 0; r < m_rows; ++r) {

@@ -25,7 +25,7 @@ public:
         std::vector<int64_t> ints;     // Integer and DateTime
         std::vector<double> floats;    // Float
         std::string text;              // Text: all cells back to back
-        std::vector<uint32_t> offsets; // Text: start of cell i; end is offsets[i+1]
+        std::vector<uint32_t> offsets; // Text only: start of cell i; end is offsets[i+1]
         std::vector<uint8_t> nulls;
     };
 
@@ -50,7 +50,13 @@ public:
     // Building, row by row: appendRow(), then one set* per column (unset stays null).
     int addColumn(const ColumnDef &def);
     // Only while the packet has no rows.
-    void setColumnType(int col, FieldType type) { m_columns[size_t(col)].def.type = type; }
+    void setColumnType(int col, FieldType type)
+    {
+        Column &c = m_columns[size_t(col)];
+        c.def.type = type;
+        // Text cells need their start offset; other types keep none.
+        c.offsets.assign(type == FieldType::Text ? 1 : 0, 0);
+    }
     void reserve(int rows);
     // Room for this many bytes of a text column's cells.
     void reserveText(int col, size_t bytes) { m_columns[size_t(col)].text.reserve(bytes); }

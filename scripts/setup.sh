@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libsqlite3-dev sqlite3 libpq-dev
           postgresql libgtest-dev libgmock-dev googletest libbenchmark-dev
-          fonts-arphic-uming xvfb xauth)
+          fonts-arphic-uming xvfb xauth libqt6sql6-sqlite libqt6sql6-psql)
 
 missing=()
 for p in "${packages[@]}"; do
