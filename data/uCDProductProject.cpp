@@ -41,7 +41,7 @@ void TcdProductProject::GetProductProject(const QString &Filter)
                       "A.PlaceCode=D.PlaceCode and A.NODECODE=D.NODECODE AND B.ProjectID=") +
                   QuotedStr(ProjectID);
     if (!Filter.isEmpty())
-        sql += QStringLiteral(" AND A.CName like '%") + TCDProject::LikeFilter(Filter) + QStringLiteral("%'");
+        sql += QStringLiteral(" AND A.CName like ") + TCDProject::LikeOperand(Filter);
     DataPacket rows = DBPipe->GetData(Context, sql);
     cdsProductProject->SetData(std::move(rows));
 }

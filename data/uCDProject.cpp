@@ -46,10 +46,15 @@ void TCDProject::DataModuleDestroy(QObject *)
     DBPipe.reset();
 }
 
-QString TCDProject::LikeFilter(const QString &filter)
+QString TCDProject::LikeOperand(const QString &filter)
 {
-    QString s = filter;
-    return s.replace(QLatin1Char('\''), QLatin1String("''"));
+    QString body = filter;
+    body.replace(QLatin1Char('\''), QLatin1String("''"));
+    // Ordinary filters keep the plain statement.
+    if (!body.contains(QLatin1Char('\\')))
+        return QStringLiteral("'%") + body + QStringLiteral("%'");
+    body.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    return QStringLiteral("'%") + body + QStringLiteral("%' ESCAPE '\\'");
 }
 
 // ---- projects -----------------------------------------------------------------
@@ -58,7 +63,7 @@ void TCDProject::GetProject(const QString &filter)
 {
     QString sql = QStringLiteral("Select * from QEL_Project  A ");
     if (!filter.isEmpty())
-        sql += QStringLiteral(" WHERE CNAME like '%") + LikeFilter(filter) + QStringLiteral("%'");
+        sql += QStringLiteral(" WHERE CNAME like ") + LikeOperand(filter);
     // Load first: a failed query leaves the list as it was.
     DataPacket rows = DBPipe->GetData(Context, sql);
     cdsProject->SetData(std::move(rows));
@@ -116,7 +121,7 @@ void TCDProject::GetProjectmember(const QString &filter)
     sql += QStringLiteral("  join qel_project_member_limit B on B.pid=A.id ");
     sql += QStringLiteral("  left join um_member_class C on C.member_class_id=b.member_class_id ");
     if (!filter.isEmpty())
-        sql += QStringLiteral(" WHERE CNAME like '%") + LikeFilter(filter) + QStringLiteral("%'");
+        sql += QStringLiteral(" WHERE CNAME like ") + LikeOperand(filter);
     DataPacket rows = DBPipe->GetData(Context, sql);
     cdsprojectmember->SetData(std::move(rows));
 }

@@ -53,9 +53,11 @@ public:
     void DataModuleCreate(QObject *Sender);
     void DataModuleDestroy(QObject *Sender);
 
-    // The body of a name filter's like pattern: single quotes doubled, so the
-    // text stays inside its literal; % and _ keep acting as wildcards.
-    static QString LikeFilter(const QString &filter);
+    // The right-hand side of a name filter's like: '%text%' with single quotes
+    // doubled, so the text stays inside its literal; % and _ keep acting as
+    // wildcards. A backslash is PostgreSQL's default escape, so a filter that
+    // holds one gets it doubled and an explicit ESCAPE, read alike by SQLite.
+    static QString LikeOperand(const QString &filter);
 
 private:
     int readStatus(const QString &sql);

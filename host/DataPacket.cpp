@@ -1,4 +1,7 @@
 #include "DataPacket.h"
+#include "Gbk.h"
+#include "HostError.h"
+#include <QStringDecoder>
 #include <charconv>
 
 namespace {
@@ -31,6 +34,11 @@ QString DataPacket::text(int row, int col) const
     case FieldType::DateTime: return formatStamp(c.ints[size_t(row)]);
     case FieldType::Text: {
         const auto v = utf8(row, col);
+        // fromUtf8 drops a leading byte order mark; stored text keeps it.
+        if (v.size() >= 3 && v.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            QStringDecoder keepBom(QStringDecoder::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+            return keepBom(QByteArrayView(v.data(), qsizetype(v.size())));
+        }
         return QString::fromUtf8(v.data(), qsizetype(v.size()));
     }
     }
@@ -219,6 +227,12 @@ void DataPacket::setText(int col, std::string_view s)
 
 void DataPacket::setText(int col, const QString &s)
 {
+    // UTF-8 has no form for an unpaired surrogate (toUtf8 would store '?'):
+    // refuse it as the pipe refuses any text the database cannot hold.
+    if (!QStringView(s).isValidUtf16()) {
+        CheckGbkText(s);
+        throw EHostError(QStringLiteral("文字中含有无效的字符编码，无法保存。"));
+    }
     const QByteArray u = s.toUtf8();
     setText(col, std::string_view(u.constData(), size_t(u.size())));
 }

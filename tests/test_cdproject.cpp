@@ -133,6 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
                       {QStringLiteral("Select * from QEL_Project  A  WHERE CNAME like '%a''b%'")}},
         StatementCase{"GetProject_wildcards_kept", [](TCDProject &m) { m.GetProject(QStringLiteral("1_0%")); },
                       {QStringLiteral("Select * from QEL_Project  A  WHERE CNAME like '%1_0%%'")}},
+        StatementCase{"GetProject_backslash_literal", [](TCDProject &m) { m.GetProject(QStringLiteral("C:\\a'")); },
+                      {QStringLiteral("Select * from QEL_Project  A  WHERE CNAME like '%C:\\\\a''%' ESCAPE '\\'")}},
         StatementCase{"InsertPro", [](TCDProject &m) { m.InsertPro(QStringLiteral("梁祝"), 85, 3, 2); },
                       {QStringLiteral("INSERT INTO QEL_Project(CName, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) Values('梁祝',85,3,2)")}},
         StatementCase{"InsertPro_quote_and_unchecked_numbers", [](TCDProject &m) { m.InsertPro(QStringLiteral("O'Neil's"), -1, 0, 150); },

@@ -1029,6 +1029,35 @@ TEST(SnapIn, SetContextStoresAndAnnounces)
 
 // ---- DataPacket -------------------------------------------------------------------------
 
+TEST(DataPacket, TextKeepsEveryCharacterOrRefuses)
+{
+    DataPacket p;
+    p.addColumn({QStringLiteral("CNAME"), FieldType::Text, 0});
+    // Byte order marks anywhere, pairs outside the BMP, NUL-free control text.
+    const QStringList kept = {QStringLiteral("\uFEFF名"), QStringLiteral("\uFEFF"), QStringLiteral("a\uFEFFb"), QStringLiteral("\uFEFF\uFEFF"),
+                              QStringLiteral("演出🎭"), QStringLiteral("\t\r\n"), QString()};
+    for (const QString &s : kept) {
+        p.appendRow();
+        p.setText(0, s);
+    }
+    for (int r = 0; r < kept.size(); ++r)
+        EXPECT_EQ(p.text(r, 0), kept[r]) << r;
+
+    // UTF-8 has no form for an unpaired surrogate: refused, never stored as '?'.
+    const QList<QString> broken = {QString(QChar(0xD800)) + QStringLiteral("x"), QStringLiteral("x") + QChar(0xDC00),
+                                   QString(QChar(0xDBFF))};
+    for (const QString &s : broken) {
+        p.appendRow();
+        try {
+            p.setText(0, s);
+            ADD_FAILURE() << "stored an unpaired surrogate";
+        } catch (const EHostError &e) {
+            EXPECT_TRUE(e.message().contains(QStringLiteral("GBK"))) << e.what();
+        }
+        EXPECT_TRUE(p.isNull(p.rowCount() - 1, 0));
+    }
+}
+
 TEST(DataPacket, TimeStampsParse)
 {
     struct Row {

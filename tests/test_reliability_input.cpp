@@ -87,14 +87,7 @@ struct KnownIssue {
     const char *engine; // "sqlite", "postgresql" or "any"
     const char *fault;
 };
-const KnownIssue kKnownIssues[] = {
-    {"name filter", "backslashes", "postgresql",
-     "LIKE takes a backslash as its escape character; the pattern has no ESCAPE clause (data/uCDProject.cpp, LikeFilter)"},
-    {"catalogue search", "byte order mark", "any",
-     "a leading U+FEFF is dropped on the way through the condition packet (host/DataPacket.cpp, QString::fromUtf8 in text())"},
-    {"catalogue search", "lone surrogate", "any",
-     "an unpaired surrogate becomes '?' on the way through the condition packet (host/DataPacket.cpp, toUtf8 in setText())"},
-};
+const std::vector<KnownIssue> kKnownIssues = {};
 
 // The statement with each quoted literal replaced by ?: the part no value may change.
 QString skeleton(const QString &sql)
@@ -106,6 +99,9 @@ QString skeleton(const QString &sql)
             out += sql[i++];
             continue;
         }
+        // The module's own escape clause is structure: kept verbatim.
+        const bool escapeClause = out.endsWith(QLatin1String(" ESCAPE "));
+        const qsizetype start = i;
         bool closed = false;
         for (++i; i < n; ++i) {
             if (sql[i] == QLatin1Char('\'')) {
@@ -120,7 +116,10 @@ QString skeleton(const QString &sql)
         }
         if (!closed)
             return QStringLiteral("<unterminated literal>");
-        out += QLatin1Char('?');
+        if (escapeClause)
+            out += sql.mid(start, i - start);
+        else
+            out += QLatin1Char('?');
     }
     return out;
 }
@@ -204,9 +203,13 @@ protected:
         EXPECT_TRUE(a.skeletons.isEmpty()) << what << ": sent although refused";
     }
     // The statements kept the shape they have for an ordinary value.
+    // A filter holding a backslash adds exactly one fixed clause to its like.
     void expectSameShape(const Attempt &a, const Attempt &reference, const char *what)
     {
-        EXPECT_EQ(a.skeletons, reference.skeletons) << what;
+        QStringList shapes = a.skeletons;
+        if (GetParam().text.contains(QLatin1Char('\\')))
+            shapes.replaceInStrings(QStringLiteral("like ? ESCAPE '\\'"), QStringLiteral("like ?"));
+        EXPECT_EQ(shapes, reference.skeletons) << what;
         if (a.refused)
             EXPECT_TRUE(chineseFirst(a.message)) << what << ": unclear refusal: " << a.message.toStdString();
     }
