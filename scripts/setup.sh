@@ -6,7 +6,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qt6-base-dev libsqlite3-dev sqlite3 libpq-dev
           postgresql libgtest-dev libgmock-dev googletest libbenchmark-dev
-          fonts-arphic-uming xvfb xauth libqt6sql6-sqlite libqt6sql6-psql)
+          fonts-arphic-uming xvfb xauth libqt6sql6-sqlite libqt6sql6-psql
+          clang libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
