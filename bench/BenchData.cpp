@@ -5,26 +5,13 @@
 #include <Dialogs.h>
 #include <HostError.h>
 #include <Pipe.h>
+#include <Lcg.h>
 #include <Schema.h>
 #include <uCDProductProject.h>
 #include <QDateTime>
 #include <vector>
 
 namespace {
-
-// Fixed seed, own generator: the same data on every machine.
-class Lcg {
-public:
-    explicit Lcg(quint32 seed) : m_state(seed) {}
-    int below(int n)
-    {
-        m_state = m_state * 1664525u + 1013904223u;
-        return int((m_state >> 8) % quint32(n));
-    }
-
-private:
-    quint32 m_state;
-};
 
 quint32 mix(quint32 x)
 {
