@@ -13,29 +13,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 fuzz_seconds=${1:-20}
 
-# The fuzz targets need clang and its runtime (libFuzzer, sanitizers).
-extra=(clang libclang-rt-14-dev)
-missing=()
-for p in "${extra[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$p")
-    fi
-done
-if ((${#missing[@]})); then
-    if [[ $(id -u) -eq 0 ]]; then
-        echo "安装缺少的软件包 / installing: ${missing[*]}"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update && apt-get install -y "${missing[@]}" || exit 1
-    else
-        echo "错误：缺少以下软件包 / missing Debian packages: ${missing[*]}" >&2
-        echo "请以 root 运行本脚本，或执行 / run as root, or:  sudo apt-get install ${missing[*]}" >&2
-        exit 1
-    fi
-fi
-# The build's own packages (and build/, which is quick when current).
-if ! command -v cmake >/dev/null 2>&1 || ! dpkg-query -W -f='${Status}' qt6-base-dev 2>/dev/null | grep -q 'install ok installed'; then
-    scripts/setup.sh || exit $?
-fi
+# The build's packages, clang and its runtime (libFuzzer, sanitizers) among
+# them, installed when run as root; build/ is quick when current.
+scripts/setup.sh || exit $?
 
 started=$(date +%s)
 
