@@ -2,6 +2,8 @@
 # A throwaway PostgreSQL 15 cluster in a folder of its own, for tests.
 #   pg-cluster.sh start DIR   creates and starts it; prints its URL on stdout
 #   pg-cluster.sh stop DIR    stops it and removes DIR
+#   pg-cluster.sh halt DIR    stops the server (fast shutdown), keeps DIR
+#   pg-cluster.sh resume DIR  starts a halted server again on the same port
 # Listens on 127.0.0.1 only, on a free port, with its own socket folder.
 # As root the server runs as the postgres user (it refuses to run as root).
 set -euo pipefail
@@ -20,6 +22,14 @@ port_in_use() {
     (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+launch() {
+    local dir=$1 port=$2
+    # fsync off: the cluster is thrown away, only speed matters.
+    as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+        -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir/sock -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
+        start >/dev/null
+}
+
 start() {
     local dir=$1
     mkdir -p "$dir/sock"
@@ -36,10 +46,8 @@ start() {
     for attempt in $(seq 1 20); do
         port=$((20000 + RANDOM % 30000))
         port_in_use "$port" && continue
-        # fsync off: the cluster is thrown away, only speed matters.
-        if as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-            -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir/sock -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=60" \
-            start >/dev/null; then
+        if launch "$dir" "$port"; then
+            echo "$port" >"$dir/port"
             echo "postgresql://postgres@127.0.0.1:$port/postgres"
             return 0
         fi
@@ -57,11 +65,26 @@ stop() {
     rm -rf "$dir"
 }
 
+halt() {
+    as_owner "$bindir/pg_ctl" -D "$1/data" -m fast -w -t 60 stop >/dev/null
+}
+
+resume() {
+    local dir=$1
+    launch "$dir" "$(cat "$dir/port")" || {
+        echo "错误：PostgreSQL 服务器无法重新启动 / the server did not start again:" >&2
+        tail -n 20 "$dir/server.log" >&2 || true
+        return 1
+    }
+}
+
 case ${1:-} in
     start) start "${2:?folder missing}" ;;
     stop) stop "${2:?folder missing}" ;;
+    halt) halt "${2:?folder missing}" ;;
+    resume) resume "${2:?folder missing}" ;;
     *)
-        echo "用法 / usage: $0 start|stop DIR" >&2
+        echo "用法 / usage: $0 start|stop|halt|resume DIR" >&2
         exit 2
         ;;
 esac

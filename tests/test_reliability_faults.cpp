@@ -24,13 +24,16 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -429,6 +432,160 @@ TEST_F(ServerLossTest, EveryCommandOfThePerformanceWindowFailsClearlyAndTheNextW
     expectNoError("delete again");
     EXPECT_EQ(assigned(spring), QStringList{QStringLiteral("K1")});
     EXPECT_TRUE(w.isVisible());
+}
+
+// ---- the PostgreSQL server stopped, then started again -----------------------------
+
+// A server of the test's own (scripts/pg-cluster.sh), since the shared one
+// serves the other tests. QEL_DATABASE points at it while it lives, so the
+// TestDatabase declared after it is made there.
+class OwnServer {
+public:
+    OwnServer()
+    {
+        if (!TestDatabase::postgresSelected() || !m_dir.isValid())
+            return;
+        // The server runs as postgres when the tests run as root.
+        QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+        m_saved = qgetenv("QEL_DATABASE");
+        if (run("start", &m_url) && !m_url.isEmpty())
+            qputenv("QEL_DATABASE", m_url.toUtf8());
+    }
+    ~OwnServer()
+    {
+        if (m_url.isEmpty())
+            return;
+        qputenv("QEL_DATABASE", m_saved);
+        run("stop");
+    }
+    bool running() const { return !m_url.isEmpty(); }
+    bool halt() { return m_halted = run("halt"); }
+    bool resume()
+    {
+        if (m_halted && run("resume"))
+            m_halted = false;
+        return !m_halted;
+    }
+
+private:
+    bool run(const char *command, QString *out = nullptr)
+    {
+        QProcess p;
+        p.start(QStringLiteral("bash"), {QStringLiteral(QEL_SOURCE_DIR "/scripts/pg-cluster.sh"), QLatin1String(command), m_dir.filePath(QStringLiteral("pg"))});
+        const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        if (!ok)
+            std::fprintf(stderr, "pg-cluster.sh %s: %s\n", command, p.readAllStandardError().constData());
+        if (out)
+            *out = ok ? QString::fromUtf8(p.readAllStandardOutput()).trimmed() : QString();
+        return ok;
+    }
+    QTemporaryDir m_dir;
+    QByteArray m_saved;
+    QString m_url;
+    bool m_halted = false;
+};
+
+class ServerStopTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!TestDatabase::postgresSelected())
+            GTEST_SKIP() << "PostgreSQL only";
+        ASSERT_TRUE(server.running());
+        ASSERT_TRUE(db.isPostgres());
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季音乐节')"));
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季戏剧节')"));
+    }
+    void TearDown() override
+    {
+        if (win)
+            win->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        delete win.data();
+        delete CDProject.data();
+        // A failed step may have left the server halted; the database is dropped there.
+        server.resume();
+    }
+    // One error box, Chinese first; the window still there and enabled.
+    void expectOneClearError(const char *what, bool insideDialog = false)
+    {
+        EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        for (const TestPresenter::Call &c : testPresenter().calls())
+            if (c.kind == MessageKind::Error)
+                EXPECT_TRUE(c.text.startsWith(kLost) || c.text.startsWith(QStringLiteral("无法连接数据库服务器"))) << what << ": " << c.text.toStdString();
+        if (!insideDialog)
+            EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
+        EXPECT_TRUE(win && win->isVisible() && win->isEnabled()) << what;
+        testPresenter().clear();
+    }
+    int projects(const QString &name) { return db.count(QStringLiteral("select count(*) from QEL_PROJECT where CNAME = '%1'").arg(name)); }
+
+    OwnServer server;
+    TestDatabase db;
+    QPointer<TFrmProject> win;
+};
+
+TEST_F(ServerStopTest, TheMainWindowOutlivesAStoppedServerAndWorksOnceItIsBack)
+{
+    auto *w = new TFrmProject();
+    FrmProject = w;
+    win = w;
+    w->SetContext(kCtx);
+    w->show();
+    ASSERT_EQ(column(w->QELDBGrid1, 1).size(), 2);
+    testPresenter().clear();
+
+    ASSERT_TRUE(server.halt());
+    // The first command finds its session gone; the later ones cannot connect.
+    w->BtnSearch->click();
+    expectOneClearError("search");
+    w->ToolButton5->click();
+    expectOneClearError("refresh");
+    EXPECT_EQ(column(w->QELDBGrid1, 1).size(), 2) << "the list keeps its rows";
+    // New project: OK fails, the dialog stays open with the name typed.
+    bool stayedOpen = false;
+    {
+        ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+            d->edtProjectName->setText(QStringLiteral("夏季舞蹈节"));
+            d->btnOK->click();
+            stayedOpen = d->isVisible() && d->edtProjectName->text() == QStringLiteral("夏季舞蹈节");
+            expectOneClearError("new project", true);
+        });
+        w->ToolButton1->click();
+        ASSERT_TRUE(answer.seen());
+    }
+    EXPECT_TRUE(stayedOpen);
+    ASSERT_TRUE(CDProject->cdsProject->Locate(QStringLiteral("CNAME"), QStringLiteral("秋季戏剧节")));
+    w->ToolButton4->click();
+    expectOneClearError("delete project");
+    clickTab(w->Pgproject, 1);
+    expectOneClearError("tab switch");
+    clickTab(w->Pgproject, 0);
+    testPresenter().clear();
+
+    // Back on the same address: the same window works, nothing was half-done.
+    ASSERT_TRUE(server.resume());
+    db.dropConnections();
+    EXPECT_EQ(projects(QStringLiteral("夏季舞蹈节")), 0);
+    EXPECT_EQ(projects(QStringLiteral("秋季戏剧节")), 1);
+    w->ToolButton5->click();
+    EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(column(w->QELDBGrid1, 1), QStringList({QStringLiteral("春季音乐节"), QStringLiteral("秋季戏剧节")}));
+    {
+        ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+            d->edtProjectName->setText(QStringLiteral("夏季舞蹈节"));
+            d->btnOK->click();
+        });
+        w->ToolButton1->click();
+        ASSERT_TRUE(answer.seen());
+    }
+    ASSERT_TRUE(CDProject->cdsProject->Locate(QStringLiteral("CNAME"), QStringLiteral("秋季戏剧节")));
+    w->ToolButton4->click();
+    EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(projects(QStringLiteral("夏季舞蹈节")), 1);
+    EXPECT_EQ(projects(QStringLiteral("秋季戏剧节")), 0);
+    EXPECT_EQ(column(w->QELDBGrid1, 1), QStringList({QStringLiteral("夏季舞蹈节"), QStringLiteral("春季音乐节")}));
 }
 
 // ---- SQLite: a file another desk holds, a file made read-only ----------------------

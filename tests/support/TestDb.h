@@ -31,6 +31,12 @@ public:
 
     // An independent second connection (Database::connect) for checking effects.
     Backend &raw();
+    // Forgets the checking connections (after the server was restarted).
+    void dropConnections()
+    {
+        m_raw.reset();
+        m_unchecked.reset();
+    }
     int exec(const QString &sql);
     // Runs sql on a connection of its own with the database's triggers off, to
     // lay down rows the rules would now refuse (data from before the rules or
