@@ -3,9 +3,10 @@
 # already runs the fault, hostile-input, stress and crash tests on both engines:
 #   1. a short fuzzing run of the host's small formats (fuzz/run, clang);
 #   2. the whole test suite built with AddressSanitizer and UBSan
-#      (build-asan/, QEL_SANITIZE=ON), on SQLite.
+#      (build-asan/, QEL_SANITIZE=ON), on SQLite and on a throwaway
+#      PostgreSQL cluster (scripts/pg-cluster.sh).
 # Installs what it needs when run as root. Prints a summary; exits non-zero
-# when either part fails (after running both).
+# when any part fails (after running all).
 #   scripts/reliability.sh [FUZZ_SECONDS]     seconds per fuzz target (default 20;
 #                                             0 skips it, as CI does after scripts/test.sh)
 set -uo pipefail
@@ -31,37 +32,70 @@ else
     rm -f "$fuzz_out"
 fi
 
-echo "===== 地址与未定义行为检查 / AddressSanitizer + UBSan pass: SQLite ====="
 # Leaks are checked; tests/lsan.supp names the few that belong to Qt and
 # the system libraries. UBSan stops at the first finding.
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=0:check_initialization_order=1:strict_init_order=1:detect_stack_use_after_return=1"
 export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export QT_QPA_PLATFORM=offscreen
+
+# One CTest run of the sanitizer build; sets pass_rc, pass_line, pass_findings.
+run_pass() {
+    local out
+    out=$(mktemp)
+    "$@" ctest --test-dir build-asan --output-on-failure -j2 --timeout 600 2>&1 | tee "$out"
+    pass_rc=${PIPESTATUS[0]}
+    pass_line=$(grep -E '^[0-9]+% tests passed' "$out" | tail -1)
+    pass_findings=$(grep -cE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$out")
+    rm -f "$out"
+}
+
+pgdir=""
+cleanup() {
+    if [[ -n $pgdir ]]; then
+        "$root/scripts/pg-cluster.sh" stop "$pgdir"
+        pgdir=""
+    fi
+}
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT
+trap 'cleanup; exit 143' TERM
+
 generator=()
 if [[ ! -f build-asan/CMakeCache.txt ]] && command -v ninja >/dev/null 2>&1; then
     generator=(-G Ninja)
 fi
-asan_rc=0
+sqlite_rc=1 pg_rc=1
+sqlite_line="not run" pg_line="not run"
+sqlite_findings=0 pg_findings=0
+echo "===== 地址与未定义行为检查 / AddressSanitizer + UBSan build ====="
 # -O1 -g1: the usual optimisation for AddressSanitizer, line tables for its
 # reports; half the build time of -O2 -g on two cores.
 if cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
     -DQEL_SANITIZE=ON >/dev/null &&
     cmake --build build-asan -j"$(nproc)"; then
-    ctest_out=$(mktemp)
-    env -u QEL_DATABASE QT_QPA_PLATFORM=offscreen ctest --test-dir build-asan --output-on-failure -j2 --timeout 600 2>&1 | tee "$ctest_out"
-    asan_rc=${PIPESTATUS[0]}
-    asan_line=$(grep -E '^[0-9]+% tests passed' "$ctest_out" | tail -1)
-    findings=$(grep -cE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$ctest_out")
-    rm -f "$ctest_out"
+    echo "===== 地址与未定义行为检查 / AddressSanitizer + UBSan pass: SQLite ====="
+    run_pass env -u QEL_DATABASE
+    sqlite_rc=$pass_rc sqlite_line=$pass_line sqlite_findings=$pass_findings
+    echo "===== 地址与未定义行为检查 / AddressSanitizer + UBSan pass: PostgreSQL ====="
+    pgdir=$(mktemp -d /tmp/qelpg.XXXXXX)
+    if url=$("$root/scripts/pg-cluster.sh" start "$pgdir"); then
+        run_pass env QEL_DATABASE="$url"
+        pg_rc=$pass_rc pg_line=$pass_line pg_findings=$pass_findings
+    else
+        echo "错误：无法启动测试用的 PostgreSQL 服务器 / could not start the test server" >&2
+        pg_line="server did not start"
+    fi
+    cleanup
 else
     echo "错误：带检查器的构建失败 / the sanitizer build failed" >&2
-    asan_rc=1
-    asan_line="build failed"
-    findings=0
+    sqlite_line="build failed" pg_line="build failed"
 fi
 
+status() { [[ $1 -eq 0 ]] && echo ok || echo FAILED; }
 elapsed=$(($(date +%s) - started))
 echo "===== 可靠性检查小结 / reliability summary (${elapsed} s) ====="
-echo "fuzzing:         ${fuzz_line:-no result} -> $([[ $fuzz_rc -eq 0 ]] && echo ok || echo FAILED)"
-echo "sanitizer pass:  ${asan_line:-no result}; sanitizer reports: ${findings} -> $([[ $asan_rc -eq 0 ]] && echo ok || echo FAILED)"
-((fuzz_rc == 0 && asan_rc == 0))
+echo "fuzzing:                    ${fuzz_line:-no result} -> $(status "$fuzz_rc")"
+echo "sanitizer pass, SQLite:     ${sqlite_line:-no result}; sanitizer reports: ${sqlite_findings} -> $(status "$sqlite_rc")"
+echo "sanitizer pass, PostgreSQL: ${pg_line:-no result}; sanitizer reports: ${pg_findings} -> $(status "$pg_rc")"
+((fuzz_rc == 0 && sqlite_rc == 0 && pg_rc == 0))
