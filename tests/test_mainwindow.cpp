@@ -93,10 +93,7 @@ protected:
     }
     void TearDown() override
     {
-        if (win)
-            win->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delete win.data();
+        disposeWindow(win);
         delete CDProject.data();
     }
 

@@ -5,6 +5,7 @@
 #include "Context.h"
 #include "DBGrid.h"
 #include "Database.h"
+#include "GuiTest.h"
 #include "Pipe.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -41,36 +42,6 @@ namespace {
 
 const QString kCtx = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
 const QString kLost = QStringLiteral("与数据库服务器的连接已断开");
-
-// Answers the modal dialog of type D that the next command opens (if any):
-// fill runs once it shows; a dialog fill leaves open is cancelled with 2.
-template <class D>
-class ModalAnswer {
-public:
-    explicit ModalAnswer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
-    bool seen() const { return m_seen; }
-
-private:
-    void poll(int attempt)
-    {
-        QTimer::singleShot(attempt == 0 ? 0 : 10, &m_ctx, [this, attempt] {
-            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
-            if (!d) {
-                if (attempt < 100)
-                    poll(attempt + 1);
-                return;
-            }
-            m_seen = true;
-            QPointer<D> guard(d);
-            m_fill(d);
-            if (guard && guard->isVisible())
-                guard->done(2);
-        });
-    }
-    QObject m_ctx;
-    std::function<void(D *)> m_fill;
-    bool m_seen = false;
-};
 
 QStringList column(const TQELDBGrid *g, int col)
 {
@@ -137,10 +108,7 @@ protected:
     }
     void TearDown() override
     {
-        if (win)
-            win->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delete win.data();
+        disposeWindow(win);
         delete CDProject.data();
     }
 
@@ -499,10 +467,7 @@ protected:
     }
     void TearDown() override
     {
-        if (win)
-            win->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        delete win.data();
+        disposeWindow(win);
         delete CDProject.data();
         // A failed step may have left the server halted; the database is dropped there.
         server.resume();

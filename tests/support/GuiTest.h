@@ -41,6 +41,17 @@ private:
     bool m_leftOpen = false;
 };
 
+// Closes a window the test opened, lets the deletions it deferred run, and
+// frees it (unless it already went).
+template <class W>
+void disposeWindow(QPointer<W> &win)
+{
+    if (win)
+        win->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    delete win.data();
+}
+
 // Types text the way an operator does: replaces what the box (line edit or
 // spin box) holds. Chinese arrives through the input method, as on a real desk.
 void typeInto(QWidget *edit, const QString &text);
