@@ -31,16 +31,6 @@ const QString kCtx = QStringLiteral("01\rG01\r张三\rA\r\r\r\r");
 const QString kProjectList = QStringLiteral("Select * from QEL_Project  A ");
 const QString kLimitListStart = QStringLiteral("Select a.id as projectid,b.MEMBER_CLASS_ID, a.cname,c.member_class_name,b.enable ");
 
-// One column of a grid as the operator sees it, top to bottom.
-QStringList columnTexts(const TQELDBGrid *g, int col)
-{
-    QStringList out;
-    const QAbstractItemModel *m = g->model();
-    for (int r = 0; m && r < m->rowCount(); ++r)
-        out << m->index(r, col).data().toString();
-    return out;
-}
-
 QStringList sorted(QStringList l)
 {
     l.sort();
@@ -49,20 +39,7 @@ QStringList sorted(QStringList l)
 
 int rowOf(const TQELDBGrid *g, int col, const QString &text)
 {
-    return int(columnTexts(g, col).indexOf(text));
-}
-
-void clickRow(TQELDBGrid *g, int row)
-{
-    const QModelIndex idx = g->model()->index(row, 1);
-    g->scrollTo(idx);
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(idx).center());
-}
-
-void clickTab(QTabWidget *tabs, int index)
-{
-    QTabBar *bar = tabs->tabBar();
-    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    return int(gridColumn(g, col).indexOf(text));
 }
 
 QString lastStatement(const StatementRecorder &rec)
@@ -125,8 +102,8 @@ protected:
         win = w;
         return w;
     }
-    QStringList projectNames() const { return columnTexts(win->QELDBGrid1, 1); }
-    QStringList limitProjects() const { return columnTexts(win->QELDBGrid2, 0); }
+    QStringList projectNames() const { return gridColumn(win->QELDBGrid1, 1); }
+    QStringList limitProjects() const { return gridColumn(win->QELDBGrid2, 0); }
     // The current row of the project list, as the grid and the dataset have it.
     int currentProjectRow() const
     {

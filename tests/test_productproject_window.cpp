@@ -2,6 +2,7 @@
 // performance window and the search dialog, offscreen with real clicks.
 #include "Context.h"
 #include "DBGrid.h"
+#include "GuiTest.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDProductProject.h"
@@ -41,23 +42,6 @@ void whenModal(std::function<void(QWidget *)> step)
             guard->close();
         }
     });
-}
-
-int posOf(const TQELClientDataSet *ds, const QString &field, const QString &value)
-{
-    const int f = ds->FieldIndex(field);
-    for (int pos = 0; pos < ds->RecordCount(); ++pos)
-        if (ds->text(ds->rowAt(pos), f) == value)
-            return pos;
-    return -1;
-}
-
-void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    ASSERT_GE(pos, 0);
-    const QModelIndex index = grid->model()->index(pos, 0);
-    grid->scrollTo(index);
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, mods, grid->visualRect(index).center());
 }
 
 // The performance codes the project window's grid shows (second column).

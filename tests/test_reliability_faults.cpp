@@ -43,36 +43,12 @@ namespace {
 const QString kCtx = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
 const QString kLost = QStringLiteral("与数据库服务器的连接已断开");
 
+// A grid column, sorted: the tests compare sets of rows.
 QStringList column(const TQELDBGrid *g, int col)
 {
-    QStringList out;
-    const QAbstractItemModel *m = g->model();
-    for (int r = 0; m && r < m->rowCount(); ++r)
-        out << m->index(r, col).data().toString();
+    QStringList out = gridColumn(g, col);
     out.sort();
     return out;
-}
-
-void clickTab(QTabWidget *tabs, int index)
-{
-    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(index).center());
-}
-
-int posOf(const TQELClientDataSet *ds, const QString &field, const QString &value)
-{
-    const int f = ds->FieldIndex(field);
-    for (int pos = 0; pos < ds->RecordCount(); ++pos)
-        if (ds->text(ds->rowAt(pos), f) == value)
-            return pos;
-    return -1;
-}
-
-void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods = Qt::NoModifier)
-{
-    ASSERT_GE(pos, 0);
-    const QModelIndex index = grid->model()->index(pos, 0);
-    grid->scrollTo(index);
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, mods, grid->visualRect(index).center());
 }
 
 // Picks the given performance in the open search dialog and confirms.

@@ -1,8 +1,13 @@
 #include "GuiTest.h"
+#include "ClientDataSet.h"
+#include "DBGrid.h"
 #include <QAbstractSpinBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
+#include <gtest/gtest.h>
 
 void typeInto(QWidget *edit, const QString &text)
 {
@@ -24,4 +29,36 @@ void typeInto(QWidget *edit, const QString &text)
     QInputMethodEvent commit;
     commit.setCommitString(text);
     QApplication::sendEvent(edit, &commit);
+}
+
+QStringList gridColumn(const TQELDBGrid *grid, int col)
+{
+    QStringList out;
+    const QAbstractItemModel *m = grid->model();
+    for (int r = 0; m && r < m->rowCount(); ++r)
+        out << m->index(r, col).data().toString();
+    return out;
+}
+
+int posOf(const TQELClientDataSet *ds, const QString &field, const QString &value)
+{
+    const int f = ds->FieldIndex(field);
+    for (int pos = 0; pos < ds->RecordCount(); ++pos)
+        if (ds->text(ds->rowAt(pos), f) == value)
+            return pos;
+    return -1;
+}
+
+void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods)
+{
+    ASSERT_GE(pos, 0);
+    const QModelIndex index = grid->model()->index(pos, 0);
+    grid->scrollTo(index);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, mods, grid->visualRect(index).center());
+}
+
+void clickTab(QTabWidget *tabs, int index)
+{
+    QTabBar *bar = tabs->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
 }

@@ -2,9 +2,14 @@
 #include <QApplication>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+
+class QTabWidget;
+class TQELClientDataSet;
+class TQELDBGrid;
 
 // Answers the modal dialog of type D that the next command opens: create it
 // before the click; fill runs once the dialog shows. A dialog that fill leaves
@@ -55,3 +60,13 @@ void disposeWindow(QPointer<W> &win)
 // Types text the way an operator does: replaces what the box (line edit or
 // spin box) holds. Chinese arrives through the input method, as on a real desk.
 void typeInto(QWidget *edit, const QString &text);
+
+// One column of a grid as the operator sees it, top to bottom.
+QStringList gridColumn(const TQELDBGrid *grid, int col);
+// The position, in the dataset's shown order, of the first row whose field
+// reads value; -1 when there is none.
+int posOf(const TQELClientDataSet *ds, const QString &field, const QString &value);
+// Clicks the grid row at pos with the mouse (a test failure when pos < 0).
+void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods = Qt::NoModifier);
+// Clicks a tab of the tab widget with the mouse.
+void clickTab(QTabWidget *tabs, int index);
