@@ -2,6 +2,7 @@
 // opened offscreen over a real database.
 #include "DBGrid.h"
 #include "Dialogs.h"
+#include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "Unitprojectinfo.h"
@@ -154,10 +155,7 @@ protected:
     // Opens the window and switches to the limit tab as the operator does.
     TFrmProject *openOnLimitTab()
     {
-        auto *w = new TFrmProject();
-        FrmProject = w;
-        w->SetContext(kCtx);
-        w->show();
+        auto *w = openProjectWindow(kCtx);
         win = w;
         clickTab(1);
         return w;

@@ -2,6 +2,7 @@
 // offscreen over a real database.
 #include "DBGrid.h"
 #include "Dialogs.h"
+#include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDProject.h"
@@ -95,10 +96,7 @@ protected:
 
     TFrmProject *open()
     {
-        auto *w = new TFrmProject();
-        FrmProject = w;
-        w->SetContext(kCtx);
-        w->show();
+        auto *w = openProjectWindow(kCtx);
         win = w;
         return w;
     }

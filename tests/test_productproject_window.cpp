@@ -86,11 +86,7 @@ protected:
     }
     QStringList assigned(const QString &project)
     {
-        const DataPacket p = db.query(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
-        QStringList out;
-        for (int r = 0; r < p.rowCount(); ++r)
-            out << p.text(r, 0);
-        return out;
+        return db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
     }
 
     // Picks the codes in the active search dialog (Ctrl+click, in this order) and confirms.

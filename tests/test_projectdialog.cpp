@@ -1,5 +1,6 @@
 // The project edit dialog (TfrmProjectEdit), opened offscreen over a real database.
 #include "Dialogs.h"
+#include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDProject.h"
@@ -247,10 +248,7 @@ TEST_F(ProjectDialogTest, BlanksAroundANameAreCheckedAndKept)
 TEST_F(ProjectDialogTest, NameWithBlanksIsStoredWithItsBlanksByTheNewCommand)
 {
     delete CDProject.data();
-    auto *w = new TFrmProject();
-    FrmProject = w;
-    w->SetContext(kCtx);
-    w->show();
+    auto *w = openProjectWindow(kCtx);
     ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) {
         typeInto(d->edtProjectName, QStringLiteral(" 元宵灯会 "));
         typeInto(d->spdCrossTNum, QStringLiteral("7"));

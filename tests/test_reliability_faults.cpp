@@ -7,6 +7,7 @@
 #include "Database.h"
 #include "GuiTest.h"
 #include "Pipe.h"
+#include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "Unitprojectinfo.h"
@@ -90,20 +91,13 @@ protected:
 
     TFrmProject *openMain()
     {
-        auto *w = new TFrmProject();
-        FrmProject = w;
-        w->SetContext(kCtx);
-        w->show();
+        auto *w = openProjectWindow(kCtx);
         win = w;
         return w;
     }
     QStringList assigned(const QString &project)
     {
-        const DataPacket p = db.query(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
-        QStringList out;
-        for (int r = 0; r < p.rowCount(); ++r)
-            out << p.text(r, 0);
-        return out;
+        return db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
     }
     int count(const QString &sql) { return db.count(sql); }
 
@@ -469,11 +463,8 @@ protected:
 
 TEST_F(ServerStopTest, TheMainWindowOutlivesAStoppedServerAndWorksOnceItIsBack)
 {
-    auto *w = new TFrmProject();
-    FrmProject = w;
+    auto *w = openProjectWindow(kCtx);
     win = w;
-    w->SetContext(kCtx);
-    w->show();
     ASSERT_EQ(column(w->QELDBGrid1, 1).size(), 2);
     testPresenter().clear();
 

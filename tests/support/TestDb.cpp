@@ -132,6 +132,15 @@ DataPacket TestDatabase::query(const QString &sql)
     return raw().query(sql.toUtf8());
 }
 
+QStringList TestDatabase::texts(const QString &sql)
+{
+    const DataPacket p = query(sql);
+    QStringList out;
+    for (int r = 0; r < p.rowCount(); ++r)
+        out << p.text(r, 0);
+    return out;
+}
+
 QString TestDatabase::scalar(const QString &sql)
 {
     const DataPacket p = query(sql);

@@ -45,6 +45,8 @@ public:
     DataPacket query(const QString &sql);
     // First cell as text; empty when there is no row.
     QString scalar(const QString &sql);
+    // The first column of every row, as text.
+    QStringList texts(const QString &sql);
     // First cell as an integer; 0 when there is no row.
     int count(const QString &sql);
 
