@@ -50,16 +50,7 @@ run_pass() {
     rm -f "$out"
 }
 
-pgdir=""
-cleanup() {
-    if [[ -n $pgdir ]]; then
-        "$root/scripts/pg-cluster.sh" stop "$pgdir"
-        pgdir=""
-    fi
-}
-trap cleanup EXIT
-trap 'cleanup; exit 130' INT
-trap 'cleanup; exit 143' TERM
+source "$root/scripts/pg-session.sh"
 
 generator=()
 if [[ ! -f build-asan/CMakeCache.txt ]] && command -v ninja >/dev/null 2>&1; then
@@ -78,15 +69,13 @@ if cmake -S . -B build-asan "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo 
     run_pass env -u QEL_DATABASE
     sqlite_rc=$pass_rc sqlite_line=$pass_line sqlite_findings=$pass_findings
     echo "===== 地址与未定义行为检查 / AddressSanitizer + UBSan pass: PostgreSQL ====="
-    pgdir=$(mktemp -d /tmp/qelpg.XXXXXX)
-    if url=$("$root/scripts/pg-cluster.sh" start "$pgdir"); then
-        run_pass env QEL_DATABASE="$url"
+    if pg_session_start; then
+        run_pass env QEL_DATABASE="$pg_url"
         pg_rc=$pass_rc pg_line=$pass_line pg_findings=$pass_findings
     else
-        echo "错误：无法启动测试用的 PostgreSQL 服务器 / could not start the test server" >&2
         pg_line="server did not start"
     fi
-    cleanup
+    pg_session_stop
 else
     echo "错误：带检查器的构建失败 / the sanitizer build failed" >&2
     sqlite_line="build failed" pg_line="build failed"

@@ -11,32 +11,21 @@ scripts/setup.sh || exit $?
 
 ctest_args=(--test-dir build --output-on-failure -j2 --timeout 300 "$@")
 
-pgdir=""
-cleanup() {
-    if [[ -n $pgdir ]]; then
-        "$root/scripts/pg-cluster.sh" stop "$pgdir"
-        pgdir=""
-    fi
-}
-trap cleanup EXIT
-trap 'cleanup; exit 130' INT
-trap 'cleanup; exit 143' TERM
+source "$root/scripts/pg-session.sh"
 
 echo "===== 第一遍：SQLite / pass 1: SQLite ====="
 env -u QEL_DATABASE ctest "${ctest_args[@]}"
 sqlite_rc=$?
 
 echo "===== 第二遍：PostgreSQL / pass 2: PostgreSQL ====="
-pgdir=$(mktemp -d /tmp/qelpg.XXXXXX)
-if url=$("$root/scripts/pg-cluster.sh" start "$pgdir"); then
-    echo "PostgreSQL: $url"
-    QEL_DATABASE=$url ctest "${ctest_args[@]}"
+if pg_session_start; then
+    echo "PostgreSQL: $pg_url"
+    QEL_DATABASE=$pg_url ctest "${ctest_args[@]}"
     pg_rc=$?
 else
-    echo "错误：无法启动测试用的 PostgreSQL 服务器 / could not start the test server" >&2
     pg_rc=1
 fi
-cleanup
+pg_session_stop
 
 fuzz_rc=0
 fuzz_seconds=${QEL_FUZZ_SECONDS:-10}
