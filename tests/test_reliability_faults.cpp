@@ -387,14 +387,16 @@ public:
         QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                                 QFileDevice::ExeOther | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
         m_saved = qgetenv("QEL_DATABASE");
+        m_started = true;
         if (run("start", &m_url) && !m_url.isEmpty())
             qputenv("QEL_DATABASE", m_url.toUtf8());
     }
     ~OwnServer()
     {
-        if (m_url.isEmpty())
+        if (!m_started)
             return;
         qputenv("QEL_DATABASE", m_saved);
+        // Also after a failed start: a server still coming up must not outlive its folder.
         run("stop");
     }
     bool running() const { return !m_url.isEmpty(); }
@@ -421,6 +423,7 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_saved;
     QString m_url;
+    bool m_started = false;
     bool m_halted = false;
 };
 

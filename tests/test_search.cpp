@@ -104,13 +104,17 @@ TEST_F(SearchDataTest, VisibilityByKindAndStatusRange)
         {"", false, expected("AC", narrow)},  {"", true, expected("AC", wide)},
         {"X", true, expected("AC", wide)},
     };
+    StatementRecorder rec;
     for (const Case &c : cases) {
         dm.SetContext(context(QStringLiteral("G1"), QStringLiteral("u1"), QLatin1String(c.kind)));
         dm.AllStatus = c.all;
         search();
         EXPECT_EQ(listed(), c.want) << "kind \"" << c.kind << "\", AllStatus " << c.all;
     }
-    // The filter narrows in memory only: the catalogue returned every row each time.
+    // The filter narrows in memory only: every search sent the same catalogue
+    // query, whatever the kind and AllStatus, and the catalogue is untouched.
+    ASSERT_FALSE(rec.statements().isEmpty());
+    EXPECT_EQ(rec.statements().count(rec.statements().first()), rec.statements().size()) << rec.statements().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PRODUCT")), 25);
 }
 
