@@ -56,10 +56,8 @@ run_pass() {
 
 source "$root/scripts/pg-session.sh"
 
-generator=()
-if [[ ! -f build-asan/CMakeCache.txt ]] && command -v ninja >/dev/null 2>&1; then
-    generator=(-G Ninja)
-fi
+source "$root/scripts/build-lib.sh"
+pick_generator build-asan
 sqlite_rc=1 pg_rc=1
 sqlite_line="not run" pg_line="not run"
 sqlite_findings=0 pg_findings=0

@@ -20,9 +20,15 @@ bool waitForLines(QProcess &p, const QString &log, int lines, int timeoutMs)
 {
     QElapsedTimer t;
     t.start();
+    qint64 seen = -1;
     while (t.elapsed() < timeoutMs) {
-        if (int(stress::readLog(log).size()) >= lines)
-            return true;
+        // Parse only what grew: the log of a long run is read many times.
+        const qint64 size = QFileInfo(log).size();
+        if (size != seen) {
+            seen = size;
+            if (int(stress::readLog(log).size()) >= lines)
+                return true;
+        }
         if (p.state() == QProcess::NotRunning)
             return false;
         QThread::msleep(2);

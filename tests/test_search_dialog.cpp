@@ -230,13 +230,23 @@ TEST_F(SearchDialogTest, CloseAndCloseBoxGiveCancelAndNothingSelected)
         clickCode(*dlg, QStringLiteral("T1"));
         clickCode(*dlg, QStringLiteral("T2"));
         QTest::mouseClick(dlg->btn_ProductActCancel, Qt::LeftButton);
+        if (dlg->isVisible()) {
+            ADD_FAILURE() << "Cancel left the dialog open";
+            dlg->done(0);
+        }
     });
     EXPECT_EQ(d->exec(), 2);
     EXPECT_EQ(d->SelectedProducts, QString());
 
     QTimer::singleShot(0, [&] {
-        if (QWidget *dlg = QApplication::activeModalWidget())
-            dlg->close();
+        auto *dlg = qobject_cast<TUISearchProduct_pro *>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        dlg->close();
+        if (dlg->isVisible()) {
+            ADD_FAILURE() << "the close box left the dialog open";
+            dlg->done(0);
+        }
     });
     EXPECT_EQ(d->exec(), 2);
     EXPECT_EQ(d->SelectedProducts, QString());
