@@ -48,13 +48,12 @@ void TCDProject::DataModuleDestroy(QObject *)
 
 QString TCDProject::LikeOperand(const QString &filter)
 {
-    QString body = filter;
-    body.replace(QLatin1Char('\''), QLatin1String("''"));
     // Ordinary filters keep the plain statement.
-    if (!body.contains(QLatin1Char('\\')))
-        return QStringLiteral("'%") + body + QStringLiteral("%'");
+    if (!filter.contains(QLatin1Char('\\')))
+        return QuotedStr(QLatin1Char('%') + filter + QLatin1Char('%'));
+    QString body = filter;
     body.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    return QStringLiteral("'%") + body + QStringLiteral("%' ESCAPE '\\'");
+    return QuotedStr(QLatin1Char('%') + body + QLatin1Char('%')) + QStringLiteral(" ESCAPE '\\'");
 }
 
 // ---- projects -----------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include "ClientDataSet.h"
+#include <QScopedValueRollback>
 #include "HostError.h"
 #include <QCollator>
 #include <QLocale>
@@ -84,6 +85,11 @@ void TQELClientDataSet::AddFieldDef(const FieldDef &def)
 
 void TQELClientDataSet::resetLookups()
 {
+    // A dataset that looks itself up (or two that look each other up) would
+    // otherwise bounce rowChanged between them for ever.
+    if (m_resettingLookups)
+        return;
+    const QScopedValueRollback<bool> busy(m_resettingLookups, true);
     m_lookupCache.clear();
     if (!m_view.empty())
         emit rowChanged(-1);
@@ -254,21 +260,32 @@ bool TQELClientDataSet::Locate(const QString &field, const QVariant &v)
     if (f < 0)
         throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(field));
     const FieldType type = m_fields[size_t(f)].type;
+    // The value in the field's own form, once: the scan may cover every row.
+    qint64 wantedNumber = 0;
+    QString wantedText;
+    bool comparable = true;
+    if (type == FieldType::DateTime) {
+        QDateTime wanted = v.toDateTime();
+        if (!wanted.isValid() && v.typeId() == QMetaType::QDate)
+            wanted = QDateTime(v.toDate(), QTime(0, 0));
+        comparable = wanted.isValid();
+        if (comparable)
+            wantedNumber = DataPacket::stampFromDateTime(wanted);
+    } else if (type == FieldType::Integer) {
+        wantedNumber = v.toString().trimmed().toLongLong(&comparable);
+    } else {
+        wantedText = v.toString();
+    }
+    if (!comparable)
+        return false;
     auto matches = [&](int row) {
         if (isNull(row, f))
             return false;
-        if (type == FieldType::DateTime) {
-            QDateTime wanted = v.toDateTime();
-            if (!wanted.isValid() && v.typeId() == QMetaType::QDate)
-                wanted = QDateTime(v.toDate(), QTime(0, 0));
-            return wanted.isValid() && DataPacket::stampFromDateTime(dateTime(row, f)) == DataPacket::stampFromDateTime(wanted);
-        }
-        if (type == FieldType::Integer) {
-            bool ok = false;
-            const qint64 wanted = v.toString().trimmed().toLongLong(&ok);
-            return ok && integer(row, f) == wanted;
-        }
-        return text(row, f) == v.toString();
+        if (type == FieldType::DateTime)
+            return DataPacket::stampFromDateTime(dateTime(row, f)) == wantedNumber;
+        if (type == FieldType::Integer)
+            return integer(row, f) == wantedNumber;
+        return text(row, f) == wantedText;
     };
     for (size_t pos = 0; pos < m_view.size(); ++pos) {
         if (matches(m_view[pos])) {

@@ -172,4 +172,5 @@ private:
     QHash<int, QVariant> m_pending;     // the record being edited: field → value
     int m_editRow = -1;
     mutable QHash<int, QHash<QString, int>> m_lookupCache; // field → key text → lookup row
+    bool m_resettingLookups = false;
 };

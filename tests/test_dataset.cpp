@@ -507,6 +507,47 @@ TEST(ClientDataSet, GetDataRoundTripsEditsDeletesAndAppends)
     EXPECT_EQ(copy.FieldByName(QStringLiteral("QTY")).AsInteger(), 10);
 }
 
+TEST(ClientDataSet, LookupsOfItselfOrOfEachOtherSettleAfterAnEdit)
+{
+    // Categories naming their parent category: the list looks itself up.
+    TQELClientDataSet classes;
+    classes.AddFieldDef(field("CODE"));
+    classes.AddFieldDef(field("PARENT"));
+    FieldDef parent = field("ParentName", FieldType::Text, FieldKind::Lookup);
+    parent.keyField = QStringLiteral("PARENT");
+    parent.lookupDataSet = &classes;
+    parent.lookupKeyField = QStringLiteral("CODE");
+    parent.lookupResultField = QStringLiteral("CODE");
+    classes.AddFieldDef(parent);
+    classes.SetData(makePacket({{QStringLiteral("CODE"), FieldType::Text, 0}, {QStringLiteral("PARENT"), FieldType::Text, 0}},
+                               {{QStringLiteral("戏剧"), QVariant()}, {QStringLiteral("话剧"), QStringLiteral("戏剧")}}));
+    EXPECT_EQ(column(classes, QStringLiteral("ParentName")), (QStringList{"", "戏剧"}));
+    classes.First();
+    classes.Edit();
+    classes.FieldByName(QStringLiteral("CODE")).SetAsString(QStringLiteral("舞台剧"));
+    classes.Post();
+    EXPECT_EQ(column(classes, QStringLiteral("ParentName")), (QStringList{"", ""})) << "the child's parent key no longer matches";
+
+    // Two lists looking each other up.
+    TQELClientDataSet a, b;
+    for (TQELClientDataSet *ds : {&a, &b}) {
+        TQELClientDataSet *other = ds == &a ? &b : &a;
+        ds->AddFieldDef(field("CODE"));
+        FieldDef look = field("Other", FieldType::Text, FieldKind::Lookup);
+        look.keyField = QStringLiteral("CODE");
+        look.lookupDataSet = other;
+        look.lookupKeyField = QStringLiteral("CODE");
+        look.lookupResultField = QStringLiteral("CODE");
+        ds->AddFieldDef(look);
+        ds->SetData(makePacket({{QStringLiteral("CODE"), FieldType::Text, 0}}, {{QStringLiteral("K1")}}));
+    }
+    a.Edit();
+    a.FieldByName(QStringLiteral("CODE")).SetAsString(QStringLiteral("K2"));
+    a.Post();
+    EXPECT_EQ(column(a, QStringLiteral("Other")), QStringList{""});
+    EXPECT_EQ(column(b, QStringLiteral("Other")), QStringList{""});
+}
+
 TEST(ClientDataSet, LookupFieldsResolveThroughAnotherDataset)
 {
     TQELClientDataSet places;

@@ -134,8 +134,10 @@ void TFrmProductProject::ToolButton1Click(QObject *)
             dialog->SnapIn->SetContext(Context);
             dialog->AllStatus = true;
             dialog->ExcludeProducts = cdProductProject->sgetproduct(ProjectID);
-            dialog->exec();
-            const QString picked = dialog->SelectedProducts;
+            // Only a confirmed choice is added: a pick left behind by a failed
+            // OK must not be added when the operator then closes the dialog.
+            const bool confirmed = dialog->exec() == 1;
+            const QString picked = confirmed ? dialog->SelectedProducts : QString();
             if (!picked.isEmpty()) {
                 codes = ReadCommaText(picked);
                 const qsizetype count = codes.size();
