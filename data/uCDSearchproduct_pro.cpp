@@ -180,9 +180,10 @@ void TCDSearchProduct_pro::SearchProduct()
 {
     TCAProductShow show;
     DataPacket rows = show.GetProduct(Context, cdsCondition->GetData());
-    // The new rows start unfiltered; the caller narrows them again.
-    if (cdsProduct->Filtered())
-        cdsProduct->SetFiltered(false);
+    // The new rows start unfiltered; the caller narrows them again. Closing
+    // first spares running the old filter over the old rows.
+    cdsProduct->Close();
+    cdsProduct->SetFiltered(false);
     cdsProduct->SetFilter({});
     cdsProduct->SetData(std::move(rows));
 }
@@ -201,12 +202,13 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
     }
     WaitCursor busy;
     SearchProduct();
-    applyVisibility();
-    removeExcluded();
+    narrowResults();
 }
 
-void TCDSearchProduct_pro::applyVisibility()
+void TCDSearchProduct_pro::narrowResults()
 {
+    if (!cdsProduct->Active())
+        return;
     TQELContext context;
     context.SetAsString(Context);
     const QString kind = context.KindCode();
@@ -224,59 +226,47 @@ void TCDSearchProduct_pro::applyVisibility()
     const int ownerField = cdsProduct->FieldIndex(owner == Owner::OwnGroup ? QStringLiteral("CREATEGROUP") : QStringLiteral("CREATEUSER"));
     // Values are compared, never spliced into an expression: a quote in a
     // group or user name is just a character of that name.
-    m_visible = [=](const TQELClientDataSet &ds, int row) {
-        if (ds.isNull(row, status))
+    const auto visible = [&](int row) {
+        if (cdsProduct->isNull(row, status))
             return false;
-        const QString s = withoutTrailingBlanks(ds.text(row, status));
+        const QString s = withoutTrailingBlanks(cdsProduct->text(row, status));
         const bool inRange = all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
         if (!inRange)
             return false;
         if (owner == Owner::Anyone)
             return true;
-        return !ds.isNull(row, ownerField) && ds.text(row, ownerField) == who;
+        return !cdsProduct->isNull(row, ownerField) && cdsProduct->text(row, ownerField) == who;
     };
-    if (cdsProduct->Filtered())
-        cdsProduct->SetFiltered(false);
-    cdsProduct->SetFilter(m_visible);
-    cdsProduct->SetFiltered(true);
-}
 
-void TCDSearchProduct_pro::removeExcluded()
-{
+    // Each listed code takes away one visible row, the first in the shown
+    // order: a code listed twice, two rows.
+    QHash<QString, int> excluded;
     const QStringList codes = ReadCommaText(ExcludeProducts);
-    if (codes.isEmpty() || !cdsProduct->Active())
-        return;
-    // Each listed code takes away one row: a code listed twice, two rows.
-    QHash<QString, int> wanted;
-    wanted.reserve(codes.size());
+    excluded.reserve(codes.size());
     for (const QString &c : codes)
-        ++wanted[c];
+        ++excluded[c];
     const int codeField = cdsProduct->FieldIndex(QStringLiteral("productcode"));
-    auto gone = std::make_shared<std::vector<uint8_t>>(size_t(cdsProduct->packet().rowCount()), 0);
-    bool any = false;
-    for (int pos = 0; pos < cdsProduct->RecordCount() && !wanted.isEmpty(); ++pos) {
+
+    // One pass decides every row; the filter then only looks the answer up,
+    // so the view is rebuilt once. Removed in memory only.
+    auto shown = std::make_shared<std::vector<uint8_t>>(size_t(cdsProduct->packet().rowCount()), 0);
+    const int count = cdsProduct->RecordCount();
+    for (int pos = 0; pos < count; ++pos) {
         const int row = cdsProduct->rowAt(pos);
-        if (cdsProduct->isNull(row, codeField))
+        if (!visible(row))
             continue;
-        const auto it = wanted.find(cdsProduct->text(row, codeField));
-        if (it == wanted.end())
-            continue;
-        (*gone)[size_t(row)] = 1;
-        any = true;
-        if (--it.value() == 0)
-            wanted.erase(it);
+        if (!excluded.isEmpty() && !cdsProduct->isNull(row, codeField)) {
+            const auto it = excluded.find(cdsProduct->text(row, codeField));
+            if (it != excluded.end()) {
+                if (--it.value() == 0)
+                    excluded.erase(it);
+                continue;
+            }
+        }
+        (*shown)[size_t(row)] = 1;
     }
-    if (!any)
-        return;
-    // Removed in memory only, all in one pass over the rows.
-    const TQELClientDataSet::FilterFn visible = m_visible;
-    cdsProduct->SetFilter([visible, gone](const TQELClientDataSet &ds, int row) {
-        if (size_t(row) < gone->size() && (*gone)[size_t(row)])
-            return false;
-        return !visible || visible(ds, row);
-    });
-    if (!cdsProduct->Filtered())
-        cdsProduct->SetFiltered(true);
+    cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
+    cdsProduct->SetFiltered(true);
 }
 
 void TCDSearchProduct_pro::actResetExecute(QObject *)

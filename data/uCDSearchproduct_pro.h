@@ -48,11 +48,10 @@ public:
     static QString WeekdayName(const QDate &day);
 
 private:
-    void applyVisibility();
-    void removeExcluded();
+    // Hides what this operator may not see and the excluded performances.
+    void narrowResults();
     int m_weekField = -1;
     int m_timeField = -1;
-    TQELClientDataSet::FilterFn m_visible;
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TCDSearchProduct_pro> CDSearchProduct_pro;
