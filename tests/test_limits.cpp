@@ -46,14 +46,6 @@ bool pick(QComboBox *box, const QString &text)
     return box->currentIndex() == target && box->currentText() == text;
 }
 
-QStringList items(const QComboBox *box)
-{
-    QStringList out;
-    for (int i = 0; i < box->count(); ++i)
-        out << box->itemText(i);
-    return out;
-}
-
 QStringList sorted(QStringList l)
 {
     l.sort();
@@ -98,9 +90,9 @@ DialogState stateOf(TFormprojectinfo *d)
     s.memberEnabled = d->cbbmemberclassname->isEnabled();
     s.quantity = d->edtlimitcount->text();
     s.enabledTicked = d->ckbenable->isChecked();
-    s.projects = items(d->cbbproject);
-    s.types = items(d->cbblimit_type);
-    s.classes = items(d->cbbmemberclassname);
+    s.projects = comboItems(d->cbbproject);
+    s.types = comboItems(d->cbblimit_type);
+    s.classes = comboItems(d->cbbmemberclassname);
     return s;
 }
 
@@ -160,19 +152,8 @@ protected:
         clickTab(1);
         return w;
     }
-    void clickTab(int index)
-    {
-        QTabBar *bar = win->Pgproject->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-    }
-    QStringList column(int col) const
-    {
-        QStringList out;
-        const QAbstractItemModel *m = win->QELDBGrid2->model();
-        for (int r = 0; m && r < m->rowCount(); ++r)
-            out << m->index(r, col).data().toString();
-        return out;
-    }
+    void clickTab(int index) { ::clickTab(win->Pgproject, index); }
+    QStringList column(int col) const { return gridColumn(win->QELDBGrid2, col); }
     // Grid rows as "project|class|max|type|enabled".
     QStringList gridRows() const
     {

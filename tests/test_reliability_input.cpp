@@ -6,6 +6,7 @@
 #include "Context.h"
 #include "DBGrid.h"
 #include "Database.h"
+#include "Errors.h"
 #include "Gbk.h"
 #include "GuiTest.h"
 #include "HostError.h"
@@ -124,11 +125,6 @@ QString skeleton(const QString &sql)
             out += QLatin1Char('?');
     }
     return out;
-}
-
-bool chineseFirst(const QString &msg)
-{
-    return !msg.isEmpty() && msg.at(0).unicode() >= 0x4E00 && msg.at(0).unicode() <= 0x9FFF;
 }
 
 // One call: what it sent, and what it threw.

@@ -26,11 +26,6 @@ namespace {
 
 const QString kCtx = QStringLiteral("01\rG01\r测试\rA\r\r\r\r");
 
-bool chineseFirst(const QString &msg)
-{
-    return !msg.isEmpty() && msg.at(0).unicode() >= 0x4E00 && msg.at(0).unicode() <= 0x9FFF;
-}
-
 // The final state of the three tables the module writes.
 struct Snapshot {
     struct Project {

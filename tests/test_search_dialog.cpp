@@ -3,6 +3,7 @@
 #include "DBDateEdit.h"
 #include "DBGrid.h"
 #include "DBLookupComboBox.h"
+#include "GuiTest.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDSearchproduct_pro.h"
@@ -78,14 +79,6 @@ protected:
             QTest::mouseDClick(d.dgrd_Product->viewport(), Qt::LeftButton, mods, at);
             QTest::mouseRelease(d.dgrd_Product->viewport(), Qt::LeftButton, mods, at);
         }
-    }
-
-    static QStringList items(const QComboBox *box)
-    {
-        QStringList out;
-        for (int i = 0; i < box->count(); ++i)
-            out << box->itemText(i);
-        return out;
     }
 
     // Picks an item with the keyboard, as the operator would.
@@ -174,9 +167,9 @@ TEST_F(SearchDialogTest, FirstShowLoadsResetsAndSearchesLaterShowsOnlyCopyTheSet
     EXPECT_EQ(d->dsProduct->index(0, 1).data().toString(), QStringLiteral("北京音乐厅"));
     EXPECT_EQ(d->dsProduct->index(1, 4).data().toString(), QStringLiteral("话剧"));
     EXPECT_TRUE(d->btn_ProductActOk->isEnabled());
-    EXPECT_EQ(items(d->dbox_ProductClass), QStringList({"", "话剧", "音乐会"}));
-    EXPECT_EQ(items(d->DBComb_CityCode), QStringList({"", "北京", "天津"})) << "the operator's node only";
-    EXPECT_EQ(items(d->DBComb_PlaceCode), QStringList({"", "北京音乐厅", "天津大剧院"}));
+    EXPECT_EQ(comboItems(d->dbox_ProductClass), QStringList({"", "话剧", "音乐会"}));
+    EXPECT_EQ(comboItems(d->DBComb_CityCode), QStringList({"", "北京", "天津"})) << "the operator's node only";
+    EXPECT_EQ(comboItems(d->DBComb_PlaceCode), QStringList({"", "北京音乐厅", "天津大剧院"}));
     EXPECT_EQ(d->dbox_BTime->date(), QDate::currentDate());
     EXPECT_EQ(d->dbox_ETime->date(), QDate::currentDate().addDays(90));
 

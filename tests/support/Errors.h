@@ -18,3 +18,9 @@ QString thrownMessage(F &&f)
     ADD_FAILURE() << "expected an exception, none was thrown";
     return QString();
 }
+
+// An operator's message starts with Chinese (any cause follows it).
+inline bool chineseFirst(const QString &msg)
+{
+    return !msg.isEmpty() && msg.at(0).unicode() >= 0x4E00 && msg.at(0).unicode() <= 0x9FFF;
+}

@@ -2,6 +2,7 @@
 #include "ClientDataSet.h"
 #include "DBGrid.h"
 #include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QTabBar>
@@ -61,4 +62,12 @@ void clickTab(QTabWidget *tabs, int index)
 {
     QTabBar *bar = tabs->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+}
+
+QStringList comboItems(const QComboBox *box)
+{
+    QStringList out;
+    for (int i = 0; i < box->count(); ++i)
+        out << box->itemText(i);
+    return out;
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 
+class QComboBox;
 class QTabWidget;
 class TQELClientDataSet;
 class TQELDBGrid;
@@ -70,3 +71,5 @@ int posOf(const TQELClientDataSet *ds, const QString &field, const QString &valu
 void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods = Qt::NoModifier);
 // Clicks a tab of the tab widget with the mouse.
 void clickTab(QTabWidget *tabs, int index);
+// The texts a combo box offers, in order.
+QStringList comboItems(const QComboBox *box);
