@@ -8,10 +8,10 @@
 #include <HostError.h>
 #include <Schema.h>
 #include <QDir>
-#include <QFileInfo>
 #include <QFont>
 #include <QLibrary>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -29,16 +29,34 @@ void mapSongFont()
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
 }
 
-// The embedded default file is created with the schema and demo data on first use.
+// An SQLite file gets the schema and demo data when it holds no tables yet
+// (a first start that failed left it empty), and is refused when it holds
+// someone else's tables.
 void openDatabase(const QString &url)
 {
-    const bool sqlite = url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive);
-    const bool fresh = sqlite && !QFileInfo::exists(url.mid(7));
     Database::open(url);
-    if (fresh) {
-        auto conn = Database::connection();
-        CreateSchema(*conn);
-        LoadDemoData(*conn);
+    if (!url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+        return;
+    try {
+        PrepareSqliteDatabase(*Database::connection());
+    } catch (const EHostError &e) {
+        Database::close();
+        throw EHostError(QStringLiteral("无法使用数据库文件“%1”：%2").arg(url.mid(7), e.message()));
+    }
+}
+
+// The platform is chosen when the application is made: a screenshot run
+// without a display must ask for offscreen before that.
+void preferOffscreenForScreenshots(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--screenshot" || a.startsWith("--screenshot=")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            return;
+        }
     }
 }
 
@@ -105,13 +123,15 @@ void screenshots(QWidget *main, const QString &dir)
 
 int main(int argc, char **argv)
 {
+    preferOffscreenForScreenshots(argc, argv);
     HostApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));
     mapSongFont();
     try {
         const ClientOptions opt = ParseClientOptions(QApplication::arguments().mid(1));
-        if (!opt.screenshotDir.isEmpty() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Every statement carries the context: refuse a bad one before any window opens.
+        const QString context = TQELContext::Compose(opt.operatorFields);
+        TQELContext::Check(context);
         openDatabase(Database::resolveUrl(opt.database));
 
         QLibrary package(packagePath(opt.package));
@@ -123,11 +143,18 @@ int main(int argc, char **argv)
         if (!init || !fini || !create)
             throw EHostError(QStringLiteral("项目模块缺少入口（Initialize / Finalize / CreateFrmProject）"));
         init();
+        const auto finalize = qScopeGuard(fini);
 
         int rc = 0;
         {
+            // The window frees itself on close; whatever is left goes on every way out.
             QPointer<QWidget> main = create(nullptr);
-            QMetaObject::invokeMethod(main, "SetContext", Q_ARG(QString, TQELContext::Compose(opt.operatorFields)));
+            const auto dispose = qScopeGuard([&main] { delete main.data(); });
+            if (!main)
+                throw EHostError(QStringLiteral("项目模块未能创建主窗口"));
+            // A window without SetContext would run every command with an empty context.
+            if (!QMetaObject::invokeMethod(main, "SetContext", Qt::DirectConnection, Q_ARG(QString, context)))
+                throw EHostError(QStringLiteral("项目模块的主窗口不接受会话信息（缺少 SetContext），无法打开"));
             main->show();
             if (!opt.screenshotDir.isEmpty()) {
                 screenshots(main, opt.screenshotDir);
@@ -135,9 +162,7 @@ int main(int argc, char **argv)
             } else {
                 rc = app.exec();
             }
-            delete main.data();
         }
-        fini();
         return rc;
     } catch (...) {
         const QString text = ExceptionText(std::current_exception());

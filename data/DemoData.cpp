@@ -353,21 +353,19 @@ QStringList DemoDataStatements(const QDate &today)
     return out;
 }
 
-void LoadDemoData(Backend &db, const QDate &today)
+QByteArray DemoDataScript(const QDate &today)
 {
     const QString script = DemoDataStatements(today).join(QStringLiteral(";\n")) + QStringLiteral(";\n");
     // Statements here bypass the pipe and its GBK check; the database must
     // never receive text its GBK clients cannot read back.
     CheckGbkText(script);
-    db.begin();
-    try {
-        db.execScript(script.toUtf8());
-        db.commit();
-    } catch (...) {
-        try {
-            db.rollback();
-        } catch (...) {
-        }
-        throw;
-    }
+    return script.toUtf8();
+}
+
+void LoadDemoData(Backend &db, const QDate &today)
+{
+    const QByteArray script = DemoDataScript(today);
+    BackendTransaction tx(db);
+    db.execScript(script);
+    tx.commit();
 }

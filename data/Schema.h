@@ -1,6 +1,8 @@
 #pragma once
 #include "Backend.h"
 #include <QByteArray>
+#include <QDate>
+#include <QStringList>
 #include <QString>
 
 // Creates every table and index of the module's world on this connection
@@ -8,3 +10,9 @@
 void CreateSchema(Backend &db);
 // The schema script for "sqlite" or "postgresql".
 QByteArray SchemaScript(const QString &engine);
+// The module's tables, lower case, as the script for the engine creates them.
+QStringList SchemaTables(const QString &engine);
+// Readies an SQLite file for the module: a file with no tables gets the schema
+// and the demo data in one transaction; a file with all the module's tables is
+// left as it is; a file with other tables but not all of ours is refused.
+void PrepareSqliteDatabase(Backend &db, const QDate &today = QDate::currentDate());

@@ -27,3 +27,31 @@ public:
     // "sqlite" or "postgresql".
     virtual QString engine() const = 0;
 };
+
+// Statements that go together on one connection: begun here, rolled back when
+// the guard goes out of scope without commit(). A failing rollback never hides
+// the error that led to it.
+class BackendTransaction {
+public:
+    explicit BackendTransaction(Backend &db) : m_db(db) { m_db.begin(); }
+    ~BackendTransaction()
+    {
+        if (m_done)
+            return;
+        try {
+            m_db.rollback();
+        } catch (...) {
+        }
+    }
+    BackendTransaction(const BackendTransaction &) = delete;
+    BackendTransaction &operator=(const BackendTransaction &) = delete;
+    void commit()
+    {
+        m_db.commit();
+        m_done = true;
+    }
+
+private:
+    Backend &m_db;
+    bool m_done = false;
+};

@@ -22,6 +22,9 @@ public:
 
     // Builds a context from its fields (missing ones empty, always eight).
     static QString Compose(const QStringList &fields);
+    // Every statement carries the context, so text GBK cannot hold in it would
+    // refuse every command: throws EHostError naming the field and the character.
+    static void Check(const QString &context);
 
 private:
     QString m_text;

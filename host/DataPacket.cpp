@@ -3,6 +3,7 @@
 #include "HostError.h"
 #include <QStringDecoder>
 #include <charconv>
+#include <cmath>
 
 namespace {
 constexpr qint64 kDayMs = 86400000LL;
@@ -199,21 +200,34 @@ void DataPacket::setText(int col, std::string_view s)
         break;
     }
     case FieldType::Integer: {
-        int64_t v = 0;
-        const auto *b = s.data();
-        while (b < s.data() + s.size() && *b == ' ')
-            ++b;
-        const auto res = std::from_chars(b, s.data() + s.size(), v);
-        if (res.ec != std::errc()) {
-            // Not a whole number after all (SQLite is loosely typed): keep it as 0 but not null.
-            v = QByteArray(s.data(), qsizetype(s.size())).toDouble();
+        // SQLite keeps any value in any column: read the whole text as a
+        // number or refuse it, never a prefix ("1.0e+19" is not 1).
+        const QByteArray t = QByteArray(s.data(), qsizetype(s.size())).trimmed();
+        if (t.isEmpty())
+            return setNull(col); // no number at all
+        bool ok = false;
+        qint64 v = t.toLongLong(&ok);
+        if (!ok) {
+            const double d = t.toDouble(&ok);
+            // 2^63 is the first double past the range.
+            ok = ok && d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0;
+            v = ok ? qint64(d) : 0;
         }
+        if (!ok)
+            throw EHostError(QStringLiteral("数据库字段“%1”中的值“%2”不是整数，无法读取").arg(c.def.name, QString::fromUtf8(t)));
         c.ints.back() = v;
         break;
     }
-    case FieldType::Float:
-        c.floats.back() = QByteArray(s.data(), qsizetype(s.size())).toDouble();
+    case FieldType::Float: {
+        const QByteArray t = QByteArray(s.data(), qsizetype(s.size())).trimmed();
+        if (t.isEmpty())
+            return setNull(col);
+        bool ok = false;
+        c.floats.back() = t.toDouble(&ok);
+        if (!ok)
+            throw EHostError(QStringLiteral("数据库字段“%1”中的值“%2”不是数字，无法读取").arg(c.def.name, QString::fromUtf8(t)));
         break;
+    }
     case FieldType::DateTime: {
         qint64 st = 0;
         if (!parseStamp(s, st))

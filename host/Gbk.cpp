@@ -41,25 +41,39 @@ bool isAscii(const QString &s)
     return true;
 }
 
+QString nulCharacter()
+{
+    return QStringLiteral("空字符（NUL）");
+}
+
 [[noreturn]] void refuse(const QString &text)
+{
+    const QString what = NonGbkCharacter(text);
+    if (what.isEmpty())
+        throw EHostError(QStringLiteral("文字无法转换为 GBK 编码。"));
+    if (what == nulCharacter())
+        throw EHostError(QStringLiteral("文字中含有%1，无法保存。请删除后重试。").arg(what));
+    throw EHostError(QStringLiteral("文字中含有 GBK 编码无法表示的字符%1，无法保存。请删除或换用其他字符。").arg(what));
+}
+} // namespace
+
+QString NonGbkCharacter(const QString &text)
 {
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype len = (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
         const QStringView ch = QStringView(text).mid(i, len);
         const char32_t cp = len == 2 ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
         if (cp == 0)
-            throw EHostError(QStringLiteral("文字中含有空字符（NUL），无法保存。请删除后重试。"));
+            return nulCharacter();
         if (!encodes(encoder(), ch, nullptr)) {
             const bool printable = len == 2 ? QChar::isPrint(cp) : text.at(i).isPrint();
             const QString code = QString::number(uint(cp), 16).toUpper().rightJustified(4, QLatin1Char('0'));
-            throw EHostError(QStringLiteral("文字中含有 GBK 编码无法表示的字符“%1”（U+%2），无法保存。请删除或换用其他字符。")
-                                 .arg(printable ? ch.toString() : QStringLiteral("?"), code));
+            return QStringLiteral("“%1”（U+%2）").arg(printable ? ch.toString() : QStringLiteral("?"), code);
         }
         i += len;
     }
-    throw EHostError(QStringLiteral("文字无法转换为 GBK 编码。"));
+    return QString();
 }
-} // namespace
 
 bool IsGbkText(const QString &text)
 {

@@ -9,3 +9,6 @@ QELHOST_EXPORT bool IsGbkText(const QString &text);
 QELHOST_EXPORT void CheckGbkText(const QString &text);
 // The text as GBK bytes; characters outside GBK throw as CheckGbkText does.
 QELHOST_EXPORT QByteArray ToGbk(const QString &text);
+// The first character GBK cannot hold, described for a message ("“😀”（U+1F600）"
+// or "空字符（NUL）"); empty when there is none.
+QELHOST_EXPORT QString NonGbkCharacter(const QString &text);

@@ -1,4 +1,5 @@
 #include "Pipe.h"
+#include "Context.h"
 #include "Database.h"
 #include "Gbk.h"
 #include "HostError.h"
@@ -16,7 +17,7 @@ Backend &TCADBPipe2::conn()
 QByteArray TCADBPipe2::prepare(const QString &context, const QString &sql)
 {
     // Refuse what a GBK database could not store before anything is sent.
-    CheckGbkText(context);
+    TQELContext::Check(context);
     CheckGbkText(sql);
     Database::trace(context, sql);
     return sql.toUtf8();

@@ -1,5 +1,6 @@
 #include "SqliteBackend.h"
 #include "HostError.h"
+#include <QUrl>
 #include <sqlite3.h>
 #include <memory>
 
@@ -45,22 +46,64 @@ int sizeFromDecl(const char *decl)
 
 SqliteBackend::SqliteBackend(const QString &path) : m_path(path)
 {
-    const QByteArray p = path.toUtf8();
-    const int rc = sqlite3_open_v2(p.constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    // An empty name makes SQLite use a private temporary database that vanishes
+    // at exit with every change in it.
+    if (path.trimmed().isEmpty())
+        throw EHostError(QStringLiteral("数据库地址中没有文件路径：请用 sqlite:路径 指定数据库文件（空路径会使用临时数据库，退出时丢失全部修改）"));
+    open(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    // A file on read-only media (or that this desk may only read) opens read-only.
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        configure(false);
+        if (!readable()) {
+            // A WAL file needs its -shm beside it; where none can be made,
+            // read the file as it stands: nothing on read-only media changes it.
+            sqlite3_close_v2(m_db);
+            m_db = nullptr;
+            open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, true);
+            configure(false);
+        }
+        return;
+    }
+    configure(true);
+}
+
+void SqliteBackend::open(int flags, bool immutable)
+{
+    QByteArray name = m_path.toUtf8();
+    if (immutable)
+        name = "file:" + QUrl::toPercentEncoding(m_path, "/") + "?immutable=1";
+    const int rc = sqlite3_open_v2(name.constData(), &m_db, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const QString msg = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw EHostError(QStringLiteral("无法打开数据库文件“%1”：%2").arg(path, msg));
+        throw EHostError(QStringLiteral("无法打开数据库文件“%1”：%2").arg(m_path, msg));
     }
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
-    // WAL lets readers on other desks go on while one desk writes. A page cache
-    // of up to 64 MiB (default 2 MiB) keeps lists of 100,000 rows in memory
-    // between loads instead of reading them from the file each time.
+}
+
+void SqliteBackend::configure(bool writable)
+{
+    // LIKE matches letters exactly as typed, as PostgreSQL's does, so a name
+    // filter finds the same rows on both engines. A page cache of up to 64 MiB
+    // (default 2 MiB) keeps lists of 100,000 rows in memory between loads.
+    // WAL lets readers on other desks go on while one desk writes; a file this
+    // desk cannot write keeps the journal mode it has.
+    const char *settings = writable ? "PRAGMA case_sensitive_like=ON; PRAGMA cache_size=-65536; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+                                    : "PRAGMA case_sensitive_like=ON; PRAGMA cache_size=-65536;";
     char *err = nullptr;
-    sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536;", nullptr, nullptr, &err);
+    sqlite3_exec(m_db, settings, nullptr, nullptr, &err);
     sqlite3_free(err);
+}
+
+bool SqliteBackend::readable() const
+{
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT count(*) FROM sqlite_master", -1, &raw, nullptr) != SQLITE_OK)
+        return false;
+    Stmt stmt(raw);
+    return sqlite3_step(stmt.get()) == SQLITE_ROW;
 }
 
 SqliteBackend::~SqliteBackend()
@@ -76,6 +119,10 @@ void SqliteBackend::fail(const char *what, int rc) const
         throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg));
     if (primary == SQLITE_READONLY)
         throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg));
+    if (primary == SQLITE_FULL)
+        throw EHostError(QStringLiteral("磁盘已满，无法保存：%1").arg(msg));
+    if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
+        throw EHostError(QStringLiteral("文件“%1”不是本系统的数据库文件，或已损坏：%2").arg(m_path, msg));
     if (primary == SQLITE_CONSTRAINT)
         throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg));
     throw EHostError(QStringLiteral("数据库错误（%1）：%2").arg(QString::fromLatin1(what), msg));
@@ -170,11 +217,9 @@ void SqliteBackend::execScript(const QByteArray &sql)
 {
     char *err = nullptr;
     const int rc = sqlite3_exec(m_db, sql.constData(), nullptr, nullptr, &err);
-    if (rc != SQLITE_OK) {
-        const QString msg = QString::fromUtf8(err ? err : sqlite3_errstr(rc));
-        sqlite3_free(err);
-        throw EHostError(QStringLiteral("数据库错误：%1").arg(msg));
-    }
+    sqlite3_free(err);
+    if (rc != SQLITE_OK)
+        fail("script", rc);
 }
 
 void SqliteBackend::begin()

@@ -6,6 +6,7 @@ struct sqlite3;
 class QELHOST_EXPORT SqliteBackend : public Backend {
 public:
     // Opens (and creates) the file; WAL, synchronous=NORMAL, busy_timeout=5000.
+    // A file it may not write opens read-only; an empty path is refused.
     explicit SqliteBackend(const QString &path);
     ~SqliteBackend() override;
 
@@ -22,6 +23,10 @@ public:
 
 private:
     [[noreturn]] void fail(const char *what, int rc) const;
+    void open(int flags, bool immutable = false);
+    void configure(bool writable);
+    // False when even a read of the schema fails (e.g. no -shm can be made).
+    bool readable() const;
     sqlite3 *m_db = nullptr;
     QString m_path;
 };

@@ -4,6 +4,7 @@
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
 #include "ui_uUIProject.h"
+#include <Context.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
@@ -235,6 +236,10 @@ void TFrmProject::UpdateCommands()
 void TFrmProject::FormShow(QObject *)
 {
     delete CDProject.data(); // a second show starts afresh
+    bindGrids();
+    // Every statement carries the context: a field the database cannot take is
+    // named once here, and the window keeps its commands off.
+    TQELContext::Check(Context);
     CDProject = new TCDProject();
     bindGrids();
     CDProject->Context = Context;
@@ -271,6 +276,8 @@ void TFrmProject::PgprojectChange(QObject *)
 
 void TFrmProject::BtnSearchClick(QObject *)
 {
+    if (!CDProject)
+        return;
     CDProject->GetProject(EdtProName->text().trimmed());
 }
 
@@ -364,6 +371,8 @@ void TFrmProject::ToolButton3Click(QObject *)
 
 void TFrmProject::Button1Click(QObject *)
 {
+    if (!CDProject)
+        return;
     CDProject->GetProjectmember(edtprolimit->text());
 }
 
