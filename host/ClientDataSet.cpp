@@ -174,6 +174,7 @@ void TQELClientDataSet::Close()
     m_deleted.clear();
     m_order.clear();
     m_view.clear();
+    m_viewPosValid = false;
     m_edits.clear();
     m_pending.clear();
     m_editRow = -1;
@@ -237,8 +238,17 @@ void TQELClientDataSet::Prior() { MoveTo(m_pos - 1); }
 
 int TQELClientDataSet::posOf(TBookmark row) const
 {
-    const auto it = std::find(m_view.begin(), m_view.end(), row);
-    return it == m_view.end() ? -1 : int(it - m_view.begin());
+    if (row < 0 || row >= m_data.rowCount())
+        return -1;
+    // Rebuilt once per change of the view, so walking a selection of n rows
+    // costs O(n), not O(n) per row.
+    if (!m_viewPosValid) {
+        m_viewPos.assign(size_t(m_data.rowCount()), -1);
+        for (size_t i = 0; i < m_view.size(); ++i)
+            m_viewPos[size_t(m_view[i])] = int(i);
+        m_viewPosValid = true;
+    }
+    return m_viewPos[size_t(row)];
 }
 
 bool TQELClientDataSet::BookmarkValid(TBookmark b) const
@@ -312,6 +322,7 @@ void TQELClientDataSet::Delete()
     emit rowAboutToBeRemoved(pos);
     m_deleted[size_t(row)] = 1;
     m_view.erase(m_view.begin() + pos);
+    m_viewPosValid = false;
     m_order.erase(std::find(m_order.begin(), m_order.end(), row));
     if (m_pos >= int(m_view.size()))
         m_pos = std::max(0, int(m_view.size()) - 1);
@@ -358,6 +369,7 @@ void TQELClientDataSet::Append()
     m_deleted.push_back(0);
     m_order.push_back(row);
     m_view.push_back(row);
+    m_viewPosValid = false;
     m_pos = pos;
     m_eof = false;
     m_editRow = row;
@@ -702,6 +714,7 @@ void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) cons
 
 void TQELClientDataSet::rebuildView()
 {
+    m_viewPosValid = false;
     if (!m_filtered || !m_filter) {
         m_view = m_order;
         return;
@@ -710,4 +723,5 @@ void TQELClientDataSet::rebuildView()
     for (int r : m_order)
         if (m_filter(*this, r))
             m_view.push_back(r);
+    m_viewPosValid = false; // in case the filter asked for a position meanwhile
 }

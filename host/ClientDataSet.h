@@ -161,6 +161,8 @@ private:
     std::vector<uint8_t> m_deleted;
     std::vector<int> m_order; // live rows in index order
     std::vector<int> m_view;  // m_order narrowed by the filter
+    mutable std::vector<int> m_viewPos; // position in m_view of each row, -1 when hidden
+    mutable bool m_viewPosValid = false;
     int m_pos = 0;
     bool m_eof = true;
     DataSetState m_state = DataSetState::Inactive;

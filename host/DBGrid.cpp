@@ -1,4 +1,5 @@
 #include "DBGrid.h"
+#include "HostError.h"
 #include <QHeaderView>
 #include <QItemSelectionModel>
 
@@ -45,7 +46,7 @@ void TQELDBGrid::SetDataSource(TQELDataSource *ds)
     if (m_source)
         disconnect(m_source, nullptr, this, nullptr);
     m_source = ds;
-    m_selected.clear();
+    clearSelected();
     if (ds && !m_columns.isEmpty())
         ds->setColumns(m_columns);
     setModel(ds);
@@ -53,14 +54,12 @@ void TQELDBGrid::SetDataSource(TQELDataSource *ds)
         return;
     applyColumns();
     connect(ds, &QAbstractItemModel::modelReset, this, [this] {
-        m_selected.clear();
+        clearSelected();
         applyColumns();
         syncFromCursor();
     });
-    connect(ds, &QAbstractItemModel::rowsRemoved, this, [this] {
-        const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
-        m_selected.erase(std::remove_if(m_selected.begin(), m_selected.end(), [set](int b) { return !set || !set->BookmarkValid(b); }), m_selected.end());
-    });
+    // A removed row's bookmark is never handed out again until a reset, so
+    // SelectedRows() simply leaves rows that are gone.
     connect(ds, &TQELDataSource::DataChange, this, &TQELDBGrid::syncFromCursor);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex &cur) { onCurrentChanged(cur); });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, &TQELDBGrid::onSelectionChanged);
@@ -98,12 +97,73 @@ void TQELDBGrid::onSelectionChanged(const QItemSelection &selected, const QItemS
     const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
     if (!set)
         return;
+    const int rows = set->RecordCount();
     for (const QItemSelectionRange &r : deselected)
-        for (int row = r.top(); row <= r.bottom(); ++row)
-            if (row < set->RecordCount())
-                m_selected.removeAll(set->rowAt(row));
+        for (int row = r.top(); row <= r.bottom() && row < rows; ++row)
+            deselect(set->rowAt(row));
     for (const QItemSelectionRange &r : selected)
-        for (int row = r.top(); row <= r.bottom(); ++row)
-            if (row < set->RecordCount() && !m_selected.contains(set->rowAt(row)))
-                m_selected.append(set->rowAt(row));
+        for (int row = r.top(); row <= r.bottom() && row < rows; ++row)
+            select(set->rowAt(row));
+}
+
+void TQELDBGrid::clearSelected()
+{
+    m_selectOrder.clear();
+    m_selectStamp.clear();
+    m_nextStamp = 1;
+    m_selectedCount = 0;
+}
+
+void TQELDBGrid::select(int bookmark)
+{
+    if (bookmark < 0)
+        return;
+    if (size_t(bookmark) >= m_selectStamp.size())
+        m_selectStamp.resize(size_t(bookmark) + 1, 0);
+    if (m_selectStamp[size_t(bookmark)] != 0)
+        return;
+    m_selectStamp[size_t(bookmark)] = m_nextStamp;
+    m_selectOrder.emplace_back(bookmark, m_nextStamp++);
+    ++m_selectedCount;
+}
+
+void TQELDBGrid::deselect(int bookmark)
+{
+    if (bookmark < 0 || size_t(bookmark) >= m_selectStamp.size() || m_selectStamp[size_t(bookmark)] == 0)
+        return;
+    m_selectStamp[size_t(bookmark)] = 0;
+    --m_selectedCount;
+    // Drop the stale entries once they outnumber the live ones.
+    if (m_selectOrder.size() > size_t(2 * m_selectedCount) + 1024) {
+        std::erase_if(m_selectOrder, [this](const std::pair<int, quint32> &e) { return m_selectStamp[size_t(e.first)] != e.second; });
+    }
+}
+
+QList<TQELClientDataSet::TBookmark> TQELDBGrid::SelectedRows() const
+{
+    QList<TQELClientDataSet::TBookmark> out;
+    const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
+    if (!set)
+        return out;
+    out.reserve(m_selectedCount);
+    for (const auto &[bookmark, stamp] : m_selectOrder)
+        if (m_selectStamp[size_t(bookmark)] == stamp && set->BookmarkValid(bookmark))
+            out.append(bookmark);
+    return out;
+}
+
+QStringList TQELDBGrid::SelectedTexts(const QString &field) const
+{
+    QStringList out;
+    const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
+    if (!set)
+        return out;
+    const int f = set->FieldIndex(field);
+    if (f < 0)
+        throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(field));
+    const QList<TQELClientDataSet::TBookmark> rows = SelectedRows();
+    out.reserve(rows.size());
+    for (const TQELClientDataSet::TBookmark b : rows)
+        out.append(set->text(b, f));
+    return out;
 }

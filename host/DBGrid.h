@@ -3,6 +3,8 @@
 #include "HostGlobal.h"
 #include <QPointer>
 #include <QTableView>
+#include <utility>
+#include <vector>
 
 // A read-only data grid over a data source: whole-row selection, fixed row
 // heights, the current row follows the dataset's cursor and the other way round.
@@ -17,7 +19,10 @@ public:
     void SetMultiSelect(bool on);
 
     // The rows the operator selected, as bookmarks, in the order of selecting.
-    QList<TQELClientDataSet::TBookmark> SelectedRows() const { return m_selected; }
+    QList<TQELClientDataSet::TBookmark> SelectedRows() const;
+    // The text of one field of each selected row, in the same order, read
+    // straight from the rows: no cursor move, no view update per row.
+    QStringList SelectedTexts(const QString &field) const;
 
 private:
     void applyColumns();
@@ -27,6 +32,16 @@ private:
 
     QPointer<TQELDataSource> m_source;
     QList<GridColumn> m_columns;
-    QList<TQELClientDataSet::TBookmark> m_selected;
+    void clearSelected();
+    void select(int bookmark);
+    void deselect(int bookmark);
+
+    // Selection list kept for O(1) per row: each selecting appends (bookmark,
+    // stamp); an entry counts while the bookmark's stamp still matches, so a
+    // deselect only clears the stamp and stale entries are dropped in bulk.
+    std::vector<std::pair<int, quint32>> m_selectOrder;
+    std::vector<quint32> m_selectStamp; // by bookmark; 0 = not selected
+    quint32 m_nextStamp = 1;
+    int m_selectedCount = 0;
     bool m_syncing = false;
 };

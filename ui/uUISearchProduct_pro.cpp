@@ -212,18 +212,13 @@ void TUISearchProduct_pro::actOkUpdate(QObject *)
 
 void TUISearchProduct_pro::actOkExecute(QObject *)
 {
-    TQELClientDataSet *ds = dsProduct->DataSet();
+    // Read in one pass over the selection: moving the cursor row by row would
+    // scroll and repaint the grid for each of tens of thousands of rows.
     QStringList codes;
     try {
-        if (ds) {
-            const TField code = ds->FieldByName(QStringLiteral("PRODUCTCODE"));
-            for (const TQELClientDataSet::TBookmark b : dgrd_Product->SelectedRows()) {
-                ds->GotoBookmark(b);
-                codes << code.AsString();
-            }
-        }
+        codes = dgrd_Product->SelectedTexts(QStringLiteral("PRODUCTCODE"));
     } catch (...) {
-        // What was gathered is kept; the dialog stays open.
+        // The dialog stays open, with no pick.
         SelectedProducts = WriteCommaText(codes);
         throw;
     }
