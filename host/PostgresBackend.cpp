@@ -1,11 +1,13 @@
 #include "PostgresBackend.h"
 #include "HostError.h"
+#include <QElapsedTimer>
 #include <libpq-fe.h>
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -82,6 +84,11 @@ QString serverText(const PGresult *r, pg_conn *conn)
         throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg));
     if (code == "40001" || code == "40P01")
         throw EHostError(QStringLiteral("其他操作员正在同时修改相同的数据，本次修改未保存，请重试：%1").arg(msg));
+    // lock_timeout: the same words the SQLite desk uses when its busy timeout runs out.
+    if (code == "55P03")
+        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg));
+    if (code == "57014")
+        throw EHostError(QStringLiteral("数据库语句执行超时，已取消，未保存任何修改：%1").arg(msg));
     if (code == "25P02")
         throw EHostError(QStringLiteral("本事务中先前的语句已失败，事务必须回滚后重做：%1").arg(msg));
     throw EHostError(QStringLiteral("%1：%2").arg(what, msg));
@@ -121,38 +128,152 @@ Result run(pg_conn *conn, const QByteArray &sql, const QString &what)
     }
 }
 
-// Session settings the packet relies on: ISO dates parse with DataPacket::parseStamp.
+// What the statements take for granted; empty when all of it holds. QuotedStr
+// only doubles quotes: with standard_conforming_strings off a backslash would
+// end the literal and the rest of the text would run as SQL. DataPacket reads
+// ISO dates and UTF-8 text only.
+QString unsafeSetting(const char *scs, const char *dateStyle, const char *encoding)
+{
+    const auto shown = [](const char *v) { return v ? QString::fromUtf8(v) : QStringLiteral("未知"); };
+    if (!scs || std::strcmp(scs, "on") != 0)
+        return QStringLiteral("standard_conforming_strings 不是 on（当前为 %1）").arg(shown(scs));
+    if (!dateStyle || std::strncmp(dateStyle, "ISO", 3) != 0)
+        return QStringLiteral("DateStyle 不是 ISO（当前为 %1）").arg(shown(dateStyle));
+    if (!encoding || std::strcmp(encoding, "UTF8") != 0)
+        return QStringLiteral("client_encoding 不是 UTF8（当前为 %1）").arg(shown(encoding));
+    return QString();
+}
+
+// As the server last reported it: it reports each of these whenever it
+// changes, so asking costs no round trip.
+QString unsafeSetting(pg_conn *conn)
+{
+    return unsafeSetting(PQparameterStatus(conn, "standard_conforming_strings"), PQparameterStatus(conn, "DateStyle"),
+                         PQparameterStatus(conn, "client_encoding"));
+}
+
+QString refusal(const QString &why)
+{
+    return QStringLiteral("数据库会话设置无效：%1，为安全起见拒绝执行语句").arg(why);
+}
+
+// Once per session (and again after a reconnect): checks that the pinned
+// settings took, and sets the tunables nobody else has set.
 // The limit list hashes every project; with the server's default work memory
 // (4 MB) that hash spills to disk from about 50,000 projects on and the list
 // costs more than its size. 32 MB keeps 300,000 projects in memory; a server
 // that grants more keeps its own value.
+// A lock held elsewhere fails the statement after 5 s, like SQLite's busy
+// timeout, and no statement runs longer than 2 minutes (the largest list
+// takes half a second at 100,000 projects); a value from the URL, the role,
+// the database or the server's configuration wins over these.
 void configureSession(pg_conn *conn)
 {
-    run(conn, "SET datestyle TO ISO", QStringLiteral("无法设置数据库会话"));
-    run(conn, "SELECT set_config('work_mem', '32MB', false) FROM pg_settings WHERE name = 'work_mem' AND setting::bigint < 32768",
-        QStringLiteral("无法设置数据库会话"));
+    Result r = run(conn,
+                   "SELECT current_setting('standard_conforming_strings'), current_setting('DateStyle'), current_setting('client_encoding'),"
+                   " (SELECT count(set_config(s.name, d.value, false)) FROM pg_settings s"
+                   "  JOIN (VALUES ('work_mem', '32MB'), ('lock_timeout', '5s'), ('statement_timeout', '120s')) d(name, value) USING (name)"
+                   "  WHERE CASE s.name WHEN 'work_mem' THEN s.setting::bigint < 32768 ELSE s.source = 'default' END)",
+                   QStringLiteral("无法设置数据库会话"));
+    const QString bad = PQntuples(r.get()) == 1
+                            ? unsafeSetting(PQgetvalue(r.get(), 0, 0), PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2))
+                            : QStringLiteral("无法读取会话设置");
+    if (!bad.isEmpty())
+        throw EHostError(refusal(bad));
+}
+
+// Settings that go into the start-up packet: there they outrank the server's,
+// the database's and the role's defaults, and PQreset sends them again.
+constexpr char kPinnedOptions[] = "-c standard_conforming_strings=on -c datestyle=ISO";
+
+// libpq-side limits, unless the URL (or the PG* environment) gives its own:
+// a server that never answers the connection fails it after 10 s; a peer
+// that is gone is noticed within a minute, also while a statement is waiting
+// (keepalives while nothing is in flight, tcp_user_timeout while a statement is).
+// connect_timeout comes first (the connect error message reads it).
+constexpr std::pair<const char *, const char *> kDefaultParams[] = {
+    {"connect_timeout", "10"},    {"keepalives", "1"},          {"keepalives_idle", "30"},
+    {"keepalives_interval", "10"}, {"keepalives_count", "3"}, {"tcp_user_timeout", "60000"},
+};
+
+struct ConnParams {
+    std::vector<QByteArray> keys, values;
+    int connectTimeout = 0; // seconds; 0 = waits as long as the system does
+};
+
+// The URL's own value of a connection keyword, else the environment's.
+QByteArray givenValue(const PQconninfoOption *url, const PQconninfoOption *env, const char *key)
+{
+    for (const PQconninfoOption *list : {url, env})
+        for (const PQconninfoOption *o = list; o && o->keyword; ++o)
+            if (std::strcmp(o->keyword, key) == 0 && o->val && *o->val)
+                return QByteArray(o->val);
+    return QByteArray();
+}
+
+ConnParams connectionParams(const QByteArray &uri)
+{
+    char *err = nullptr;
+    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption *)> url(PQconninfoParse(uri.constData(), &err), PQconninfoFree);
+    if (!url) {
+        const QString why = err ? trimmed(err) : QStringLiteral("内存不足");
+        PQfreemem(err);
+        throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(why));
+    }
+    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption *)> env(PQconndefaults(), PQconninfoFree);
+
+    ConnParams p;
+    const auto add = [&p](const char *key, const QByteArray &value) {
+        p.keys.emplace_back(key);
+        p.values.push_back(value);
+    };
+    add("dbname", uri);
+    // client_encoding goes into the connection parameters, so PQreset keeps it too.
+    add("client_encoding", "UTF8");
+    // This keyword replaces the URL's options, so those come first and ours
+    // last: with -c the last value of a setting wins.
+    const QByteArray own = givenValue(url.get(), env.get(), "options").trimmed();
+    add("options", own.isEmpty() ? QByteArray(kPinnedOptions) : own + ' ' + kPinnedOptions);
+    for (const auto &[key, value] : kDefaultParams)
+        if (givenValue(url.get(), env.get(), key).isEmpty())
+            add(key, value);
+    const QByteArray timeout = givenValue(url.get(), env.get(), "connect_timeout");
+    p.connectTimeout = timeout.isEmpty() ? QByteArray(kDefaultParams[0].second).toInt() : std::max(0, timeout.toInt());
+    if (p.connectTimeout == 1)
+        p.connectTimeout = 2; // libpq's least
+    return p;
 }
 } // namespace
 
 PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
 {
-    const QByteArray u = uri.toUtf8();
-    // client_encoding goes into the connection parameters, so PQreset keeps it too.
-    const char *keys[] = {"dbname", "client_encoding", nullptr};
-    const char *values[] = {u.constData(), "UTF8", nullptr};
-    m_conn = PQconnectdbParams(keys, values, 1);
+    const ConnParams params = connectionParams(uri.toUtf8());
+    std::vector<const char *> keys, values;
+    for (size_t i = 0; i < params.keys.size(); ++i) {
+        keys.push_back(params.keys[i].constData());
+        values.push_back(params.values[i].constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    QElapsedTimer waited;
+    waited.start();
+    m_conn = PQconnectdbParams(keys.data(), values.data(), 1);
     if (!m_conn)
         throw EHostError(QStringLiteral("无法连接数据库服务器：内存不足"));
     if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString msg = trimmed(PQerrorMessage(m_conn));
+        QString msg = trimmed(PQerrorMessage(m_conn));
         PQfinish(m_conn);
         m_conn = nullptr;
+        // libpq counts the timeout in whole seconds of the clock, so it may end up to a second early.
+        if (params.connectTimeout > 0 && waited.elapsed() >= std::max(1, params.connectTimeout - 1) * 1000)
+            msg = QStringLiteral("服务器在 %1 秒内没有应答（%2）").arg(params.connectTimeout).arg(msg);
         throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(msg));
     }
     // The hook lives in the connection object, so it survives PQreset.
     PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
     try {
         configureSession(m_conn);
+        m_configured = true;
     } catch (const EHostError &e) {
         PQfinish(m_conn);
         m_conn = nullptr;
@@ -168,13 +289,26 @@ PostgresBackend::~PostgresBackend()
 
 void PostgresBackend::ensureConnected()
 {
-    if (PQstatus(m_conn) == CONNECTION_OK)
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        // Reconnect, never replay: whatever was in flight is reported, not repeated.
+        PQreset(m_conn);
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            throwLost(m_conn, QString());
+        m_configured = false;
+    }
+    if (!m_configured) {
+        configureSession(m_conn);
+        m_configured = true;
+    }
+    const QString bad = unsafeSetting(m_conn);
+    if (bad.isEmpty())
         return;
-    // Reconnect, never replay: whatever was in flight is reported, not repeated.
+    // Something changed a pinned setting in this session. Not one more
+    // statement here: start over from the connection options (a transaction
+    // in progress dies with the session, as on a lost connection).
     PQreset(m_conn);
-    if (PQstatus(m_conn) != CONNECTION_OK)
-        throwLost(m_conn, QString());
-    configureSession(m_conn);
+    m_configured = false;
+    throw EHostError(refusal(bad));
 }
 
 int PostgresBackend::exec(const QByteArray &sql)

@@ -1,0 +1,538 @@
+// The PostgreSQL session. The settings the statements rely on hold whatever the
+// server, the database, the role or the URL say; and a server that does not
+// answer (at connect, behind another desk's lock, on a long statement) fails
+// the command within a bounded time with a clear message, after which the same
+// desk goes on working.
+#include "Context.h"
+#include "Database.h"
+#include "Errors.h"
+#include "GuiTest.h"
+#include "Pipe.h"
+#include "ProjectWindow.h"
+#include "TestDb.h"
+#include "TestPresenter.h"
+#include "uCDProject.h"
+#include "uUIProject.h"
+#include "uUIProjectEdit.h"
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QThread>
+#include <QToolButton>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <chrono>
+#include <future>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kCtx = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
+// The name that emptied the limit table on a server with standard_conforming_strings off.
+const QString kHostile = QStringLiteral("演出\\'; delete from qel_project_member_limit; --");
+const QString kHostile2 = QStringLiteral("再演\\'; delete from qel_project_member_limit; --");
+const QString kBusy = QStringLiteral("数据库正被其他操作员占用，请稍后再试：");
+const QString kTimedOut = QStringLiteral("数据库语句执行超时，已取消，未保存任何修改：");
+const QString kRefused = QStringLiteral("数据库会话设置无效：");
+const QString kLost = QStringLiteral("与数据库服务器的连接已断开");
+
+QString withParam(const QString &url, const QString &param)
+{
+    return url + (url.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + param;
+}
+
+// Runs sql in a plain psql session, without any option of ours: what another
+// client of the server gets. Returns the last line printed.
+QString psqlLast(const QString &url, const QString &sql)
+{
+    QProcess p;
+    p.start(QStringLiteral("psql"),
+            {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"), QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"),
+             QStringLiteral("-d"), url, QStringLiteral("-c"), sql});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        ADD_FAILURE() << "psql failed: " << p.errorString().toStdString() << " " << p.readAllStandardError().toStdString();
+        return QString();
+    }
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines.isEmpty() ? QString() : lines.last();
+}
+
+QString setting(const QString &name)
+{
+    TCADBPipe2 pipe;
+    return pipe.GetData(kCtx, QStringLiteral("show ") + name).text(0, 0);
+}
+
+qint64 sessionPid()
+{
+    TCADBPipe2 pipe;
+    return pipe.GetData(kCtx, QStringLiteral("select pg_backend_pid() as pid")).integer(0, 0);
+}
+
+// Both engines' tables, a project with two limits; PostgreSQL only.
+class PgSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!db.isPostgres())
+            GTEST_SKIP() << "PostgreSQL only";
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季音乐节')"));
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季戏剧节')"));
+        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季音乐节'"));
+        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季戏剧节'"));
+        db.exec(QStringLiteral("insert into um_member_class values ('M1', '金卡会员')"));
+        db.exec(QStringLiteral("insert into um_member_class values ('M2', '银卡会员')"));
+        for (const char *m : {"M1", "M2"})
+            db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) values (%1, '%2', 4, '1', '1')")
+                        .arg(spring, QLatin1String(m)));
+    }
+    void TearDown() override
+    {
+        disposeWindow(win);
+        delete CDProject.data();
+        // The desk may be on a URL of the test's own; the database goes with db.
+        Database::close();
+    }
+
+    int limits() { return db.count(QStringLiteral("select count(*) from qel_project_member_limit")); }
+    QStringList names() { return db.texts(QStringLiteral("select CNAME from QEL_PROJECT order by ID")); }
+    // The limit table as it was, and the name stored exactly as typed.
+    void expectIntactAndStored(const QString &name, const char *what)
+    {
+        EXPECT_EQ(limits(), 2) << what << ": the limit table was changed";
+        EXPECT_TRUE(names().contains(name)) << what << ": " << names().join(QLatin1Char('|')).toStdString();
+    }
+    // What the new-project dialog sends on OK: the name check, then the insert.
+    void createProject(const QString &name)
+    {
+        TCDProject cd;
+        cd.Context = kCtx;
+        EXPECT_TRUE(cd.ChkProName(-1, name));
+        EXPECT_TRUE(cd.InsertPro(name, 0, 0, 0));
+    }
+    // Ends the desk's server session; its next statement finds it gone.
+    void cutSession()
+    {
+        const qint64 pid = sessionPid();
+        ASSERT_EQ(db.scalar(QStringLiteral("select pg_terminate_backend(%1, 5000)").arg(pid)), QStringLiteral("1"));
+    }
+    void expectOneError(const QString &start, const char *what)
+    {
+        EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        bool found = false;
+        for (const TestPresenter::Call &c : testPresenter().calls())
+            found = found || (c.kind == MessageKind::Error && c.text.startsWith(start));
+        EXPECT_TRUE(found) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
+        testPresenter().clear();
+    }
+    void expectNoError(const char *what)
+    {
+        EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        testPresenter().clear();
+    }
+
+    TestDatabase db;
+    QString spring, autumn;
+    QPointer<TFrmProject> win;
+};
+
+// ---- the quoting the statements rely on ----------------------------------------------
+
+TEST_F(PgSessionTest, AHostileNameChangesNothingWhenTheDatabaseTurnsStandardStringsOff)
+{
+    db.exec(QStringLiteral("ALTER DATABASE %1 SET standard_conforming_strings = off").arg(db.databaseName()));
+    db.exec(QStringLiteral("ALTER DATABASE %1 SET datestyle = 'SQL, DMY'").arg(db.databaseName()));
+    // Other clients now get both, and there the name check's statement empties the table.
+    ASSERT_EQ(psqlLast(db.url(), QStringLiteral("show standard_conforming_strings")), QStringLiteral("off"));
+    QString check;
+    {
+        StatementRecorder rec;
+        TCDProject cd;
+        cd.Context = kCtx;
+        cd.ChkProName(-1, kHostile);
+        ASSERT_EQ(rec.count(), 1);
+        check = rec.statements().first();
+    }
+    EXPECT_EQ(psqlLast(db.url(), QStringLiteral("BEGIN;\n%1\nSELECT count(*) FROM qel_project_member_limit;\nROLLBACK;").arg(check)), QStringLiteral("0"))
+        << "the statement should be harmful in a plain session";
+    ASSERT_EQ(limits(), 2);
+
+    // A desk that starts now: the dialog stores the name as typed.
+    Database::open(db.url());
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+    TFrmProject *w = openProjectWindow(kCtx);
+    win = w;
+    {
+        ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) {
+            d->edtProjectName->setText(kHostile);
+            d->btnOK->click();
+        });
+        w->ToolButton1->click();
+        ASSERT_TRUE(answer.seen());
+    }
+    expectNoError("new project");
+    expectIntactAndStored(kHostile, "new project dialog");
+    // The search for it finds exactly it (a backslash in a filter relies on the same setting).
+    w->EdtProName->setText(kHostile);
+    w->BtnSearch->click();
+    expectNoError("search");
+    // Dates still read as ISO.
+    TCADBPipe2 pipe;
+    EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select timestamp '2024-05-06 07:08:09' as t")).dateTime(0, 0),
+              QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)));
+
+    // After a reconnect the same holds.
+    cutSession();
+    w->ToolButton5->click();
+    expectOneError(kLost, "refresh after the session was cut");
+    createProject(kHostile2);
+    expectIntactAndStored(kHostile2, "after the reconnect");
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+    EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select timestamp '2024-05-06 07:08:09' as t")).dateTime(0, 0),
+              QDateTime(QDate(2024, 5, 6), QTime(7, 8, 9)));
+}
+
+TEST_F(PgSessionTest, AHostileNameChangesNothingWhenTheRoleTurnsStandardStringsOff)
+{
+    const QString role = QStringLiteral("qel_desk_%1").arg(db.databaseName().mid(QStringLiteral("qeltest_").size()));
+    db.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role));
+    struct DropRole {
+        TestDatabase &db;
+        QString role;
+        ~DropRole()
+        {
+            Database::close();
+            try {
+                db.exec(QStringLiteral("DROP OWNED BY %1").arg(role));
+                db.exec(QStringLiteral("DROP ROLE %1").arg(role));
+            } catch (const EHostError &e) {
+                ADD_FAILURE() << "role " << role.toStdString() << " not dropped: " << e.message().toStdString();
+            }
+        }
+    } dropRole{db, role};
+    db.exec(QStringLiteral("GRANT ALL ON ALL TABLES IN SCHEMA public TO %1").arg(role));
+    db.exec(QStringLiteral("GRANT ALL ON ALL SEQUENCES IN SCHEMA public TO %1").arg(role));
+    db.exec(QStringLiteral("ALTER ROLE %1 SET standard_conforming_strings = off").arg(role));
+    const QString url = withParam(db.url(), QStringLiteral("user=") + role);
+    ASSERT_EQ(psqlLast(url, QStringLiteral("show standard_conforming_strings")), QStringLiteral("off"));
+
+    Database::open(url);
+    TCADBPipe2 pipe;
+    ASSERT_EQ(pipe.GetData(kCtx, QStringLiteral("select current_user as u")).text(0, 0), role);
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+    createProject(kHostile);
+    expectIntactAndStored(kHostile, "as the role");
+
+    cutSession();
+    const QString msg = thrownMessage<EConnectionLost>([] { setting(QStringLiteral("standard_conforming_strings")); });
+    EXPECT_TRUE(msg.startsWith(kLost)) << msg.toStdString();
+    createProject(kHostile2);
+    expectIntactAndStored(kHostile2, "as the role, after the reconnect");
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+}
+
+TEST_F(PgSessionTest, OptionsInTheUrlCannotTurnStandardStringsOffButKeepTheirOtherSettings)
+{
+    const QString url = withParam(db.url(), QStringLiteral("options=-c%20standard_conforming_strings%3Doff%20-c%20application_name%3Dqel_url_options"));
+    ASSERT_EQ(psqlLast(url, QStringLiteral("show standard_conforming_strings")), QStringLiteral("off"));
+
+    Database::open(url);
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+    EXPECT_EQ(setting(QStringLiteral("application_name")), QStringLiteral("qel_url_options"));
+    createProject(kHostile);
+    expectIntactAndStored(kHostile, "URL options");
+}
+
+TEST_F(PgSessionTest, ASessionWhoseQuotingWasSwitchedOffRunsNothingMoreAndTheNextCallStartsAfresh)
+{
+    TCADBPipe2 pipe;
+    const qint64 before = sessionPid();
+    pipe.ExecSQL(kCtx, QStringLiteral("set standard_conforming_strings = off"));
+
+    TCDProject cd;
+    cd.Context = kCtx;
+    const QString msg = thrownMessage([&] { cd.ChkProName(-1, kHostile); });
+    EXPECT_TRUE(msg.startsWith(kRefused + QStringLiteral("standard_conforming_strings 不是 on"))) << msg.toStdString();
+    EXPECT_TRUE(chineseFirst(msg));
+    EXPECT_EQ(limits(), 2);
+
+    // The next command runs on a new session with the pinned settings.
+    createProject(kHostile);
+    expectIntactAndStored(kHostile, "after the refusal");
+    EXPECT_NE(sessionPid(), before);
+    EXPECT_EQ(setting(QStringLiteral("standard_conforming_strings")), QStringLiteral("on"));
+}
+
+// ---- a server that does not answer ---------------------------------------------------
+
+TEST_F(PgSessionTest, ATableLockedElsewhereFailsTheCommandAfterTheLockTimeoutThenTheWindowWorks)
+{
+    TFrmProject *w = openProjectWindow(kCtx);
+    win = w;
+    testPresenter().clear();
+
+    // Another program holds the table for a minute.
+    QProcess holder;
+    holder.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"), withParam(db.url(), QStringLiteral("application_name=qel_lock_holder")),
+                                          QStringLiteral("-c"), QStringLiteral("BEGIN; LOCK TABLE qel_project IN ACCESS EXCLUSIVE MODE; SELECT pg_sleep(60); COMMIT;")});
+    const QString holderPid = QStringLiteral("select pid from pg_stat_activity where application_name = 'qel_lock_holder' and datname = current_database()");
+    const auto release = [&] {
+        db.exec(QStringLiteral("select pg_terminate_backend(pid, 5000) from (%1) h").arg(holderPid));
+        holder.waitForFinished(30000);
+    };
+    const auto releaseAtExit = qScopeGuard(release);
+    QElapsedTimer t;
+    t.start();
+    while (db.count(QStringLiteral("select count(*) from pg_locks where pid in (%1) and relation = 'qel_project'::regclass and mode = 'AccessExclusiveLock' and granted")
+                        .arg(holderPid)) != 1) {
+        ASSERT_LT(t.elapsed(), 30000) << "the other program never took the lock: " << holder.readAllStandardError().toStdString();
+        QThread::msleep(50);
+    }
+
+    t.restart();
+    w->ToolButton5->click();
+    const qint64 refresh = t.elapsed();
+    expectOneError(kBusy, "refresh while locked");
+    EXPECT_GE(refresh, 4000) << "should wait for the lock a while";
+    EXPECT_LT(refresh, 30000);
+
+    // A delete (a transaction) fails the same way and leaves nothing half-done.
+    ASSERT_TRUE(CDProject->cdsProject->Locate(QStringLiteral("CNAME"), QStringLiteral("秋季戏剧节")));
+    t.restart();
+    w->ToolButton4->click();
+    EXPECT_LT(t.elapsed(), 30000);
+    expectOneError(kBusy, "delete while locked");
+    EXPECT_FALSE(Database::connection()->inTransaction());
+
+    release();
+    w->ToolButton5->click();
+    expectNoError("refresh once free");
+    ASSERT_TRUE(CDProject->cdsProject->Locate(QStringLiteral("CNAME"), QStringLiteral("秋季戏剧节")));
+    w->ToolButton4->click();
+    expectNoError("delete once free");
+    EXPECT_EQ(names(), QStringList{QStringLiteral("春季音乐节")});
+    EXPECT_EQ(gridColumn(w->QELDBGrid1, 1), QStringList{QStringLiteral("春季音乐节")});
+}
+
+TEST_F(PgSessionTest, AStatementOverTheUrlsTimeoutIsCancelledAndTheNextOneWorks)
+{
+    Database::open(withParam(db.url(), QStringLiteral("options=-c%20statement_timeout%3D200")));
+    TCADBPipe2 pipe;
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("200ms"));
+    EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s")) << "the other default stays";
+
+    QElapsedTimer t;
+    t.start();
+    QString msg = thrownMessage([&] { pipe.GetData(kCtx, QStringLiteral("select pg_sleep(3) as s")); });
+    EXPECT_TRUE(msg.startsWith(kTimedOut)) << msg.toStdString();
+    EXPECT_LT(t.elapsed(), 2500) << "cancelled, not waited out";
+    EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select 1 as one")).integer(0, 0), 1);
+
+    // Inside a transaction: all of it goes, and the session is usable after the rollback.
+    {
+        PipeTransaction tx(pipe);
+        EXPECT_EQ(pipe.ExecSQL(kCtx, QStringLiteral("insert into QEL_PROJECT (CNAME) values ('夏季舞蹈节')")), 1);
+        msg = thrownMessage([&] { pipe.GetData(kCtx, QStringLiteral("select pg_sleep(3) as s")); });
+        EXPECT_TRUE(msg.startsWith(kTimedOut)) << msg.toStdString();
+    }
+    EXPECT_FALSE(Database::connection()->inTransaction());
+    EXPECT_FALSE(names().contains(QStringLiteral("夏季舞蹈节")));
+    createProject(QStringLiteral("夏季舞蹈节"));
+    EXPECT_TRUE(names().contains(QStringLiteral("夏季舞蹈节")));
+}
+
+TEST_F(PgSessionTest, TimeoutsDefaultUnlessTheDatabaseSetsThemAndHoldAfterAReconnect)
+{
+    EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s"));
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
+    cutSession();
+    EXPECT_THROW(setting(QStringLiteral("lock_timeout")), EConnectionLost);
+    EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s"));
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
+
+    // What the database's owner chose is kept.
+    db.exec(QStringLiteral("ALTER DATABASE %1 SET statement_timeout = '45s'").arg(db.databaseName()));
+    Database::open(db.url());
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("45s"));
+    EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s"));
+}
+
+// The descriptor of this process's TCP socket whose local port is port; -1 if none.
+int socketOnLocalPort(int port)
+{
+    const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : fds) {
+        const int fd = name.toInt();
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            continue;
+        int local = -1;
+        if (a.ss_family == AF_INET)
+            local = ntohs(reinterpret_cast<sockaddr_in *>(&a)->sin_port);
+        else if (a.ss_family == AF_INET6)
+            local = ntohs(reinterpret_cast<sockaddr_in6 *>(&a)->sin6_port);
+        if (local == port)
+            return fd;
+    }
+    return -1;
+}
+
+int intOption(int fd, int level, int name)
+{
+    int v = -1;
+    socklen_t len = sizeof v;
+    if (getsockopt(fd, level, name, &v, &len) != 0)
+        return -2;
+    return v;
+}
+
+struct SocketLimits {
+    int keepalive, idle, interval, count, userTimeout;
+    bool operator==(const SocketLimits &) const = default;
+};
+void PrintTo(const SocketLimits &s, std::ostream *os)
+{
+    *os << "keepalive " << s.keepalive << ", idle " << s.idle << " s, interval " << s.interval << " s, count " << s.count << ", user timeout "
+        << s.userTimeout << " ms";
+}
+
+// The limits on the socket of the desk's own session, as the kernel has them.
+SocketLimits deskSocket()
+{
+    TCADBPipe2 pipe;
+    const DataPacket p = pipe.GetData(kCtx, QStringLiteral("select inet_client_port() as port"));
+    if (p.isNull(0, 0))
+        return {-1, -1, -1, -1, -1};
+    const int fd = socketOnLocalPort(int(p.integer(0, 0)));
+    if (fd < 0)
+        return {-3, -3, -3, -3, -3};
+    return {intOption(fd, SOL_SOCKET, SO_KEEPALIVE), intOption(fd, IPPROTO_TCP, TCP_KEEPIDLE), intOption(fd, IPPROTO_TCP, TCP_KEEPINTVL),
+            intOption(fd, IPPROTO_TCP, TCP_KEEPCNT), intOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT)};
+}
+
+TEST_F(PgSessionTest, TheSessionSocketCarriesKeepalivesAndAUserTimeoutAlsoAfterAReconnect)
+{
+    {
+        TCADBPipe2 pipe;
+        if (pipe.GetData(kCtx, QStringLiteral("select inet_client_port() as port")).isNull(0, 0))
+            GTEST_SKIP() << "connected through a Unix socket: no TCP settings to check";
+    }
+    const SocketLimits ours{1, 30, 10, 3, 60000};
+    EXPECT_EQ(deskSocket(), ours);
+    cutSession();
+    EXPECT_THROW(sessionPid(), EConnectionLost);
+    EXPECT_EQ(deskSocket(), ours) << "after the reconnect";
+
+    Database::open(withParam(db.url(), QStringLiteral("keepalives_idle=77&tcp_user_timeout=90000")));
+    EXPECT_EQ(deskSocket(), (SocketLimits{1, 77, 10, 3, 90000})) << "the URL's values win";
+}
+
+// ---- a server that accepts the connection and never answers ---------------------------
+
+// Listens on loopback; the kernel completes every connection, nobody ever answers.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(m_fd, 8) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+    }
+    ~SilentServer() { close(); }
+    int port() const { return m_port; }
+    // A client that connected meanwhile, taken off the queue; false if none did.
+    bool acceptOne()
+    {
+        if (m_fd < 0)
+            return false;
+        const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (c < 0)
+            return false;
+        ::close(c);
+        return true;
+    }
+    // Resets the connections still queued, which wakes a client waiting on one.
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+struct ConnectResult {
+    bool returned = false;
+    QString message;
+    qint64 ms = 0;
+};
+
+// Database::connect(url) on a thread of its own, so a hang fails the test
+// instead of stalling it: after limitMs the server is closed under it.
+ConnectResult connectWithin(SilentServer &server, const QString &url, int limitMs)
+{
+    QElapsedTimer t;
+    t.start();
+    auto attempt = std::async(std::launch::async, [url]() -> QString {
+        try {
+            Database::connect(url);
+            return QStringLiteral("(connected)");
+        } catch (const EHostError &e) {
+            return e.message();
+        }
+    });
+    ConnectResult r;
+    r.returned = attempt.wait_for(std::chrono::milliseconds(limitMs)) == std::future_status::ready;
+    if (!r.returned)
+        server.close();
+    r.message = attempt.get();
+    r.ms = t.elapsed();
+    return r;
+}
+
+TEST(SilentServer, ConnectingGivesUpAfterTheDefaultTimeoutWithAClearMessage)
+{
+    SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    const ConnectResult r = connectWithin(server, QStringLiteral("postgresql://qel@127.0.0.1:%1/qel").arg(server.port()), 40000);
+    ASSERT_TRUE(r.returned) << "still connecting after 40 s";
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("无法连接数据库服务器：服务器在 10 秒内没有应答"))) << r.message.toStdString();
+    EXPECT_GE(r.ms, 8000);
+    EXPECT_LT(r.ms, 30000);
+    EXPECT_TRUE(server.acceptOne()) << "the client never reached the server";
+}
+
+TEST(SilentServer, TheUrlsConnectTimeoutWins)
+{
+    SilentServer server;
+    ASSERT_GT(server.port(), 0);
+    const ConnectResult r = connectWithin(server, QStringLiteral("postgresql://qel@127.0.0.1:%1/qel?connect_timeout=2").arg(server.port()), 40000);
+    ASSERT_TRUE(r.returned) << "still connecting after 40 s";
+    EXPECT_TRUE(r.message.startsWith(QStringLiteral("无法连接数据库服务器：服务器在 2 秒内没有应答"))) << r.message.toStdString();
+    EXPECT_GE(r.ms, 900);
+    EXPECT_LT(r.ms, 8000);
+    EXPECT_TRUE(server.acceptOne()) << "the client never reached the server";
+}
+
+} // namespace
