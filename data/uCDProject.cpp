@@ -1,6 +1,10 @@
 #include "uCDProject.h"
 #include <CommaText.h>
+#include <HostError.h>
 #include <QComboBox>
+#include <QListView>
+#include <QPointer>
+#include <QStringListModel>
 
 QPointer<TCDProject> CDProject;
 
@@ -9,6 +13,36 @@ namespace {
 QString otherType(const QString &type)
 {
     return type == QLatin1String("1") ? QStringLiteral("2") : QStringLiteral("1");
+}
+
+// A pick list and its parallel ID list from the rows of ds, in their order.
+// One model for the whole list instead of an item (and its signals) per name,
+// and a drop-down that does not measure 100,000 rows one by one.
+void FillPickList(QComboBox *box, QStringList &ids, const TQELClientDataSet &ds, const QString &nameField, const QString &idField)
+{
+    const int name = ds.FieldByName(nameField).Index();
+    const int id = ds.FieldByName(idField).Index();
+    const int rows = ds.RecordCount();
+    QStringList names;
+    names.reserve(rows);
+    ids.reserve(ids.size() + rows);
+    for (int pos = 0; pos < rows; ++pos) {
+        const int row = ds.rowAt(pos);
+        names << ds.text(row, name);
+        ids << ds.text(row, id);
+    }
+    if (auto *list = qobject_cast<QStringListModel *>(box->model())) {
+        list->setStringList(names);
+        box->setCurrentIndex(names.isEmpty() ? -1 : 0);
+    } else {
+        // The combo box may or may not free its own model on the swap.
+        const QPointer<QAbstractItemModel> old = box->model();
+        box->setModel(new QStringListModel(names, box));
+        if (old && old->parent() == box)
+            delete old.data();
+    }
+    if (auto *list = qobject_cast<QListView *>(box->view()))
+        list->setUniformItemSizes(true);
 }
 } // namespace
 
@@ -130,19 +164,9 @@ void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses,
     projects->clear();
     memberClasses->clear();
     cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")));
-    const TField pname = cdstmp->FieldByName(QStringLiteral("cname"));
-    const TField pid = cdstmp->FieldByName(QStringLiteral("ID"));
-    for (cdstmp->First(); !cdstmp->Eof(); cdstmp->Next()) {
-        projects->addItem(pname.AsString());
-        projectIds << pid.AsString();
-    }
+    FillPickList(projects, projectIds, *cdstmp, QStringLiteral("cname"), QStringLiteral("ID"));
     cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from um_member_class ")));
-    const TField mname = cdstmp->FieldByName(QStringLiteral("MEMBER_CLASS_NAME"));
-    const TField mid = cdstmp->FieldByName(QStringLiteral("MEMBER_CLASS_ID"));
-    for (cdstmp->First(); !cdstmp->Eof(); cdstmp->Next()) {
-        memberClasses->addItem(mname.AsString());
-        memberClassIds << mid.AsString();
-    }
+    FillPickList(memberClasses, memberClassIds, *cdstmp, QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("MEMBER_CLASS_ID"));
 }
 
 bool TCDProject::Insertmemberlimit(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,

@@ -3,7 +3,11 @@
 #include "ClientDataSet.h"
 #include "DBGrid.h"
 #include "DataSource.h"
+#include "Context.h"
 #include "GuiTest.h"
+#include "TestDb.h"
+#include "uCDProject.h"
+#include <QComboBox>
 #include "HostError.h"
 #include <QItemSelectionModel>
 #include <QScrollBar>
@@ -103,6 +107,42 @@ TEST(BigSelection, RowsDeletedFromTheListLeaveTheSelection)
     g.ds.MoveTo(6);
     g.ds.Delete();
     EXPECT_EQ(g.grid.SelectedTexts(QStringLiteral("PRODUCTCODE")), (QStringList{QStringLiteral("C00005"), QStringLiteral("C00007")}));
+}
+
+// The limit dialog's pick lists at size: the same items in the same order,
+// each name's ID at the same index, and the same current item.
+TEST(BigPickList, ProjectsAndTheirIdsStayParallelAtThousandsOfRows)
+{
+    TestDatabase db;
+    BackendTransaction tx(db.raw());
+    for (int i = 0; i < 3000; ++i)
+        db.raw().exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('项目%1')").arg(2999 - i).toUtf8());
+    tx.commit();
+    db.exec(QStringLiteral("insert into um_member_class values ('M1', '金卡会员')"));
+    // The statement the module sends, in the order the engine gives.
+    const DataPacket want = db.query(QStringLiteral("select * from qel_project "));
+    const int idCol = want.columnIndex(QStringLiteral("ID")), nameCol = want.columnIndex(QStringLiteral("CNAME"));
+
+    TCDProject m;
+    m.Context = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QComboBox projects, classes;
+        projects.setEditable(true);
+        QStringList projectIds, classIds;
+        m.getpromemberinfo(&projects, &classes, projectIds, classIds);
+        ASSERT_EQ(projects.count(), 3000);
+        ASSERT_EQ(projectIds.size(), 3000);
+        for (int i = 0; i < want.rowCount(); ++i) {
+            ASSERT_EQ(projects.itemText(i), want.text(i, nameCol)) << i;
+            ASSERT_EQ(projectIds[i], want.text(i, idCol)) << i;
+        }
+        EXPECT_EQ(projects.currentIndex(), 0);
+        EXPECT_EQ(projects.currentText(), want.text(0, nameCol));
+        EXPECT_EQ(comboItems(&classes), QStringList{QStringLiteral("金卡会员")});
+        EXPECT_EQ(classIds, QStringList{QStringLiteral("M1")});
+        EXPECT_EQ(projects.itemText(projects.findText(QStringLiteral("项目1234"))), QStringLiteral("项目1234"));
+    }
 }
 
 } // namespace
