@@ -354,16 +354,19 @@ DataSetFacts ReadFacts(const QDate &anchor)
     TCADBPipe2 pipe;
     const QString ctx = BenchContext();
     DataSetFacts f;
-    const DataPacket ids = pipe.GetData(ctx, QStringLiteral("select ID from QEL_PROJECT where ID <= 2 order by ID"));
-    if (ids.rowCount() < 2)
+    const DataPacket ids = pipe.GetData(ctx, QStringLiteral("select ID from QEL_PROJECT where ID <= 3 order by ID"));
+    if (ids.rowCount() < 3)
         throw EHostError(QStringLiteral("data set has no projects"));
     f.exclusionProject = ids.text(0, 0);
     f.insertProject = ids.text(1, 0);
+    f.deleteProject = ids.text(2, 0);
     const QString later = anchor.addDays(200).toString(Qt::ISODate) + QStringLiteral(" 00:00:00");
     const DataPacket codes = pipe.GetData(
         ctx, QStringLiteral("select PRODUCTCODE from QEL_PRODUCT where HAPPENTIME >= '%1' order by HAPPENTIME, PRODUCTCODE").arg(later));
     for (int r = 0; r < codes.rowCount() && f.addCodes.size() < 1000; r += 2)
         f.addCodes << codes.text(r, 0);
+    for (int r = 1; r < codes.rowCount() && f.deleteCodes.size() < 5000; r += 2)
+        f.deleteCodes << codes.text(r, 0);
     const DataPacket pairs =
         pipe.GetData(ctx, QStringLiteral("select PID, MEMBER_CLASS_ID from qel_project_member_limit where limit_type = '1' order by PID, MEMBER_CLASS_ID"));
     for (int r = 0; r < pairs.rowCount() && f.limitPairs.size() < 1000; r += std::max(1, pairs.rowCount() / 1000))

@@ -32,6 +32,8 @@ struct DataSetFacts {
     QString exclusionProject;  // holds the exclusion list (its performances)
     QString insertProject;     // receives the 1,000 performances added
     QStringList addCodes;      // 1,000 performances no project holds
+    QString deleteProject;     // holds the 5,000 performances deleted (only while measured)
+    QStringList deleteCodes;   // 5,000 others no project holds
     QList<QPair<QString, QString>> limitPairs; // existing (project, member class) limits
 };
 DataSetFacts ReadFacts(const QDate &anchor);
