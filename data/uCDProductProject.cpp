@@ -39,7 +39,7 @@ void TcdProductProject::GetProductProject(const QString &Filter)
                       "Select A.ProductCode,A.CName,B.projectid,C.CName as ProjectName,A.HappenTime,D.CName as PlaceName  from qel_product A, "
                       "QEL_PROJECT_PRODUCT B ,QEL_PROJECT C,qel_place D WHERE A.ProductCode=B.ProductCode and C.id=B.projectid and "
                       "A.PlaceCode=D.PlaceCode and A.NODECODE=D.NODECODE AND B.ProjectID=") +
-                  QuotedStr(ProjectID);
+                  QuotedStr(QString::number(TCDProject::ProjectIdFromText(ProjectID)));
     if (!Filter.isEmpty())
         sql += QStringLiteral(" AND A.CName like ") + TCDProject::LikeOperand(Filter);
     DataPacket rows = DBPipe->GetData(Context, sql);
@@ -48,7 +48,8 @@ void TcdProductProject::GetProductProject(const QString &Filter)
 
 QString TcdProductProject::sgetproduct(const QString &projectId)
 {
-    const QString sql = QStringLiteral("select * from QEL_PROJECT_PRODUCT where PROJECTID=%1 ").arg(QuotedStr(projectId));
+    const QString sql =
+        QStringLiteral("select * from QEL_PROJECT_PRODUCT where PROJECTID=%1 ").arg(QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))));
     cdstmp->SetData(DBPipe->GetData(Context, sql));
     QStringList codes;
     const TField code = cdstmp->FieldByName(QStringLiteral("PRODUCTCODE"));
@@ -72,9 +73,10 @@ bool TcdProductProject::brepeat(const QString &productCode, QString &productName
 
 void TcdProductProject::InsertProduct(const QString &projectId, const QString &productCode)
 {
-    const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") + QuotedStr(projectId) + QLatin1Char(',') +
-                        QuotedStr(productCode) + QLatin1Char(')');
     try {
+        const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
+                            QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) +
+                            QLatin1Char(')');
         DBPipe->ExecSQL(Context, sql);
     } catch (...) {
         ShowMessage(QStringLiteral("新建失败，请检查该演出是否已经配置过项目") + ExceptionText(std::current_exception()));
@@ -83,11 +85,8 @@ void TcdProductProject::InsertProduct(const QString &projectId, const QString &p
 
 void TcdProductProject::DelProductProject(const QString &projectId, const QString &productCode)
 {
-    // The project ID is spliced bare; only digits may stand there.
-    bool ok = false;
-    const qint64 id = projectId.trimmed().toLongLong(&ok);
-    if (!ok)
-        throw EHostError(QStringLiteral("项目编号“%1”不是数字，无法删除演出").arg(projectId));
+    // The project ID is spliced bare: only the decimal form of a 64-bit ID may stand there.
+    const qint64 id = TCDProject::ProjectIdFromText(projectId);
     const QString sql = QStringLiteral("Delete FROM QEL_PROJECT_PRODUCT WHERE ProjectID=") + QString::number(id) + QStringLiteral(" AND ProductCode=") +
                         QuotedStr(productCode);
     DBPipe->ExecSQL(Context, sql);

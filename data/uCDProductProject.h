@@ -22,6 +22,8 @@ public:
     QString ProjectID;
     QString Context;
 
+    // Project IDs arrive as the decimal text of a 64-bit ID; any other text is
+    // refused with a message (EHostError), never sent cut or as it stands.
     void GetProductProject(const QString &Filter);
     // The codes already assigned to the project, as comma text.
     QString sgetproduct(const QString &projectId);

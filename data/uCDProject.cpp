@@ -90,6 +90,16 @@ QString TCDProject::LikeOperand(const QString &filter)
     return QuotedStr(QLatin1Char('%') + body + QLatin1Char('%')) + QStringLiteral(" ESCAPE '\\'");
 }
 
+qint64 TCDProject::ProjectIdFromText(const QString &text)
+{
+    bool ok = false;
+    const qint64 id = text.toLongLong(&ok, 10);
+    // toLongLong refuses an overflow; the round trip refuses blanks, signs and leading zeros.
+    if (!ok || QString::number(id) != text)
+        throw EHostError(QStringLiteral("项目编号“%1”无效：编号必须是 64 位范围内的整数，操作未执行。").arg(text));
+    return id;
+}
+
 // ---- projects -----------------------------------------------------------------
 
 void TCDProject::GetProject(const QString &filter)
@@ -110,7 +120,7 @@ bool TCDProject::InsertPro(const QString &name, int crossDiscount, int crossTNum
     return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
-void TCDProject::EdtPro(int id, const QString &name, int crossDiscount, int crossTNum, int crossPNum)
+void TCDProject::EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum)
 {
     const QString sql = QStringLiteral("Update QEL_Project Set CName = ") + QuotedStr(name) + QStringLiteral(", CROSSDISCOUNT = ") +
                         QString::number(crossDiscount) + QStringLiteral(", CROSTNUM = ") + QString::number(crossTNum) +
@@ -118,7 +128,7 @@ void TCDProject::EdtPro(int id, const QString &name, int crossDiscount, int cros
     DBPipe->ExecSQL(Context, sql);
 }
 
-void TCDProject::DelPro(int id)
+void TCDProject::DelPro(qint64 id)
 {
     const QString n = QString::number(id);
     // All three or none: a project never survives without its rules, nor do
@@ -137,7 +147,7 @@ int TCDProject::readStatus(const QString &sql)
     return int(tmp->FieldByName(QStringLiteral("vStatus")).AsInteger());
 }
 
-bool TCDProject::ChkProName(int id, const QString &name)
+bool TCDProject::ChkProName(qint64 id, const QString &name)
 {
     const QString sql = QStringLiteral("Select 1 as vStatus FROM QEL_PROJECT WHERE ID <> ") + QString::number(id) +
                         QStringLiteral(" and CName=") + QuotedStr(name);
@@ -192,7 +202,7 @@ bool TCDProject::updatememberlimit(const QString &projectId, const QString &newM
     return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
-void TCDProject::Dellimit(int projectId, const QString &memberClassId, const QString &limitType)
+void TCDProject::Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType)
 {
     const QString sql = QStringLiteral("Delete From qel_project_member_limit where PID=") + QString::number(projectId) +
                         QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId) + QStringLiteral(" and limit_type=") +

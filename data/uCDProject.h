@@ -31,10 +31,12 @@ public:
 
     // Projects.
     void GetProject(const QString &filter);
+    // IDs are 64-bit: SQLite hands out row IDs beyond 2^31, and a cut ID would
+    // hit another project.
     bool InsertPro(const QString &name, int crossDiscount, int crossTNum, int crossPNum);
-    void EdtPro(int id, const QString &name, int crossDiscount, int crossTNum, int crossPNum);
-    void DelPro(int id);
-    bool ChkProName(int id, const QString &name);
+    void EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum);
+    void DelPro(qint64 id);
+    bool ChkProName(qint64 id, const QString &name);
 
     // Purchase limits.
     void GetProjectmember(const QString &filter);
@@ -44,7 +46,7 @@ public:
                            const QString &enable = QString());
     bool updatememberlimit(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId,
                            const QString &maxNum, const QString &limitType, const QString &enable);
-    void Dellimit(int projectId, const QString &memberClassId, const QString &limitType);
+    void Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType);
     bool bhaveproxglx(const QString &projectId, const QString &limitType);
     bool bhavepromem(const QString &projectId, const QString &memberClassId, const QString &leaveOut);
     bool bhavepromemupdatexglx(const QString &projectId, const QString &newLimitType, const QString &storedLimitType);
@@ -58,6 +60,11 @@ public:
     // wildcards. A backslash is PostgreSQL's default escape, so a filter that
     // holds one gets it doubled and an explicit ESCAPE, read alike by SQLite.
     static QString LikeOperand(const QString &filter);
+
+    // A project ID carried as text between windows: exactly the decimal form of a
+    // 64-bit integer. Anything else (blank, not a number, too large) throws
+    // EHostError with a message for the operator instead of being cut or wrapped.
+    static qint64 ProjectIdFromText(const QString &text);
 
 private:
     int readStatus(const QString &sql);

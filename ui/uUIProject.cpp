@@ -311,7 +311,7 @@ void TFrmProject::ToolButton2Click(QObject *)
     if (ds->IsEmpty())
         return;
     const QString name = ds->FieldByName(QStringLiteral("CName")).AsString();
-    const int id = int(ds->FieldByName(QStringLiteral("ID")).AsInteger());
+    const qint64 id = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString());
     std::unique_ptr<TfrmProjectEdit> dlg(new TfrmProjectEdit(this));
     frmProjectEdit = dlg.get();
     const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
@@ -337,7 +337,7 @@ void TFrmProject::ToolButton4Click(QObject *)
         return;
     if (ShowConfirmMessage(QStringLiteral("确认要删除此项目吗?"), QStringLiteral("请确认")) != mrYes)
         return;
-    CDProject->DelPro(int(ds->FieldByName(QStringLiteral("ID")).AsInteger()));
+    CDProject->DelPro(TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString()));
     CDProject->GetProject(EdtProName->text());
 }
 
@@ -354,7 +354,7 @@ void TFrmProject::ToolButton7Click(QObject *)
     const TQELClientDataSet *ds = projectTab() ? CDProject->cdsProject : CDProject->cdsprojectmember;
     if (ds->IsEmpty())
         return;
-    const qint64 id = ds->FieldByName(projectTab() ? QStringLiteral("ID") : QStringLiteral("projectid")).AsInteger();
+    const qint64 id = TCDProject::ProjectIdFromText(ds->FieldByName(projectTab() ? QStringLiteral("ID") : QStringLiteral("projectid")).AsString());
     std::unique_ptr<TFrmProductProject> w(new TFrmProductProject());
     FrmProductProject = w.get();
     w->Context = Context;
@@ -458,7 +458,7 @@ void TFrmProject::deletelimit()
         return;
     if (ShowConfirmMessage(QStringLiteral("确认要删除吗?"), QStringLiteral("请确认")) != mrYes)
         return;
-    CDProject->Dellimit(int(ds->FieldByName(QStringLiteral("projectid")).AsInteger()), ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(),
-                        ds->FieldByName(QStringLiteral("limit_type")).AsString());
+    const qint64 projectId = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("projectid")).AsString());
+    CDProject->Dellimit(projectId, ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(), ds->FieldByName(QStringLiteral("limit_type")).AsString());
     CDProject->GetProjectmember(edtprolimit->text());
 }

@@ -28,13 +28,13 @@ public:
     int CrossPNum() const { return FCrossPNum; }
     int CrossDiscount() const { return FCrossDiscount; }
     QString ProjectName() const { return FProjectName; }
-    int ProjectID() const { return FProjectID; }
+    qint64 ProjectID() const { return FProjectID; }
 
     void SetCrossTNum(int v) { FCrossTNum = v; }
     void SetCrossPNum(int v) { FCrossPNum = v; }
     void SetCrossDiscount(int v) { FCrossDiscount = v; }
     void SetProjectName(const QString &v) { FProjectName = v; }
-    void SetProjectID(int v) { FProjectID = v; }
+    void SetProjectID(qint64 v) { FProjectID = v; }
 
     void FormShow(QObject *Sender);
     void btnOKClick(QObject *Sender);
@@ -52,7 +52,7 @@ private:
     int FCrossPNum = 0;
     int FCrossDiscount = 0;
     QString FProjectName;
-    int FProjectID = 0;
+    qint64 FProjectID = 0;
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TfrmProjectEdit> frmProjectEdit;

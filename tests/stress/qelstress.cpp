@@ -193,7 +193,7 @@ public:
         m_log.line({QString::number(m_desk), QString::number(++m_seq), QString::number(nowNs()), QString::number(nowNs()), QStringLiteral("ok"),
                     QStringLiteral("BUILT"), pid, QString::number(limits), QString::number(performances)});
         run(QStringLiteral("PD"), {pid}, [&] {
-            m_cd.DelPro(pid.toInt());
+            m_cd.DelPro(TCDProject::ProjectIdFromText(pid));
             return true;
         });
     }
@@ -307,7 +307,7 @@ private:
         if (ds->IsEmpty())
             return;
         ds->MoveTo(int(m_rng.bounded(quint32(ds->RecordCount()))));
-        const int id = int(ds->FieldByName(QStringLiteral("ID")).AsInteger());
+        const qint64 id = ds->FieldByName(QStringLiteral("ID")).AsInteger();
         QString name = ds->FieldByName(QStringLiteral("CName")).AsString();
         if (m_rng.bounded(2))
             name = QStringLiteral("桌%1-改名%2").arg(m_desk).arg(++m_names);
@@ -329,7 +329,7 @@ private:
             return;
         const QString id = pick(ids);
         run(QStringLiteral("PD"), {id}, [&] {
-            m_cd.DelPro(id.toInt());
+            m_cd.DelPro(TCDProject::ProjectIdFromText(id));
             return true;
         });
     }
@@ -392,7 +392,7 @@ private:
             return;
         const Limit l = pick(limits);
         run(QStringLiteral("L-"), {l.pid, l.mc, l.type}, [&] {
-            m_cd.Dellimit(l.pid.toInt(), l.mc, l.type);
+            m_cd.Dellimit(TCDProject::ProjectIdFromText(l.pid), l.mc, l.type);
             return true;
         });
     }
