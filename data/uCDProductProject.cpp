@@ -71,25 +71,29 @@ bool TcdProductProject::brepeat(const QString &productCode, QString &productName
     return true;
 }
 
-void TcdProductProject::InsertProduct(const QString &projectId, const QString &productCode)
+bool TcdProductProject::InsertProduct(const QString &projectId, const QString &productCode)
 {
     try {
         const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
                             QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) +
                             QLatin1Char(')');
-        DBPipe->ExecSQL(Context, sql);
+        // A rule of the database may drop the row without an error; that is no success either.
+        if (DBPipe->ExecSQL(Context, sql) <= 0)
+            throw EHostError(QStringLiteral("数据库没有保存演出“%1”的项目配置。").arg(productCode));
+        return true;
     } catch (...) {
         ShowMessage(QStringLiteral("新建失败，请检查该演出是否已经配置过项目") + ExceptionText(std::current_exception()));
     }
+    return false;
 }
 
-void TcdProductProject::DelProductProject(const QString &projectId, const QString &productCode)
+bool TcdProductProject::DelProductProject(const QString &projectId, const QString &productCode)
 {
     // The project ID is spliced bare: only the decimal form of a 64-bit ID may stand there.
     const qint64 id = TCDProject::ProjectIdFromText(projectId);
     const QString sql = QStringLiteral("Delete FROM QEL_PROJECT_PRODUCT WHERE ProjectID=") + QString::number(id) + QStringLiteral(" AND ProductCode=") +
                         QuotedStr(productCode);
-    DBPipe->ExecSQL(Context, sql);
+    return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
 bool TcdProductProject::ProjectExists(const QString &projectId)

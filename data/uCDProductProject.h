@@ -29,9 +29,10 @@ public:
     QString sgetproduct(const QString &projectId);
     // True when the performance is assigned to any project; its name goes to productName.
     bool brepeat(const QString &productCode, QString &productName);
-    // Reports its own failure to the operator and never throws.
-    void InsertProduct(const QString &projectId, const QString &productCode);
-    void DelProductProject(const QString &projectId, const QString &productCode);
+    // Reports its own failure to the operator and never throws; true when the row was stored.
+    bool InsertProduct(const QString &projectId, const QString &productCode);
+    // False when the project did not hold the performance (any more).
+    bool DelProductProject(const QString &projectId, const QString &productCode);
     // True when projectId is the plain decimal ID of a stored project.
     bool ProjectExists(const QString &projectId);
 

@@ -120,24 +120,25 @@ bool TCDProject::InsertPro(const QString &name, int crossDiscount, int crossTNum
     return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
-void TCDProject::EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum)
+bool TCDProject::EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum)
 {
     const QString sql = QStringLiteral("Update QEL_Project Set CName = ") + QuotedStr(name) + QStringLiteral(", CROSSDISCOUNT = ") +
                         QString::number(crossDiscount) + QStringLiteral(", CROSTNUM = ") + QString::number(crossTNum) +
                         QStringLiteral(", CROSSPNUM = ") + QString::number(crossPNum) + QStringLiteral(" where ID=") + QString::number(id);
-    DBPipe->ExecSQL(Context, sql);
+    return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
-void TCDProject::DelPro(qint64 id)
+bool TCDProject::DelPro(qint64 id)
 {
     const QString n = QString::number(id);
     // All three or none: a project never survives without its rules, nor do
     // assignments and limits outlive their project.
     PipeTransaction tx(*DBPipe);
-    DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT where ID=") + n);
+    const bool found = DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT where ID=") + n) > 0;
     DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT_PRODUCT where projectID=") + n);
     DBPipe->ExecSQL(Context, QStringLiteral("Delete From qel_project_member_limit where pID=") + n);
     tx.commit();
+    return found;
 }
 
 int TCDProject::readStatus(const QString &sql)
@@ -202,12 +203,12 @@ bool TCDProject::updatememberlimit(const QString &projectId, const QString &newM
     return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
-void TCDProject::Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType)
+bool TCDProject::Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType)
 {
     const QString sql = QStringLiteral("Delete From qel_project_member_limit where PID=") + QString::number(projectId) +
                         QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId) + QStringLiteral(" and limit_type=") +
                         QuotedStr(limitType);
-    DBPipe->ExecSQL(Context, sql);
+    return DBPipe->ExecSQL(Context, sql) > 0;
 }
 
 bool TCDProject::bhaveproxglx(const QString &projectId, const QString &limitType)

@@ -32,10 +32,12 @@ public:
     // Projects.
     void GetProject(const QString &filter);
     // IDs are 64-bit: SQLite hands out row IDs beyond 2^31, and a cut ID would
-    // hit another project.
+    // hit another project. The writes answer whether the row was there to change.
     bool InsertPro(const QString &name, int crossDiscount, int crossTNum, int crossPNum);
-    void EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum);
-    void DelPro(qint64 id);
+    // False when no project has this ID any more.
+    bool EdtPro(qint64 id, const QString &name, int crossDiscount, int crossTNum, int crossPNum);
+    // False when the project row was already gone (its leftovers are removed all the same).
+    bool DelPro(qint64 id);
     bool ChkProName(qint64 id, const QString &name);
 
     // Purchase limits.
@@ -46,7 +48,8 @@ public:
                            const QString &enable = QString());
     bool updatememberlimit(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId,
                            const QString &maxNum, const QString &limitType, const QString &enable);
-    void Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType);
+    // False when no limit matched: deleted or changed meanwhile at another desk.
+    bool Dellimit(qint64 projectId, const QString &memberClassId, const QString &limitType);
     bool bhaveproxglx(const QString &projectId, const QString &limitType);
     bool bhavepromem(const QString &projectId, const QString &memberClassId, const QString &leaveOut);
     bool bhavepromemupdatexglx(const QString &projectId, const QString &newLimitType, const QString &storedLimitType);

@@ -1,4 +1,4 @@
-// Project IDs beyond 32 bits.
+// Project IDs beyond 32 bits, and writes that another desk made moot.
 //
 // SQLite hands out 64-bit row IDs: project 4294967297 (2^32 + 1) lives beside
 // project 1, and an ID cut to 32 bits would land on project 1. Every road that
@@ -38,6 +38,7 @@
 namespace {
 
 const QString kCtx = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
+const QString kProjectList = QStringLiteral("Select * from QEL_Project  A ");
 const QString kSmallName = QStringLiteral("一号项目");
 const QString kBigName = QStringLiteral("大号项目");
 
@@ -143,6 +144,18 @@ protected:
                                                 .arg(pid));
         return row + QLatin1Char('|') + limits.join(QLatin1Char(',')) + QLatin1Char('|') + assigned(pid).join(QLatin1Char(','));
     }
+    // SQL that makes the database drop every new row of table without an error,
+    // as a rule of another program might.
+    void dropNewRowsOf(const QString &table)
+    {
+        if (db.isPostgres()) {
+            db.exec(QStringLiteral("CREATE FUNCTION qeltest_drop_row() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$"));
+            db.exec(QStringLiteral("CREATE TRIGGER qeltest_drop BEFORE INSERT ON %1 FOR EACH ROW EXECUTE FUNCTION qeltest_drop_row()").arg(table));
+        } else {
+            db.exec(QStringLiteral("CREATE TRIGGER qeltest_drop BEFORE INSERT ON %1 BEGIN SELECT RAISE(IGNORE); END").arg(table));
+        }
+    }
+
     TFrmProject *open()
     {
         win = openProjectWindow(kCtx);
@@ -382,6 +395,147 @@ TEST_F(BigIdTest, AnIdTextThatIsNoProjectIdIsRefusedWithAMessageAndChangesNothin
     EXPECT_EQ(rows(QStringLiteral("QEL_PROJECT_PRODUCT")), assignmentsBefore);
     EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
     EXPECT_EQ(snapshot(big), QStringLiteral("大号项目/20/2/2|M01/6/1|K2"));
+}
+
+// ---- writes that changed nothing ----------------------------------------------------
+
+TEST_F(BigIdTest, EditOfAProjectAnotherDeskDeletedSaysItFailedAndReloads)
+{
+    TFrmProject *w = open();
+    selectProject(kBigName);
+    StatementRecorder rec;
+    ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+        // Meanwhile, at another desk.
+        db.exec(QStringLiteral("delete from QEL_PROJECT where ID = %1").arg(big));
+        db.exec(QStringLiteral("delete from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(big));
+        db.exec(QStringLiteral("delete from qel_project_member_limit where PID = %1").arg(big));
+        typeInto(d->edtProjectName, QStringLiteral("迟到的修改"));
+        QTest::mouseClick(d->btnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(w->ToolButton2, Qt::LeftButton);
+    ASSERT_TRUE(answer.seen());
+    EXPECT_FALSE(answer.leftOpen()) << "the dialog closes: the name was fine";
+
+    ASSERT_EQ(testPresenter().count(), 1) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(testPresenter().last().kind, MessageKind::Box);
+    EXPECT_EQ(testPresenter().last().text, QStringLiteral("修改失败：该项目已不存在（可能已被其他操作员删除），未保存任何修改。"));
+    EXPECT_EQ(testPresenter().last().caption, QStringLiteral("错误提示"));
+    EXPECT_EQ(testPresenter().last().flags, MB_ICONERROR);
+    ASSERT_FALSE(rec.statements().isEmpty());
+    EXPECT_EQ(rec.statements().last(), kProjectList) << "reloaded as after any edit";
+    EXPECT_EQ(projectNames(), QStringList{kSmallName});
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT where CNAME = '迟到的修改'")), 0) << "nothing inserted";
+    EXPECT_EQ(rows(QStringLiteral("QEL_PROJECT")), 1);
+    EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
+}
+
+TEST_F(BigIdTest, DeleteOfAProjectAnotherDeskDeletedSaysSoAndReloads)
+{
+    TFrmProject *w = open();
+    selectProject(kBigName);
+    db.exec(QStringLiteral("delete from QEL_PROJECT where ID = %1").arg(big));
+    StatementRecorder rec;
+    testPresenter().pushAnswer(mrYes);
+    QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+    ASSERT_EQ(testPresenter().count(), 2) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(testPresenter().last().kind, MessageKind::Box);
+    EXPECT_EQ(testPresenter().last().text, QStringLiteral("该项目已不存在（可能已被其他操作员删除），无需删除。"));
+    EXPECT_EQ(testPresenter().last().caption, QStringLiteral("信息提示"));
+    EXPECT_EQ(testPresenter().last().flags, MB_ICONINFORMATION);
+    EXPECT_EQ(snapshot(big), QStringLiteral("-||")) << "what the project left behind goes all the same";
+    EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
+    ASSERT_FALSE(rec.statements().isEmpty());
+    EXPECT_EQ(rec.statements().last(), kProjectList);
+    EXPECT_EQ(projectNames(), QStringList{kSmallName});
+}
+
+TEST_F(BigIdTest, DeleteOfALimitAnotherDeskRemovedOrChangedSaysItFailed)
+{
+    // The big project keeps one limit, so another desk may turn it into an identity-card limit.
+    db.exec(QStringLiteral("delete from qel_project_member_limit where PID = %1").arg(big));
+    TFrmProject *w = open();
+    clickTab(w->Pgproject, 1);
+    for (const bool changed : {true, false}) {
+        SCOPED_TRACE(changed ? "changed to an identity-card limit" : "deleted");
+        testPresenter().clear();
+        addLimit(big, QStringLiteral("M02"), 5);
+        QTest::mouseClick(w->ToolButton5, Qt::LeftButton); // refresh
+        selectLimit(big, QStringLiteral("M02"));
+        // Meanwhile, at another desk.
+        if (changed)
+            db.exec(QStringLiteral("update qel_project_member_limit set MEMBER_CLASS_ID = '', limit_type = '2' where PID = %1").arg(big));
+        else
+            db.exec(QStringLiteral("delete from qel_project_member_limit where PID = %1").arg(big));
+        StatementRecorder rec;
+        testPresenter().pushAnswer(mrYes);
+        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        ASSERT_EQ(testPresenter().count(), 2) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(testPresenter().last().kind, MessageKind::Box);
+        EXPECT_EQ(testPresenter().last().text, QStringLiteral("删除失败：该限购记录已不存在，可能已被其他操作员修改或删除。"));
+        EXPECT_EQ(testPresenter().last().caption, QStringLiteral("错误提示"));
+        EXPECT_EQ(testPresenter().last().flags, MB_ICONERROR);
+        ASSERT_FALSE(rec.statements().isEmpty());
+        EXPECT_TRUE(rec.statements().last().startsWith(QStringLiteral("Select a.id as projectid"))) << "the list is reloaded";
+        EXPECT_EQ(snapshot(big), changed ? QStringLiteral("大号项目/20/2/2|/5/2|K2") : QStringLiteral("大号项目/20/2/2||K2"));
+        EXPECT_EQ(gridColumn(w->QELDBGrid2, 0).count(kBigName), changed ? 1 : 0);
+        db.exec(QStringLiteral("delete from qel_project_member_limit where PID = %1").arg(big));
+    }
+    EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
+}
+
+TEST_F(BigIdTest, NewProjectTheDatabaseDroppedSaysItFailed)
+{
+    dropNewRowsOf(QStringLiteral("QEL_PROJECT"));
+    TFrmProject *w = open();
+    StatementRecorder rec;
+    ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+        typeInto(d->edtProjectName, QStringLiteral("被丢下的项目"));
+        QTest::mouseClick(d->btnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(w->ToolButton1, Qt::LeftButton);
+    ASSERT_TRUE(answer.seen());
+    EXPECT_FALSE(answer.leftOpen());
+    ASSERT_EQ(testPresenter().count(), 1) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(testPresenter().last().text, QStringLiteral("新建失败：数据库没有保存这个项目，请刷新后重试。"));
+    EXPECT_EQ(testPresenter().last().caption, QStringLiteral("错误提示"));
+    EXPECT_EQ(testPresenter().last().flags, MB_ICONERROR);
+    ASSERT_FALSE(rec.statements().isEmpty());
+    EXPECT_EQ(rec.statements().last(), kProjectList);
+    EXPECT_EQ(rows(QStringLiteral("QEL_PROJECT")), 2);
+}
+
+TEST_F(BigIdTest, PerformancesTheDatabaseDroppedOrAnotherDeskRemovedAreReported)
+{
+    TFrmProductProject p;
+    p.Context = kCtx;
+    p.ProjectID = big;
+    p.show();
+    ASSERT_EQ(gridCodes(&p), QStringList{"K2"});
+
+    // Added, but dropped by a rule of the database: the insert's own failure message.
+    dropNewRowsOf(QStringLiteral("QEL_PROJECT_PRODUCT"));
+    whenModal([&](QWidget *dialog) { pickAndConfirm(dialog, {"K3"}); });
+    QTest::mouseClick(p.ToolButton1, Qt::LeftButton);
+    ASSERT_EQ(testPresenter().count(), 1) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(testPresenter().last().kind, MessageKind::Plain);
+    EXPECT_TRUE(testPresenter().last().text.startsWith(QStringLiteral("新建失败，请检查该演出是否已经配置过项目")));
+    EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("K3"))) << testPresenter().last().text.toStdString();
+    EXPECT_EQ(assigned(big), QStringList{"K2"});
+    EXPECT_EQ(gridCodes(&p), QStringList{"K2"});
+
+    // Removed, but another desk had removed it already.
+    testPresenter().clear();
+    clickRow(p.dgrproduct, 0);
+    db.exec(QStringLiteral("delete from QEL_PROJECT_PRODUCT where PRODUCTCODE = 'K2'"));
+    testPresenter().pushAnswer(mrYes);
+    QTest::mouseClick(p.ToolButton2, Qt::LeftButton);
+    ASSERT_EQ(testPresenter().count(), 2) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(testPresenter().last().kind, MessageKind::Box);
+    EXPECT_EQ(testPresenter().last().text, QStringLiteral("以下演出已不在本项目中（可能已被其他操作员删除）：K2"));
+    EXPECT_EQ(testPresenter().last().flags, MB_ICONINFORMATION);
+    EXPECT_EQ(gridCodes(&p), QStringList()) << "reloaded";
+    EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
+    p.close();
 }
 
 } // namespace

@@ -172,15 +172,23 @@ void TFrmProductProject::ToolButton2Click(QObject *)
         return;
     TQELClientDataSet *ds = cdProductProject->cdsProductProject;
     const QList<TQELClientDataSet::TBookmark> selected = dgrproduct->SelectedRows();
+    QStringList gone; // already removed at another desk
+    const auto remove = [&](const QString &code) {
+        if (!cdProductProject->DelProductProject(ProjectID, code))
+            gone << code;
+    };
     if (selected.isEmpty()) {
         if (!ds->IsEmpty())
-            cdProductProject->DelProductProject(ProjectID, ds->FieldByName(QStringLiteral("ProductCode")).AsString());
+            remove(ds->FieldByName(QStringLiteral("ProductCode")).AsString());
     } else {
         const TField code = ds->FieldByName(QStringLiteral("ProductCode"));
         for (const TQELClientDataSet::TBookmark b : selected) {
             ds->GotoBookmark(b);
-            cdProductProject->DelProductProject(ProjectID, code.AsString());
+            remove(code.AsString());
         }
     }
+    if (!gone.isEmpty())
+        MessageBox(QStringLiteral("以下演出已不在本项目中（可能已被其他操作员删除）：") + gone.join(QStringLiteral("，")), QStringLiteral("信息提示"),
+                   MB_ICONINFORMATION);
     cdProductProject->GetProductProject(EdtProductName->text());
 }

@@ -296,7 +296,9 @@ void TFrmProject::ToolButton1Click(QObject *)
     dlg->SetCrossTNum(0);
     dlg->SetCrossPNum(0);
     if (dlg->exec() == 1) {
-        CDProject->InsertPro(dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum());
+        // A database rule may drop the row without an error: the operator must not take it as saved.
+        if (!CDProject->InsertPro(dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()))
+            MessageBox(QStringLiteral("新建失败：数据库没有保存这个项目，请刷新后重试。"), QStringLiteral("错误提示"), MB_ICONERROR);
         CDProject->GetProject(EdtProName->text());
     }
 }
@@ -321,7 +323,9 @@ void TFrmProject::ToolButton2Click(QObject *)
     dlg->SetCrossTNum(int(ds->FieldByName(QStringLiteral("CrosTNum")).AsInteger()));
     dlg->SetCrossPNum(int(ds->FieldByName(QStringLiteral("CrossPNum")).AsInteger()));
     if (dlg->exec() == 1) {
-        CDProject->EdtPro(id, dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum());
+        // Another desk deleted the project meanwhile: closing quietly would look like a save.
+        if (!CDProject->EdtPro(id, dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()))
+            MessageBox(QStringLiteral("修改失败：该项目已不存在（可能已被其他操作员删除），未保存任何修改。"), QStringLiteral("错误提示"), MB_ICONERROR);
         CDProject->GetProject(EdtProName->text());
     }
 }
@@ -337,7 +341,8 @@ void TFrmProject::ToolButton4Click(QObject *)
         return;
     if (ShowConfirmMessage(QStringLiteral("确认要删除此项目吗?"), QStringLiteral("请确认")) != mrYes)
         return;
-    CDProject->DelPro(TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString()));
+    if (!CDProject->DelPro(TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString())))
+        MessageBox(QStringLiteral("该项目已不存在（可能已被其他操作员删除），无需删除。"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProject(EdtProName->text());
 }
 
@@ -459,6 +464,8 @@ void TFrmProject::deletelimit()
     if (ShowConfirmMessage(QStringLiteral("确认要删除吗?"), QStringLiteral("请确认")) != mrYes)
         return;
     const qint64 projectId = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("projectid")).AsString());
-    CDProject->Dellimit(projectId, ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(), ds->FieldByName(QStringLiteral("limit_type")).AsString());
+    // Nothing matched: the limit went, or another desk changed its class or type and it is still there.
+    if (!CDProject->Dellimit(projectId, ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(), ds->FieldByName(QStringLiteral("limit_type")).AsString()))
+        MessageBox(QStringLiteral("删除失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
     CDProject->GetProjectmember(edtprolimit->text());
 }
