@@ -71,15 +71,20 @@ bool TcdProductProject::brepeat(const QString &productCode, QString &productName
     return true;
 }
 
+void TcdProductProject::StoreProduct(const QString &projectId, const QString &productCode)
+{
+    const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
+                        QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) +
+                        QLatin1Char(')');
+    // A rule of the database may drop the row without an error; that is no success either.
+    if (DBPipe->ExecSQL(Context, sql) <= 0)
+        throw EHostError(QStringLiteral("数据库没有保存演出“%1”的项目配置。").arg(productCode));
+}
+
 bool TcdProductProject::InsertProduct(const QString &projectId, const QString &productCode)
 {
     try {
-        const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
-                            QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) +
-                            QLatin1Char(')');
-        // A rule of the database may drop the row without an error; that is no success either.
-        if (DBPipe->ExecSQL(Context, sql) <= 0)
-            throw EHostError(QStringLiteral("数据库没有保存演出“%1”的项目配置。").arg(productCode));
+        StoreProduct(projectId, productCode);
         return true;
     } catch (...) {
         ShowMessage(QStringLiteral("新建失败，请检查该演出是否已经配置过项目") + ExceptionText(std::current_exception()));

@@ -31,6 +31,8 @@ public:
     bool brepeat(const QString &productCode, QString &productName);
     // Reports its own failure to the operator and never throws; true when the row was stored.
     bool InsertProduct(const QString &projectId, const QString &productCode);
+    // The same insert without the report: throws EHostError when no row was stored.
+    void StoreProduct(const QString &projectId, const QString &productCode);
     // False when the project did not hold the performance (any more).
     bool DelProductProject(const QString &projectId, const QString &productCode);
     // True when projectId is the plain decimal ID of a stored project.

@@ -6,7 +6,11 @@
 #include "Context.h"
 #include "GuiTest.h"
 #include "TestDb.h"
+#include "TestPresenter.h"
+#include "uCDProductProject.h"
 #include "uCDProject.h"
+#include "uUIProductProject.h"
+#include <QToolButton>
 #include <QComboBox>
 #include "HostError.h"
 #include <QItemSelectionModel>
@@ -143,6 +147,108 @@ TEST(BigPickList, ProjectsAndTheirIdsStayParallelAtThousandsOfRows)
         EXPECT_EQ(classIds, QStringList{QStringLiteral("M1")});
         EXPECT_EQ(projects.itemText(projects.findText(QStringLiteral("项目1234"))), QStringLiteral("项目1234"));
     }
+}
+
+// Adding and deleting many performances: in transactions of several hundred,
+// and still each performance with its own outcome.
+class BulkPerformances : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季项目')"));
+        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季项目')"));
+        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季项目'"));
+        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季项目'"));
+        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
+        BackendTransaction tx(db.raw());
+        for (int i = 0; i < kCount; ++i)
+            db.raw().exec(QStringLiteral("insert into QEL_PRODUCT (PRODUCTCODE, CNAME, HAPPENTIME, PRODUCTCLASSCODE, PLACECODE, NODECODE, STATUS) "
+                                         "values ('%1', '演出%1', '2026-12-24 19:30:00', 'C01', 'P01', '01', '5')")
+                              .arg(code(i))
+                              .toUtf8());
+        tx.commit();
+        // K0007 is taken by the other project; K0600 the database refuses.
+        db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, 'K0007')").arg(autumn));
+        if (db.isPostgres()) {
+            db.exec(QStringLiteral("create function refuse_k0600() returns trigger language plpgsql as $$ begin "
+                                   "if new.PRODUCTCODE = 'K0600' then raise exception '拒绝 K0600'; end if; return new; end $$"));
+            db.exec(QStringLiteral("create trigger refuse_k0600 before insert on QEL_PROJECT_PRODUCT for each row execute function refuse_k0600()"));
+        } else {
+            db.exec(QStringLiteral("create trigger refuse_k0600 before insert on QEL_PROJECT_PRODUCT when new.PRODUCTCODE = 'K0600' "
+                                   "begin select raise(abort, '拒绝 K0600'); end"));
+        }
+        w.Context = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
+        w.ProjectID = spring;
+        w.show();
+        testPresenter().clear();
+    }
+    static QString code(int i) { return QStringLiteral("K%1").arg(i, 4, 10, QLatin1Char('0')); }
+    QStringList assigned(const QString &project)
+    {
+        QStringList out = db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(project));
+        out.sort();
+        return out;
+    }
+
+    static constexpr int kCount = 1200;
+    TestDatabase db;
+    QString spring, autumn;
+    TFrmProductProject w;
+};
+
+TEST_F(BulkPerformances, AMixedPickWarnsReportsAndAddsTheRestInPickOrder)
+{
+    QStringList pick, want;
+    for (int i = 0; i < kCount; ++i) {
+        pick << code(i);
+        if (i != 7 && i != 600)
+            want << code(i);
+    }
+    w.AddProducts(pick);
+    EXPECT_EQ(assigned(spring), want);
+    EXPECT_EQ(assigned(autumn), QStringList{QStringLiteral("K0007")});
+    // One warning for the taken performance, then the refused insert's own report.
+    ASSERT_EQ(testPresenter().count(), 2) << testPresenter().texts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(testPresenter().calls()[0].kind, MessageKind::Warning);
+    EXPECT_EQ(testPresenter().calls()[0].text, QStringLiteral("演出: 演出K0007已被其他项目使用！"));
+    EXPECT_EQ(testPresenter().calls()[1].kind, MessageKind::Plain);
+    EXPECT_TRUE(testPresenter().calls()[1].text.startsWith(QStringLiteral("新建失败，请检查该演出是否已经配置过项目")));
+    EXPECT_TRUE(testPresenter().calls()[1].text.contains(QStringLiteral("K0600"))) << testPresenter().calls()[1].text.toStdString();
+}
+
+TEST_F(BulkPerformances, ACheckThatFailsEndsTheAddThereAndKeepsWhatCameBefore)
+{
+    // A code the database cannot take ends the command at that performance.
+    const QStringList pick = {code(1), code(2), QStringLiteral("K😀"), code(3)};
+    EXPECT_THROW(w.AddProducts(pick), EHostError);
+    EXPECT_EQ(assigned(spring), (QStringList{code(1), code(2)}));
+}
+
+TEST_F(BulkPerformances, DeletingTheSelectedRowsRemovesExactlyThemWhateverTheCurrentRow)
+{
+    QStringList pick;
+    for (int i = 0; i < kCount; ++i)
+        if (i != 7 && i != 600)
+            pick << code(i);
+    w.AddProducts(pick);
+    w.ToolButton4->click();
+    ASSERT_EQ(w.dgrproduct->model()->rowCount(), pick.size());
+    testPresenter().clear();
+
+    // Everything but the first ten rows, by Ctrl+A and then Ctrl+click.
+    QTest::keyClick(w.dgrproduct, Qt::Key_A, Qt::ControlModifier);
+    const TQELClientDataSet *ds = cdProductProject->cdsProductProject;
+    QStringList kept;
+    for (int pos = 0; pos < 10; ++pos) {
+        w.dgrproduct->selectionModel()->select(w.dgrproduct->model()->index(pos, 0), QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        kept << ds->text(ds->rowAt(pos), ds->FieldIndex(QStringLiteral("PRODUCTCODE")));
+    }
+    kept.sort();
+    w.ToolButton2->click(); // confirmed by the presenter's default Yes
+    EXPECT_EQ(assigned(spring), kept);
+    EXPECT_EQ(testPresenter().count(MessageKind::Confirm), 1);
+    EXPECT_EQ(testPresenter().count(), 1);
+    EXPECT_EQ(w.dgrproduct->model()->rowCount(), 10);
 }
 
 } // namespace

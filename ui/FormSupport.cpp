@@ -1,5 +1,7 @@
 #include "FormSupport.h"
+#include <ErrorHandler.h>
 #include <QComboBox>
+#include <QProgressDialog>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -59,4 +61,31 @@ int ComboItemIndex(const QComboBox *box)
     if (i >= 0 && box->itemText(i) == box->currentText())
         return i;
     return box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+BulkProgress::BulkProgress(QWidget *parent, const QString &label, qsizetype total)
+    : m_cursor(std::make_unique<WaitCursor>()), m_parent(parent), m_label(label), m_total(total)
+{
+    m_clock.start();
+}
+
+BulkProgress::~BulkProgress() = default;
+
+void BulkProgress::step(qsizetype done)
+{
+    const qint64 now = m_clock.elapsed();
+    if (now < 500 || now - m_shown < 50)
+        return;
+    m_shown = now;
+    if (!m_dialog) {
+        m_dialog = std::make_unique<QProgressDialog>(m_label, QString(), 0, int(m_total), m_parent);
+        m_dialog->setWindowTitle(QStringLiteral("请稍候"));
+        m_dialog->setWindowModality(Qt::WindowModal);
+        m_dialog->setCancelButton(nullptr);
+        m_dialog->setMinimumDuration(0);
+        m_dialog->setAutoClose(false);
+        m_dialog->setAutoReset(false);
+    }
+    // A window-modal dialog handles pending events here: the windows repaint.
+    m_dialog->setValue(int(done));
 }

@@ -2,9 +2,14 @@
 #include <QFont>
 #include <QIcon>
 #include <QList>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
+#include <memory>
 
 class QComboBox;
+class QProgressDialog;
+class WaitCursor;
 class QToolBar;
 class QToolButton;
 class QWidget;
@@ -22,3 +27,24 @@ QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &ca
 void AddToolSeparator(QToolBar *bar, const QString &name);
 // The item an editable combo box stands on: the item whose text is shown, -1 for none.
 int ComboItemIndex(const QComboBox *box);
+
+// A busy cursor at once and, once a bulk command has run for half a second, a
+// progress dialog that keeps the window painted. step() costs a clock read;
+// the dialog is updated at most every 50 ms.
+class BulkProgress {
+public:
+    BulkProgress(QWidget *parent, const QString &label, qsizetype total);
+    ~BulkProgress();
+    BulkProgress(const BulkProgress &) = delete;
+    BulkProgress &operator=(const BulkProgress &) = delete;
+    void step(qsizetype done);
+
+private:
+    std::unique_ptr<WaitCursor> m_cursor;
+    QPointer<QWidget> m_parent;
+    QString m_label;
+    qsizetype m_total;
+    QElapsedTimer m_clock;
+    qint64 m_shown = 0;
+    std::unique_ptr<QProgressDialog> m_dialog;
+};

@@ -7,10 +7,13 @@
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <HostError.h>
+#include <Pipe.h>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 QPointer<TFrmProductProject> FrmProductProject;
 
@@ -140,14 +143,9 @@ void TFrmProductProject::ToolButton1Click(QObject *)
             const QString picked = confirmed ? dialog->SelectedProducts : QString();
             if (!picked.isEmpty()) {
                 codes = ReadCommaText(picked);
-                const qsizetype count = codes.size();
-                for (qsizetype i = 0; i < count; ++i) {
-                    QString name;
-                    if (cdProductProject->brepeat(codes[i], name))
-                        ShowWarningMessage(QStringLiteral("演出: ") + name + QStringLiteral("已被其他项目使用！"), QStringLiteral("警告"));
-                    else
-                        cdProductProject->InsertProduct(ProjectID, codes[i]);
-                }
+                dialog.reset(); // gone before the work starts, as the pick is all that is needed
+                UISearchProduct_pro = nullptr;
+                AddProducts(codes);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -171,24 +169,129 @@ void TFrmProductProject::ToolButton2Click(QObject *)
     if (ShowConfirmMessage(QStringLiteral("确认要删除此记录吗?"), QStringLiteral("请确认")) != mrYes)
         return;
     TQELClientDataSet *ds = cdProductProject->cdsProductProject;
-    const QList<TQELClientDataSet::TBookmark> selected = dgrproduct->SelectedRows();
-    QStringList gone; // already removed at another desk
-    const auto remove = [&](const QString &code) {
-        if (!cdProductProject->DelProductProject(ProjectID, code))
-            gone << code;
-    };
-    if (selected.isEmpty()) {
-        if (!ds->IsEmpty())
-            remove(ds->FieldByName(QStringLiteral("ProductCode")).AsString());
-    } else {
-        const TField code = ds->FieldByName(QStringLiteral("ProductCode"));
-        for (const TQELClientDataSet::TBookmark b : selected) {
-            ds->GotoBookmark(b);
-            remove(code.AsString());
-        }
-    }
+    // The codes are read from the rows in one pass; the cursor stays where it is.
+    QStringList codes = dgrproduct->SelectedTexts(QStringLiteral("ProductCode"));
+    if (codes.isEmpty() && !ds->IsEmpty())
+        codes << ds->FieldByName(QStringLiteral("ProductCode")).AsString();
+    const QStringList gone = DeleteProducts(codes); // already removed at another desk
     if (!gone.isEmpty())
         MessageBox(QStringLiteral("以下演出已不在本项目中（可能已被其他操作员删除）：") + gone.join(QStringLiteral("，")), QStringLiteral("信息提示"),
                    MB_ICONINFORMATION);
     cdProductProject->GetProductProject(EdtProductName->text());
+}
+
+namespace {
+// Writes go in transactions of this many performances: one commit instead of
+// one per row, and another desk never waits long for the database.
+constexpr qsizetype kBatch = 500;
+
+QString assignedWarning(const QString &name)
+{
+    return QStringLiteral("演出: ") + name + QStringLiteral("已被其他项目使用！");
+}
+} // namespace
+
+void TFrmProductProject::AddProducts(const QStringList &codes)
+{
+    if (!cdProductProject)
+        throw EHostError(QStringLiteral("演出列表尚未打开，无法添加演出。"));
+    TcdProductProject &dm = *cdProductProject;
+    BulkProgress progress(this, QStringLiteral("正在添加演出……"), codes.size());
+    // Warnings wait for the end of their transaction: no desk waits on a
+    // message box. They come in the order of the pick.
+    QStringList warnings;
+    const auto flush = [&] {
+        const QStringList now = std::exchange(warnings, {});
+        for (const QString &w : now)
+            ShowWarningMessage(w, QStringLiteral("警告"));
+    };
+    try {
+        for (qsizetype start = 0; start < codes.size(); start += kBatch) {
+            const qsizetype end = std::min(codes.size(), start + kBatch);
+            QStringList batchWarnings;
+            bool refused = false;
+            // A failing check ends the command at that performance; what came before it stays.
+            std::exception_ptr failure;
+            qsizetype failedAt = end;
+            std::optional<PipeTransaction> tx;
+            try {
+                tx.emplace(*dm.DBPipe);
+            } catch (...) {
+                refused = true; // e.g. a read-only file: each insert reports why
+            }
+            if (tx) {
+                for (qsizetype i = start; i < end; ++i) {
+                    progress.step(i);
+                    QString name;
+                    try {
+                        if (dm.brepeat(codes[i], name)) {
+                            batchWarnings << assignedWarning(name);
+                            continue;
+                        }
+                    } catch (...) {
+                        failure = std::current_exception();
+                        failedAt = i;
+                        break;
+                    }
+                    try {
+                        dm.StoreProduct(ProjectID, codes[i]);
+                    } catch (...) {
+                        refused = true; // the batch is rolled back as the guard goes
+                        break;
+                    }
+                }
+                if (!refused) {
+                    try {
+                        tx->commit();
+                    } catch (...) {
+                        if (!failure)
+                            throw;
+                        refused = true; // the failed check took the transaction with it
+                    }
+                }
+                tx.reset();
+            }
+            if (!refused) {
+                warnings += batchWarnings;
+            } else {
+                // Something in this batch was refused: add its performances one
+                // by one, each with its own outcome and message, as a single add does.
+                flush();
+                for (qsizetype i = start; i < failedAt; ++i) {
+                    progress.step(i);
+                    QString name;
+                    if (dm.brepeat(codes[i], name))
+                        ShowWarningMessage(assignedWarning(name), QStringLiteral("警告"));
+                    else
+                        dm.InsertProduct(ProjectID, codes[i]);
+                }
+            }
+            if (failure)
+                std::rethrow_exception(failure);
+        }
+    } catch (...) {
+        flush();
+        throw;
+    }
+    flush();
+}
+
+QStringList TFrmProductProject::DeleteProducts(const QStringList &codes)
+{
+    if (!cdProductProject)
+        throw EHostError(QStringLiteral("演出列表尚未打开，无法删除演出。"));
+    TcdProductProject &dm = *cdProductProject;
+    BulkProgress progress(this, QStringLiteral("正在删除演出……"), codes.size());
+    QStringList gone;
+    for (qsizetype start = 0; start < codes.size(); start += kBatch) {
+        const qsizetype end = std::min(codes.size(), start + kBatch);
+        PipeTransaction tx(*dm.DBPipe);
+        for (qsizetype i = start; i < end; ++i) {
+            progress.step(i);
+            if (!dm.DelProductProject(ProjectID, codes[i]))
+                gone << codes[i];
+        }
+        tx.commit();
+    }
+    return gone;
 }

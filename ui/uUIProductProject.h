@@ -46,6 +46,14 @@ public:
     void ToolButton4Click(QObject *Sender);
     void ToolButton3Click(QObject *Sender);
 
+    // The add and delete commands' work on many performances: in transactions
+    // of several hundred, with a progress dialog when it takes a while. Each
+    // performance keeps its own outcome: one assigned to any project is warned
+    // about, a refused insert is reported, the others go in. DeleteProducts
+    // returns the codes the project no longer held.
+    void AddProducts(const QStringList &codes);
+    QStringList DeleteProducts(const QStringList &codes);
+
     void reject() override;
 
 protected:
