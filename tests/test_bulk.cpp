@@ -5,6 +5,7 @@
 #include "DataSource.h"
 #include "Context.h"
 #include "GuiTest.h"
+#include "ProjectRows.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDProductProject.h"
@@ -155,10 +156,8 @@ class BulkPerformances : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季项目')"));
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季项目')"));
-        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季项目'"));
-        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季项目'"));
+        spring = addProject(db, QStringLiteral("春季项目"));
+        autumn = addProject(db, QStringLiteral("秋季项目"));
         db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
         BackendTransaction tx(db.raw());
         for (int i = 0; i < kCount; ++i)

@@ -35,17 +35,6 @@ const QString kDance = QStringLiteral("舞蹈专场");         // no limit
 const QString kChildren = QStringLiteral("儿童剧场");      // one member-class limit M03
 const QString kSpringWeek = QStringLiteral("春季 音乐周"); // member-class limits M01, M02
 
-// Picks an item of a combo box with the arrow keys, as an operator does.
-bool pick(QComboBox *box, const QString &text)
-{
-    const int target = box->findText(text);
-    if (target < 0)
-        return false;
-    for (int i = 0; i < 50 && box->currentIndex() != target; ++i)
-        QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
-    return box->currentIndex() == target && box->currentText() == text;
-}
-
 QStringList sorted(QStringList l)
 {
     l.sort();

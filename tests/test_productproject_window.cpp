@@ -3,6 +3,7 @@
 #include "Context.h"
 #include "DBGrid.h"
 #include "GuiTest.h"
+#include "ProjectRows.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
 #include "uCDProductProject.h"
@@ -25,25 +26,6 @@ namespace {
 
 const QString kCtx = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
 
-// Runs step with the active modal window once the click that opens it has
-// opened it; whatever happens, the window is closed afterwards.
-void whenModal(std::function<void(QWidget *)> step)
-{
-    QTimer::singleShot(0, [step] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            ADD_FAILURE() << "no modal window opened";
-            return;
-        }
-        QPointer<QWidget> guard(modal);
-        step(modal);
-        if (guard && guard->isVisible()) {
-            ADD_FAILURE() << "the modal window " << guard->objectName().toStdString() << " was left open";
-            guard->close();
-        }
-    });
-}
-
 // The performance codes the project window's grid shows (second column).
 QStringList gridCodes(const TFrmProductProject *w)
 {
@@ -59,35 +41,19 @@ class AddPerformancesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季项目'), ('秋季项目')"));
-        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季项目'"));
-        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季项目'"));
+        spring = addProject(db, QStringLiteral("春季项目"));
+        autumn = addProject(db, QStringLiteral("秋季项目"));
         db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
         db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
         db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
-        product(QStringLiteral("K1"), QStringLiteral("安魂曲"), 2);
-        product(QStringLiteral("K2"), QStringLiteral("北京人艺话剧"), 3);
-        product(QStringLiteral("K3"), QStringLiteral("茶花女"), 4);
-        product(QStringLiteral("K4"), QStringLiteral("大剧院开放日"), 5);
-        assign(autumn, QStringLiteral("K1"));
-        assign(spring, QStringLiteral("K4"));
+        addPerformance(db, QStringLiteral("K1"), QStringLiteral("安魂曲"), 2);
+        addPerformance(db, QStringLiteral("K2"), QStringLiteral("北京人艺话剧"), 3);
+        addPerformance(db, QStringLiteral("K3"), QStringLiteral("茶花女"), 4);
+        addPerformance(db, QStringLiteral("K4"), QStringLiteral("大剧院开放日"), 5);
+        assignPerformance(db, autumn, QStringLiteral("K1"));
+        assignPerformance(db, spring, QStringLiteral("K4"));
     }
 
-    void product(const QString &code, const QString &name, int day)
-    {
-        db.exec(QStringLiteral("insert into QEL_PRODUCT (PRODUCTCODE, CNAME, HAPPENTIME, PRODUCTCLASSCODE, PLACECODE, NODECODE, MAPCODE, "
-                               "CREATEGROUP, PLACEGROUP, STATUS, CREATEUSER, PRODUCTOWNERGROUP) "
-                               "values ('%1', '%2', '%3', 'C01', 'P01', '01', 'M', 'G01', 'PG', '5', 'admin', 'OG')")
-                    .arg(code, name, QDate::currentDate().addDays(day).toString(QStringLiteral("yyyy-MM-dd 19:30:00"))));
-    }
-    void assign(const QString &project, const QString &code)
-    {
-        db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, '%2')").arg(project, code));
-    }
-    QStringList assigned(const QString &project)
-    {
-        return db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
-    }
 
     // Picks the codes in the active search dialog (Ctrl+click, in this order) and confirms.
     static void pickAndConfirm(QWidget *modal, const QStringList &codes, QStringList *offered = nullptr)
@@ -149,8 +115,8 @@ TEST_F(AddPerformancesTest, FromTheMainWindowThroughTheSearchDialog)
     EXPECT_EQ(testPresenter().last().kind, MessageKind::Warning);
     EXPECT_EQ(testPresenter().last().text, QStringLiteral("演出: 安魂曲已被其他项目使用！"));
     EXPECT_EQ(testPresenter().last().caption, QStringLiteral("警告"));
-    EXPECT_EQ(assigned(spring), QStringList({"K2", "K3", "K4"}));
-    EXPECT_EQ(assigned(autumn), QStringList{"K1"});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList({"K2", "K3", "K4"}));
+    EXPECT_EQ(assignedPerformances(db, autumn), QStringList{"K1"});
     EXPECT_EQ(after, QStringList({"K2", "K3", "K4"})) << "the two added rows are shown";
     EXPECT_TRUE(searchDialogFreed);
     EXPECT_TRUE(FrmProductProject.isNull()) << "the performance window is freed once closed";
@@ -185,7 +151,7 @@ TEST_F(AddPerformancesTest, ClosingTheDialogAddsNothingAndReloadsWithTheFilterTe
 
     EXPECT_TRUE(dialog.isNull()) << "the dialog is freed";
     EXPECT_TRUE(UISearchProduct_pro.isNull());
-    EXPECT_EQ(assigned(spring), QStringList{"K4"});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList{"K4"});
     EXPECT_EQ(testPresenter().count(), 0);
     ASSERT_GE(rec.count(), 1);
     EXPECT_TRUE(rec.statements().last().endsWith(QStringLiteral(" AND A.CName like '%人艺%'"))) << rec.statements().last().toStdString();
@@ -206,7 +172,7 @@ TEST_F(AddPerformancesTest, AFailureMidwayStopsTheLoopButStillFreesAndReloads)
     whenModal([&](QWidget *modal) { pickAndConfirm(modal, {"K2", QStringLiteral("K😀"), "K3"}); });
     QTest::mouseClick(w.ToolButton1, Qt::LeftButton);
 
-    EXPECT_EQ(assigned(spring), QStringList({"K2", "K4"})) << "items after the failure are not processed";
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList({"K2", "K4"})) << "items after the failure are not processed";
     ASSERT_EQ(testPresenter().count(MessageKind::Error), 1);
     EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("U+1F600"))) << testPresenter().last().text.toStdString();
     EXPECT_TRUE(UISearchProduct_pro.isNull());

@@ -7,6 +7,7 @@
 #include "Database.h"
 #include "GuiTest.h"
 #include "Pipe.h"
+#include "ProjectRows.h"
 #include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -65,10 +66,8 @@ class FaultTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季音乐节')"));
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季戏剧节')"));
-        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季音乐节'"));
-        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季戏剧节'"));
+        spring = addProject(db, QStringLiteral("春季音乐节"));
+        autumn = addProject(db, QStringLiteral("秋季戏剧节"));
         db.exec(QStringLiteral("insert into um_member_class values ('M1', '金卡会员')"));
         db.exec(QStringLiteral("insert into um_member_class values ('M2', '银卡会员')"));
         db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) values (%1, 'M1', 4, '1', '1')")
@@ -95,30 +94,7 @@ protected:
         win = w;
         return w;
     }
-    QStringList assigned(const QString &project)
-    {
-        return db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(project));
-    }
     int count(const QString &sql) { return db.count(sql); }
-
-    // Exactly one error box, whose text starts with start; forgets the messages.
-    // insideDialog: called while a dialog of the command is still open.
-    void expectOneError(const QString &start, const char *what, bool insideDialog = false)
-    {
-        EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        bool found = false;
-        for (const TestPresenter::Call &c : testPresenter().calls())
-            found = found || (c.kind == MessageKind::Error && c.text.startsWith(start));
-        EXPECT_TRUE(found) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        if (!insideDialog)
-            EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
-        testPresenter().clear();
-    }
-    void expectNoError(const char *what)
-    {
-        EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        testPresenter().clear();
-    }
 
     TestDatabase db;
     QString spring, autumn;
@@ -350,7 +326,7 @@ TEST_F(ServerLossTest, EveryCommandOfThePerformanceWindowFailsClearlyAndTheNextW
         ASSERT_TRUE(answer.seen());
     }
     expectOneError(kLost, "add: duplicate test");
-    EXPECT_EQ(assigned(spring), QStringList{QStringLiteral("K1")});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList{QStringLiteral("K1")});
     EXPECT_TRUE(UISearchProduct_pro.isNull()) << "the search dialog is freed";
     {
         ModalAnswer<TUISearchProduct_pro> answer([&](TUISearchProduct_pro *d) { pickAndConfirm(d, QStringLiteral("K3")); });
@@ -358,17 +334,17 @@ TEST_F(ServerLossTest, EveryCommandOfThePerformanceWindowFailsClearlyAndTheNextW
         ASSERT_TRUE(answer.seen());
     }
     expectNoError("add again");
-    EXPECT_EQ(assigned(spring), QStringList({QStringLiteral("K1"), QStringLiteral("K3")}));
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList({QStringLiteral("K1"), QStringLiteral("K3")}));
 
     // Delete.
     w.EdtProductName->clear();
     w.ToolButton4->click();
     clickRow(w.dgrproduct, posOf(cdProductProject->cdsProductProject, QStringLiteral("ProductCode"), QStringLiteral("K3")));
     lostOnce("delete", [&] { w.ToolButton2->click(); });
-    EXPECT_EQ(assigned(spring).size(), 2);
+    EXPECT_EQ(assignedPerformances(db, spring).size(), 2);
     w.ToolButton2->click();
     expectNoError("delete again");
-    EXPECT_EQ(assigned(spring), QStringList{QStringLiteral("K1")});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList{QStringLiteral("K1")});
     EXPECT_TRUE(w.isVisible());
 }
 
@@ -564,7 +540,7 @@ TEST_F(SqliteFaultTest, AFileLockedByAnotherDeskFailsAfterTheBusyTimeoutThenWork
     p.ToolButton2->click();
     EXPECT_GE(t.elapsed(), 4500);
     expectOneError(QStringLiteral("数据库正被其他操作员占用"), "delete performance while locked");
-    EXPECT_EQ(assigned(spring), QStringList{QStringLiteral("K1")});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList{QStringLiteral("K1")});
 
     other->rollback();
     ASSERT_TRUE(CDProject->cdsProject->Locate(QStringLiteral("CNAME"), QStringLiteral("秋季戏剧节")));
@@ -574,7 +550,7 @@ TEST_F(SqliteFaultTest, AFileLockedByAnotherDeskFailsAfterTheBusyTimeoutThenWork
     clickRow(p.dgrproduct, 0);
     p.ToolButton2->click();
     expectNoError("delete performance once free");
-    EXPECT_EQ(assigned(spring), QStringList());
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList());
 }
 
 TEST_F(SqliteFaultTest, AReadOnlyFileRefusesEveryWriteClearlyWhileReadsGoOn)
@@ -654,7 +630,7 @@ TEST_F(SqliteFaultTest, AReadOnlyFileRefusesEveryWriteClearlyWhileReadsGoOn)
     // Nothing changed, and the file is sound.
     EXPECT_EQ(count(QStringLiteral("select count(*) from QEL_PROJECT")), 2);
     EXPECT_EQ(count(QStringLiteral("select count(*) from qel_project_member_limit")), 1);
-    EXPECT_EQ(assigned(spring), QStringList{QStringLiteral("K1")});
+    EXPECT_EQ(assignedPerformances(db, spring), QStringList{QStringLiteral("K1")});
     EXPECT_EQ(db.scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
     EXPECT_TRUE(w->isVisible());
 }

@@ -10,6 +10,7 @@
 #include "Dialogs.h"
 #include "Errors.h"
 #include "GuiTest.h"
+#include "ProjectRows.h"
 #include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -42,36 +43,6 @@ const QString kProjectList = QStringLiteral("Select * from QEL_Project  A ");
 const QString kSmallName = QStringLiteral("一号项目");
 const QString kBigName = QStringLiteral("大号项目");
 
-// Runs step with the active modal window once the click that opens it has
-// opened it; a window the step leaves open is a failure and is closed.
-void whenModal(std::function<void(QWidget *)> step)
-{
-    QTimer::singleShot(0, [step] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            ADD_FAILURE() << "no modal window opened";
-            return;
-        }
-        QPointer<QWidget> guard(modal);
-        step(modal);
-        if (guard && guard->isVisible()) {
-            ADD_FAILURE() << "the modal window " << guard->objectName().toStdString() << " was left open";
-            guard->close();
-        }
-    });
-}
-
-// Picks an item of a combo box with the arrow keys, as an operator does.
-bool pick(QComboBox *box, const QString &text)
-{
-    const int target = box->findText(text);
-    if (target < 0)
-        return false;
-    for (int i = 0; i < 50 && box->currentIndex() != target; ++i)
-        QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
-    return box->currentIndex() == target;
-}
-
 QStringList sorted(QStringList l)
 {
     l.sort();
@@ -94,11 +65,11 @@ protected:
         db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
         db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
         db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
-        product(QStringLiteral("K1"), QStringLiteral("安魂曲"), 2);
-        product(QStringLiteral("K2"), QStringLiteral("北京人艺话剧"), 3);
-        product(QStringLiteral("K3"), QStringLiteral("茶花女"), 4);
-        assign(QStringLiteral("1"), QStringLiteral("K1"));
-        assign(big, QStringLiteral("K2"));
+        addPerformance(db, QStringLiteral("K1"), QStringLiteral("安魂曲"), 2);
+        addPerformance(db, QStringLiteral("K2"), QStringLiteral("北京人艺话剧"), 3);
+        addPerformance(db, QStringLiteral("K3"), QStringLiteral("茶花女"), 4);
+        assignPerformance(db, QStringLiteral("1"), QStringLiteral("K1"));
+        assignPerformance(db, big, QStringLiteral("K2"));
         smallBefore = snapshot(QStringLiteral("1"));
         ASSERT_EQ(smallBefore, QStringLiteral("一号项目/10/1/1|M01/4/1|K1"));
         ASSERT_EQ(snapshot(big), QStringLiteral("大号项目/20/2/2|M01/6/1|K2"));
@@ -116,21 +87,6 @@ protected:
                     .arg(max)
                     .arg(type));
     }
-    void product(const QString &code, const QString &name, int day)
-    {
-        db.exec(QStringLiteral("insert into QEL_PRODUCT (PRODUCTCODE, CNAME, HAPPENTIME, PRODUCTCLASSCODE, PLACECODE, NODECODE, MAPCODE, "
-                               "CREATEGROUP, PLACEGROUP, STATUS, CREATEUSER, PRODUCTOWNERGROUP) "
-                               "values ('%1', '%2', '%3', 'C01', 'P01', '01', 'M', 'G01', 'PG', '5', 'admin', 'OG')")
-                    .arg(code, name, QDate::currentDate().addDays(day).toString(QStringLiteral("yyyy-MM-dd 19:30:00"))));
-    }
-    void assign(const QString &pid, const QString &code)
-    {
-        db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, '%2')").arg(pid, code));
-    }
-    QStringList assigned(const QString &pid)
-    {
-        return db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1 order by PRODUCTCODE").arg(pid));
-    }
     int rows(const QString &table) { return db.count(QStringLiteral("select count(*) from %1").arg(table)); }
     // A project as the database holds it: "name/discount/tickets/performances|limits|performances";
     // "-" for a project row that is not there.
@@ -142,7 +98,7 @@ protected:
         const QStringList limits = db.texts(QStringLiteral("select MEMBER_CLASS_ID || '/' || MAX_NUM || '/' || limit_type from qel_project_member_limit "
                                                            "where PID = %1 order by MEMBER_CLASS_ID")
                                                 .arg(pid));
-        return row + QLatin1Char('|') + limits.join(QLatin1Char(',')) + QLatin1Char('|') + assigned(pid).join(QLatin1Char(','));
+        return row + QLatin1Char('|') + limits.join(QLatin1Char(',')) + QLatin1Char('|') + assignedPerformances(db, pid).join(QLatin1Char(','));
     }
     // SQL that makes the database drop every new row of table without an error,
     // as a rule of another program might.
@@ -345,7 +301,7 @@ TEST_F(BigIdTest, PerformanceWindowOfTheBigIdProjectListsAddsAndDeletesItsOwnRow
     EXPECT_EQ(listed, QStringList{"K2"});
     EXPECT_EQ(afterAdd, QStringList({"K2", "K3"}));
     EXPECT_EQ(afterDelete, QStringList{"K3"});
-    EXPECT_EQ(assigned(big), QStringList{"K3"});
+    EXPECT_EQ(assignedPerformances(db, big), QStringList{"K3"});
     EXPECT_EQ(snapshot(QStringLiteral("1")), smallBefore);
     EXPECT_EQ(testPresenter().texts(), QStringList{QStringLiteral("确认要删除此记录吗?")});
 }
@@ -520,7 +476,7 @@ TEST_F(BigIdTest, PerformancesTheDatabaseDroppedOrAnotherDeskRemovedAreReported)
     EXPECT_EQ(testPresenter().last().kind, MessageKind::Plain);
     EXPECT_TRUE(testPresenter().last().text.startsWith(QStringLiteral("新建失败，请检查该演出是否已经配置过项目")));
     EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("K3"))) << testPresenter().last().text.toStdString();
-    EXPECT_EQ(assigned(big), QStringList{"K2"});
+    EXPECT_EQ(assignedPerformances(db, big), QStringList{"K2"});
     EXPECT_EQ(gridCodes(&p), QStringList{"K2"});
 
     // Removed, but another desk had removed it already.

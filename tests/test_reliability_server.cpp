@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "GuiTest.h"
 #include "Pipe.h"
+#include "ProjectRows.h"
 #include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -86,10 +87,8 @@ protected:
     {
         if (!db.isPostgres())
             GTEST_SKIP() << "PostgreSQL only";
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季音乐节')"));
-        db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('秋季戏剧节')"));
-        spring = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '春季音乐节'"));
-        autumn = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '秋季戏剧节'"));
+        spring = addProject(db, QStringLiteral("春季音乐节"));
+        autumn = addProject(db, QStringLiteral("秋季戏剧节"));
         db.exec(QStringLiteral("insert into um_member_class values ('M1', '金卡会员')"));
         db.exec(QStringLiteral("insert into um_member_class values ('M2', '银卡会员')"));
         for (const char *m : {"M1", "M2"})
@@ -125,21 +124,6 @@ protected:
     {
         const qint64 pid = sessionPid();
         ASSERT_EQ(db.scalar(QStringLiteral("select pg_terminate_backend(%1, 5000)").arg(pid)), QStringLiteral("1"));
-    }
-    void expectOneError(const QString &start, const char *what)
-    {
-        EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        bool found = false;
-        for (const TestPresenter::Call &c : testPresenter().calls())
-            found = found || (c.kind == MessageKind::Error && c.text.startsWith(start));
-        EXPECT_TRUE(found) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
-        testPresenter().clear();
-    }
-    void expectNoError(const char *what)
-    {
-        EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-        testPresenter().clear();
     }
 
     TestDatabase db;

@@ -8,6 +8,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 void typeInto(QWidget *edit, const QString &text)
@@ -70,4 +71,31 @@ QStringList comboItems(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         out << box->itemText(i);
     return out;
+}
+
+void whenModal(std::function<void(QWidget *)> step)
+{
+    QTimer::singleShot(0, [step] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal) {
+            ADD_FAILURE() << "no modal window opened";
+            return;
+        }
+        QPointer<QWidget> guard(modal);
+        step(modal);
+        if (guard && guard->isVisible()) {
+            ADD_FAILURE() << "the modal window " << guard->objectName().toStdString() << " was left open";
+            guard->close();
+        }
+    });
+}
+
+bool pick(QComboBox *box, const QString &text)
+{
+    const int target = box->findText(text);
+    if (target < 0)
+        return false;
+    for (int i = 0; i < 50 && box->currentIndex() != target; ++i)
+        QTest::keyClick(box, box->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    return box->currentIndex() == target && box->currentText() == text;
 }

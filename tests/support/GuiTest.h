@@ -69,6 +69,12 @@ QStringList gridColumn(const TQELDBGrid *grid, int col);
 int posOf(const TQELClientDataSet *ds, const QString &field, const QString &value);
 // Clicks the grid row at pos with the mouse (a test failure when pos < 0).
 void clickRow(TQELDBGrid *grid, int pos, Qt::KeyboardModifiers mods = Qt::NoModifier);
+// Runs step with the active modal window once the click that opens it has
+// opened it (call before the click); a window the step leaves open is a
+// failure and is closed.
+void whenModal(std::function<void(QWidget *)> step);
+// Picks an item of a combo box with the arrow keys, as an operator does.
+bool pick(QComboBox *box, const QString &text);
 // Clicks a tab of the tab widget with the mouse.
 void clickTab(QTabWidget *tabs, int index);
 // The texts a combo box offers, in order.

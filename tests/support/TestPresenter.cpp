@@ -1,4 +1,5 @@
 #include "TestPresenter.h"
+#include <QApplication>
 #include <gtest/gtest.h>
 
 int TestPresenter::present(MessageKind kind, const QString &text, const QString &caption, int flags)
@@ -73,4 +74,22 @@ const char *messageKindName(MessageKind kind)
     case MessageKind::Error: return "Error";
     }
     return "?";
+}
+
+void expectOneError(const QString &start, const char *what, bool insideDialog)
+{
+    EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    bool found = false;
+    for (const TestPresenter::Call &c : testPresenter().calls())
+        found = found || (c.kind == MessageKind::Error && c.text.startsWith(start));
+    EXPECT_TRUE(found) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    if (!insideDialog)
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
+    testPresenter().clear();
+}
+
+void expectNoError(const char *what)
+{
+    EXPECT_EQ(testPresenter().count(MessageKind::Error), 0) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+    testPresenter().clear();
 }

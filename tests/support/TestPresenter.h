@@ -44,3 +44,10 @@ private:
 TestPresenter &testPresenter();
 
 const char *messageKindName(MessageKind kind);
+
+// Exactly one error box so far, whose text starts with start; then forgets the
+// messages. what names the step in a failure. insideDialog: called while a
+// dialog of the command is still open, so an open dialog is no failure.
+void expectOneError(const QString &start, const char *what, bool insideDialog = false);
+// No error box so far; then forgets the messages.
+void expectNoError(const char *what);
