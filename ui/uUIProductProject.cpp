@@ -216,6 +216,8 @@ void TFrmProductProject::AddProducts(const QStringList &codes)
             std::optional<PipeTransaction> tx;
             try {
                 tx.emplace(*dm.DBPipe);
+            } catch (const EConnectionLost &) {
+                throw; // the command ends here, as a failing check ends it
             } catch (...) {
                 refused = true; // e.g. a read-only file: each insert reports why
             }
