@@ -124,6 +124,17 @@ public:
     int posOf(TBookmark row) const;
     QVariant value(int row, int field) const;
     QString text(int row, int field) const;
+    // The stored UTF-8 of a text cell whose value is exactly that text (a
+    // data field, not null, nothing edited): readers that only compare or
+    // copy bytes skip making a QString per row. False otherwise: use text().
+    bool storedUtf8(int row, int field, std::string_view &out) const
+    {
+        const int c = m_column[size_t(field)];
+        if (c < 0 || row < 0 || !m_pending.isEmpty() || !m_edits.isEmpty() || m_data.column(c).type != FieldType::Text || m_data.isNull(row, c))
+            return false;
+        out = m_data.utf8(row, c);
+        return true;
+    }
     qint64 integer(int row, int field) const;
     bool isNull(int row, int field) const;
     QDateTime dateTime(int row, int field) const;

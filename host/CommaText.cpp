@@ -1,12 +1,17 @@
 #include "CommaText.h"
+#include <utility>
 
 namespace {
-bool needsQuotes(const QString &s)
+bool special(char16_t c)
+{
+    return c <= 0x20 || c == u',' || c == u'"';
+}
+bool needsQuotes(QStringView s)
 {
     if (s.isEmpty())
         return true;
     for (QChar c : s)
-        if (c.unicode() <= 0x20 || c == QLatin1Char(',') || c == QLatin1Char('"'))
+        if (special(c.unicode()))
             return true;
     return false;
 }
@@ -16,26 +21,67 @@ bool blank(QChar c)
 }
 } // namespace
 
-QString WriteCommaText(const QStringList &items)
+void CommaTextWriter::addQuoted(QStringView s)
 {
-    QString out;
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        if (i)
-            out += QLatin1Char(',');
-        const QString &s = items[i];
-        if (needsQuotes(s)) {
-            out += QLatin1Char('"');
-            for (QChar c : s) {
-                if (c == QLatin1Char('"'))
-                    out += QLatin1Char('"');
-                out += c;
-            }
-            out += QLatin1Char('"');
-        } else {
-            out += s;
+    m_out += QLatin1Char('"');
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] == QLatin1Char('"')) {
+            m_out.append(s.mid(from, i + 1 - from));
+            m_out += QLatin1Char('"');
+            from = i + 1;
         }
     }
-    return out;
+    m_out.append(s.mid(from));
+    m_out += QLatin1Char('"');
+}
+
+void CommaTextWriter::add(QStringView item)
+{
+    separate();
+    if (needsQuotes(item))
+        addQuoted(item);
+    else
+        m_out.append(item);
+}
+
+bool CommaTextWriter::addAscii(std::string_view item)
+{
+    bool plain = !item.empty();
+    for (const char c : item) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80)
+            return false;
+        plain = plain && !special(u);
+    }
+    separate();
+    const QLatin1String latin(item.data(), qsizetype(item.size()));
+    if (plain) {
+        m_out.append(latin);
+    } else {
+        // Rare: quoting is easier on the decoded item.
+        addQuoted(QString(latin));
+    }
+    return true;
+}
+
+QString CommaTextWriter::take()
+{
+    m_items = 0;
+    return std::exchange(m_out, QString());
+}
+
+QString WriteCommaText(const QStringList &items)
+{
+    CommaTextWriter w;
+    qsizetype chars = 0;
+    for (const QString &s : items)
+        chars += s.size() + 1;
+    if (chars > 0)
+        w.reserve(chars);
+    for (const QString &s : items)
+        w.add(s);
+    return w.take();
 }
 
 QStringList ReadCommaText(const QString &text)

@@ -23,8 +23,13 @@ public:
     // The text of one field of each selected row, in the same order, read
     // straight from the rows: no cursor move, no view update per row.
     QStringList SelectedTexts(const QString &field) const;
+    // The same texts as comma text (WriteCommaText of SelectedTexts), built
+    // without a string per row.
+    QString SelectedCommaText(const QString &field) const;
 
 private:
+    template <class F>
+    void forEachSelected(const TQELClientDataSet &set, F f) const;
     void applyColumns();
     void syncFromCursor();
     void onCurrentChanged(const QModelIndex &current);
@@ -43,5 +48,6 @@ private:
     std::vector<quint32> m_selectStamp; // by bookmark; 0 = not selected
     quint32 m_nextStamp = 1;
     int m_selectedCount = 0;
+    bool m_rowsRemoved = false; // since the last reset: some bookmarks may be gone
     bool m_syncing = false;
 };

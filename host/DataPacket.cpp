@@ -17,13 +17,6 @@ int DataPacket::columnIndex(const QString &name) const
     return -1;
 }
 
-std::string_view DataPacket::utf8(int row, int col) const
-{
-    const Column &c = m_columns[size_t(col)];
-    const uint32_t b = c.offsets[size_t(row)], e = c.offsets[size_t(row) + 1];
-    return std::string_view(c.text.data() + b, e - b);
-}
-
 QString DataPacket::text(int row, int col) const
 {
     const Column &c = m_columns[size_t(col)];

@@ -45,7 +45,12 @@ public:
     QDateTime dateTime(int row, int col) const;
     QVariant value(int row, int col) const;
     // Raw UTF-8 of a text cell (no copy).
-    std::string_view utf8(int row, int col) const;
+    std::string_view utf8(int row, int col) const
+    {
+        const Column &c = m_columns[size_t(col)];
+        const uint32_t b = c.offsets[size_t(row)], e = c.offsets[size_t(row) + 1];
+        return std::string_view(c.text.data() + b, e - b);
+    }
 
     // Building, row by row: appendRow(), then one set* per column (unset stays null).
     int addColumn(const ColumnDef &def);

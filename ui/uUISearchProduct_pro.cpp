@@ -212,17 +212,16 @@ void TUISearchProduct_pro::actOkUpdate(QObject *)
 
 void TUISearchProduct_pro::actOkExecute(QObject *)
 {
-    // Read in one pass over the selection: moving the cursor row by row would
-    // scroll and repaint the grid for each of tens of thousands of rows.
-    QStringList codes;
+    // Read in one pass over the selection, straight into comma text: moving
+    // the cursor row by row would repaint the grid for each of tens of
+    // thousands of rows, and a string per row would cost more than the pass.
     try {
-        codes = dgrd_Product->SelectedTexts(QStringLiteral("PRODUCTCODE"));
+        SelectedProducts = dgrd_Product->SelectedCommaText(QStringLiteral("PRODUCTCODE"));
     } catch (...) {
         // The dialog stays open, with no pick.
-        SelectedProducts = WriteCommaText(codes);
+        SelectedProducts = WriteCommaText({});
         throw;
     }
-    SelectedProducts = WriteCommaText(codes);
     done(1);
 }
 
