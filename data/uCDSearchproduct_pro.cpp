@@ -8,7 +8,11 @@
 #include <QAction>
 #include <QDate>
 #include <QHash>
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 QPointer<TCDSearchProduct_pro> CDSearchProduct_pro;
@@ -39,6 +43,17 @@ FieldDef lookupField(const char *name, int size, const QString &label, int displ
     f.lookupResultField = QLatin1String(listResult);
     return f;
 }
+
+bool isAscii(std::string_view s)
+{
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Lets a map keyed by std::string be searched with a string_view.
+struct BytesHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
 
 // A dataset filter compares a status code without its trailing blanks.
 QString withoutTrailingBlanks(QString s)
@@ -224,28 +239,74 @@ void TCDSearchProduct_pro::narrowResults()
     const bool all = AllStatus;
     const int status = cdsProduct->FieldIndex(QStringLiteral("STATUS"));
     const int ownerField = cdsProduct->FieldIndex(owner == Owner::OwnGroup ? QStringLiteral("CREATEGROUP") : QStringLiteral("CREATEUSER"));
+    const auto statusInRange = [all](const auto &s) {
+        return all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
+    };
+    // Most cells are plain ASCII as stored: those are compared as bytes, which
+    // for ASCII is the same as comparing their text; anything else (edited,
+    // null, other characters) is read as text, as before.
+    const QByteArray whoBytes = who.toUtf8();
+    const bool whoAscii = std::all_of(who.cbegin(), who.cend(), [](QChar c) { return c.unicode() < 0x80; });
     // Values are compared, never spliced into an expression: a quote in a
     // group or user name is just a character of that name.
     const auto visible = [&](int row) {
-        if (cdsProduct->isNull(row, status))
-            return false;
-        const QString s = withoutTrailingBlanks(cdsProduct->text(row, status));
-        const bool inRange = all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
-        if (!inRange)
-            return false;
+        std::string_view bytes;
+        if (cdsProduct->storedUtf8(row, status, bytes) && isAscii(bytes)) {
+            while (!bytes.empty() && bytes.back() == ' ')
+                bytes.remove_suffix(1);
+            if (!statusInRange(QLatin1String(bytes.data(), qsizetype(bytes.size()))))
+                return false;
+        } else {
+            if (cdsProduct->isNull(row, status))
+                return false;
+            if (!statusInRange(withoutTrailingBlanks(cdsProduct->text(row, status))))
+                return false;
+        }
         if (owner == Owner::Anyone)
             return true;
+        if (whoAscii && cdsProduct->storedUtf8(row, ownerField, bytes) && isAscii(bytes))
+            return bytes == std::string_view(whoBytes.constData(), size_t(whoBytes.size()));
         return !cdsProduct->isNull(row, ownerField) && cdsProduct->text(row, ownerField) == who;
     };
 
     // Each listed code takes away one visible row, the first in the shown
-    // order: a code listed twice, two rows.
-    QHash<QString, int> excluded;
+    // order: a code listed twice, two rows. A code is found by its text, or
+    // by its bytes where the row holds it as plain ASCII.
     const QStringList codes = ReadCommaText(ExcludeProducts);
-    excluded.reserve(codes.size());
-    for (const QString &c : codes)
-        ++excluded[c];
+    std::vector<int> left; // how many rows each distinct code may still take away
+    QHash<QString, int> byText;
+    std::unordered_map<std::string, int, BytesHash, std::equal_to<>> byAscii;
+    byText.reserve(codes.size());
+    byAscii.reserve(size_t(codes.size()));
+    for (const QString &c : codes) {
+        auto it = byText.find(c);
+        if (it == byText.end()) {
+            it = byText.insert(c, int(left.size()));
+            left.push_back(0);
+            if (std::all_of(c.cbegin(), c.cend(), [](QChar ch) { return ch.unicode() < 0x80; }))
+                byAscii.emplace(c.toLatin1().toStdString(), *it);
+        }
+        ++left[size_t(*it)];
+    }
+    qsizetype toTake = codes.size();
     const int codeField = cdsProduct->FieldIndex(QStringLiteral("productcode"));
+    const auto takenAway = [&](int row) {
+        if (toTake == 0)
+            return false;
+        int id = -1;
+        std::string_view bytes;
+        if (cdsProduct->storedUtf8(row, codeField, bytes) && isAscii(bytes)) {
+            const auto it = byAscii.find(bytes);
+            id = it == byAscii.end() ? -1 : it->second;
+        } else if (!cdsProduct->isNull(row, codeField)) {
+            id = byText.value(cdsProduct->text(row, codeField), -1);
+        }
+        if (id < 0 || left[size_t(id)] == 0)
+            return false;
+        --left[size_t(id)];
+        --toTake;
+        return true;
+    };
 
     // One pass decides every row; the filter then only looks the answer up,
     // so the view is rebuilt once. Removed in memory only.
@@ -253,17 +314,8 @@ void TCDSearchProduct_pro::narrowResults()
     const int count = cdsProduct->RecordCount();
     for (int pos = 0; pos < count; ++pos) {
         const int row = cdsProduct->rowAt(pos);
-        if (!visible(row))
-            continue;
-        if (!excluded.isEmpty() && !cdsProduct->isNull(row, codeField)) {
-            const auto it = excluded.find(cdsProduct->text(row, codeField));
-            if (it != excluded.end()) {
-                if (--it.value() == 0)
-                    excluded.erase(it);
-                continue;
-            }
-        }
-        (*shown)[size_t(row)] = 1;
+        if (visible(row) && !takenAway(row))
+            (*shown)[size_t(row)] = 1;
     }
     cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
     cdsProduct->SetFiltered(true);

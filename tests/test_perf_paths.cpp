@@ -4,7 +4,11 @@
 #include "CommaText.h"
 #include "DBGrid.h"
 #include "DataSource.h"
+#include "Context.h"
 #include "HostError.h"
+#include "TestDb.h"
+#include "uCDSearchproduct_pro.h"
+#include <QDate>
 #include <QItemSelectionModel>
 #include <gtest/gtest.h>
 
@@ -144,6 +148,77 @@ TEST(StoredUtf8, GivesTheStoredBytesOnlyWhereTheyAreTheValue)
     EXPECT_FALSE(g.ds.storedUtf8(6, 0, v)); // while anything is edited, values come from text()
     g.ds.Cancel();
     EXPECT_TRUE(g.ds.storedUtf8(6, 0, v));
+}
+
+// The search's narrowing reads ASCII cells as bytes and every other cell as
+// text: both kinds in one listing give what comparing texts gives.
+class NarrowingMix : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // No key, so one code may come on several rows; STATUS wide enough for blanks.
+        db.exec(QStringLiteral("drop table QEL_PRODUCT"));
+        db.exec(QStringLiteral("create table QEL_PRODUCT (PRODUCTCODE varchar(20), CNAME varchar(128), HAPPENTIME timestamp, "
+                               "PRODUCTCLASSCODE varchar(4), PLACECODE varchar(5), NODECODE varchar(2), MAPCODE varchar(20), "
+                               "CREATEGROUP varchar(20), PLACEGROUP varchar(20), STATUS varchar(4), CREATEUSER varchar(20), "
+                               "PRODUCTOWNERGROUP varchar(5))"));
+    }
+    void add(const QString &code, const QString &status, const QString &group, const QString &user, int day)
+    {
+        const QString when = QDate::currentDate().addDays(day).toString(QStringLiteral("yyyy-MM-dd 19:30:00"));
+        db.exec(QStringLiteral("insert into QEL_PRODUCT values (%1, '演出', '%2', 'C01', 'P01', '01', 'M', %3, 'PG', %4, %5, 'OG')")
+                    .arg(QuotedStr(code), when, QuotedStr(group), QuotedStr(status), QuotedStr(user)));
+    }
+    QStringList search(const QString &group, const QString &user, const QString &kind, bool all, const QString &exclude)
+    {
+        TCDSearchProduct_pro dm;
+        dm.SetContext(TQELContext::Compose({QStringLiteral("01"), group, user, kind}));
+        dm.AllStatus = all;
+        dm.ExcludeProducts = exclude;
+        dm.ResetCondition(true);
+        dm.actRetrieveExecute(nullptr);
+        QStringList out;
+        const TField code = dm.cdsProduct->FieldByName(QStringLiteral("PRODUCTCODE"));
+        for (dm.cdsProduct->First(); !dm.cdsProduct->Eof(); dm.cdsProduct->Next())
+            out << code.AsString(); // shown order: name, then time (all names alike)
+        return out;
+    }
+    TestDatabase db;
+};
+
+TEST_F(NarrowingMix, AsciiAndOtherCodesAreTakenAwayOncePerListingInShownOrder)
+{
+    add(QStringLiteral("A1"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 1);
+    add(QStringLiteral("演1"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 2);
+    add(QStringLiteral("演1"), QStringLiteral("6"), QStringLiteral("G1"), QStringLiteral("u1"), 3);
+    add(QStringLiteral("A1"), QStringLiteral("6"), QStringLiteral("G1"), QStringLiteral("u1"), 4);
+    add(QStringLiteral("B 2"), QStringLiteral("5 "), QStringLiteral("G1"), QStringLiteral("u1"), 5);
+    add(QStringLiteral("演2"), QStringLiteral("55"), QStringLiteral("G1"), QStringLiteral("u1"), 6);
+    add(QStringLiteral("C3"), QStringLiteral("8"), QStringLiteral("G1"), QStringLiteral("u1"), 7);
+
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("A"), false, QString()),
+              QStringList({"A1", "演1", "演1", "A1", "B 2"}));
+    // Each listed code takes one row, the first shown; listed twice, two.
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("A"), false, QStringLiteral("演1,A1")),
+              QStringList({"演1", "A1", "B 2"}));
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("A"), false, QStringLiteral("演1,演1,A1,\"B 2\",NOPE")),
+              QStringList({"A1"}));
+    // Every status "0" .. "7" compares as text: "55" lies between them, "8" does not.
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("A"), true, QStringLiteral("A1")),
+              QStringList({"演1", "演1", "A1", "B 2", "演2"}));
+}
+
+TEST_F(NarrowingMix, OwnersWithOtherCharactersAreMatchedByTheirText)
+{
+    add(QStringLiteral("X1"), QStringLiteral("5"), QStringLiteral("剧团"), QStringLiteral("张三"), 1);
+    add(QStringLiteral("X2"), QStringLiteral("5"), QStringLiteral("剧团"), QStringLiteral("u1"), 2);
+    add(QStringLiteral("X3"), QStringLiteral("6"), QStringLiteral("G1"), QStringLiteral("张三"), 3);
+    add(QStringLiteral("X4"), QStringLiteral("6"), QStringLiteral("剧团二"), QStringLiteral("张三丰"), 4);
+
+    EXPECT_EQ(search(QStringLiteral("剧团"), QStringLiteral("nobody"), QStringLiteral("G"), false, QString()), QStringList({"X1", "X2"}));
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("张三"), QStringLiteral("U"), false, QString()), QStringList({"X1", "X3"}));
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("U"), false, QStringLiteral("X2")), QStringList());
+    EXPECT_EQ(search(QStringLiteral("G1"), QStringLiteral("u1"), QStringLiteral("U"), false, QString()), QStringList({"X2"}));
 }
 
 } // namespace
