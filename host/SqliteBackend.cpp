@@ -12,6 +12,15 @@ struct StmtDeleter {
 };
 using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
+// Holds a connection's mutex for a scope (none on a connection without one).
+struct MutexHold {
+    explicit MutexHold(sqlite3_mutex *m) : m_mutex(m) { sqlite3_mutex_enter(m_mutex); }
+    ~MutexHold() { sqlite3_mutex_leave(m_mutex); }
+    MutexHold(const MutexHold &) = delete;
+    MutexHold &operator=(const MutexHold &) = delete;
+    sqlite3_mutex *m_mutex;
+};
+
 FieldType typeFromDecl(const char *decl)
 {
     if (!decl)
@@ -163,6 +172,10 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
         known[size_t(c)] = decl != nullptr;
         p.addColumn(ColumnDef{QString::fromUtf8(sqlite3_column_name(stmt.get(), c)), types[size_t(c)], sizeFromDecl(decl)});
     }
+    // Held for the whole read: every per-cell call below takes the same
+    // (recursive) mutex again, which for its holder is a counter bump, not
+    // two atomic operations per cell.
+    const MutexHold hold(sqlite3_db_mutex(m_db));
     bool first = true;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
         if (first) {
@@ -185,8 +198,8 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
         }
         p.startRow();
         for (int c = 0; c < n; ++c) {
-            // One call into the connection per cell (each takes its mutex);
-            // the value accessors below do not.
+            // One call into the connection per cell; the value accessors
+            // below take no mutex.
             sqlite3_value *v = sqlite3_column_value(stmt.get(), c);
             const int t = sqlite3_value_type(v);
             if (t == SQLITE_NULL) {

@@ -150,6 +150,45 @@ TEST(StoredUtf8, GivesTheStoredBytesOnlyWhereTheyAreTheValue)
     EXPECT_TRUE(g.ds.storedUtf8(6, 0, v));
 }
 
+TEST(PacketStore, CellsSurviveGrowthTrimCopyAndRewrites)
+{
+    // Enough rows for every column to grow many times over, then the trim.
+    DataPacket p;
+    p.addColumn({QStringLiteral("CODE"), FieldType::Text, 0});
+    p.addColumn({QStringLiteral("N"), FieldType::Integer, 0});
+    p.addColumn({QStringLiteral("X"), FieldType::Float, 0});
+    const int rows = 70000;
+    for (int i = 0; i < rows; ++i) {
+        p.startRow();
+        if (i % 7 == 3)
+            p.putNull(0);
+        else
+            p.putText(0, QStringLiteral("演%1").arg(i).toStdString());
+        p.putInteger(1, i);
+        p.putReal(2, i / 4.0);
+    }
+    p.squeeze();
+    const DataPacket copy = p;
+    p.appendRow();
+    p.setText(0, QStringLiteral("long value first"));
+    p.setText(0, QStringLiteral("短")); // a rewrite of the last cell shrinks its text
+    p.setNull(2);
+    for (const DataPacket *q : {static_cast<const DataPacket *>(&p), &copy}) {
+        for (int i : {0, 3, 4, 65535, rows - 1}) {
+            EXPECT_EQ(q->isNull(i, 0), i % 7 == 3);
+            if (i % 7 != 3)
+                EXPECT_EQ(q->text(i, 0), QStringLiteral("演%1").arg(i));
+            EXPECT_EQ(q->integer(i, 1), i);
+            EXPECT_EQ(q->real(i, 2), i / 4.0);
+        }
+    }
+    EXPECT_EQ(copy.rowCount(), rows);
+    ASSERT_EQ(p.rowCount(), rows + 1);
+    EXPECT_EQ(p.text(rows, 0), QStringLiteral("短"));
+    EXPECT_TRUE(p.isNull(rows, 1));
+    EXPECT_TRUE(p.isNull(rows, 2));
+}
+
 // The search's narrowing reads ASCII cells as bytes and every other cell as
 // text: both kinds in one listing give what comparing texts gives.
 class NarrowingMix : public ::testing::Test {
