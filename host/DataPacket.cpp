@@ -23,7 +23,12 @@ QString DataPacket::text(int row, int col) const
     if (c.nulls[size_t(row)])
         return QString();
     switch (c.def.type) {
-    case FieldType::Integer: return QString::number(c.ints[size_t(row)]);
+    case FieldType::Integer: {
+        // The digits QString::number gives, without its locale-aware road.
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, c.ints[size_t(row)]);
+        return QString::fromLatin1(digits, qsizetype(r.ptr - digits));
+    }
     case FieldType::Float: return QString::number(c.floats[size_t(row)], 'g', 15);
     case FieldType::DateTime: return formatStamp(c.ints[size_t(row)]);
     case FieldType::Text: {

@@ -10,6 +10,7 @@
 #include "uCDSearchproduct_pro.h"
 #include <QDate>
 #include <QItemSelectionModel>
+#include <limits>
 #include <gtest/gtest.h>
 
 namespace {
@@ -187,6 +188,19 @@ TEST(PacketStore, CellsSurviveGrowthTrimCopyAndRewrites)
     EXPECT_EQ(p.text(rows, 0), QStringLiteral("短"));
     EXPECT_TRUE(p.isNull(rows, 1));
     EXPECT_TRUE(p.isNull(rows, 2));
+}
+
+TEST(PacketStore, IntegersReadAsTheDigitsQStringNumberGives)
+{
+    DataPacket p;
+    p.addColumn({QStringLiteral("ID"), FieldType::Integer, 0});
+    const qint64 values[] = {0, 7, -7, 1234567890123LL, std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()};
+    for (qint64 v : values) {
+        p.appendRow();
+        p.setInteger(0, v);
+    }
+    for (int i = 0; i < int(std::size(values)); ++i)
+        EXPECT_EQ(p.text(i, 0), QString::number(values[i]));
 }
 
 // The search's narrowing reads ASCII cells as bytes and every other cell as
