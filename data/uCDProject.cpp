@@ -4,7 +4,7 @@
 #include <QComboBox>
 #include <QListView>
 #include <QPointer>
-#include <QStringListModel>
+#include <PacketListModel.h>
 
 QPointer<TCDProject> CDProject;
 
@@ -15,32 +15,24 @@ QString otherType(const QString &type)
     return type == QLatin1String("1") ? QStringLiteral("2") : QStringLiteral("1");
 }
 
-// A pick list and its parallel ID list from the rows of ds, in their order.
-// One model for the whole list instead of an item (and its signals) per name,
-// and a drop-down that does not measure 100,000 rows one by one.
-void FillPickList(QComboBox *box, QStringList &ids, const TQELClientDataSet &ds, const QString &nameField, const QString &idField)
+// A pick list and its parallel ID list from a packet's rows, in their order.
+// The names stay in the packet (the list model reads them as the drop-down
+// shows them), and the drop-down does not measure 100,000 rows one by one.
+void FillPickList(QComboBox *box, QStringList &ids, DataPacket packet, const QString &nameField, const QString &idField)
 {
-    const int name = ds.FieldByName(nameField).Index();
-    const int id = ds.FieldByName(idField).Index();
-    const int rows = ds.RecordCount();
-    QStringList names;
-    names.reserve(rows);
+    const int name = packet.columnIndex(nameField);
+    const int id = packet.columnIndex(idField);
+    if (name < 0 || id < 0)
+        throw EHostError(QStringLiteral("数据集中没有字段“%1”").arg(name < 0 ? nameField : idField));
+    const int rows = packet.rowCount();
     ids.reserve(ids.size() + rows);
-    for (int pos = 0; pos < rows; ++pos) {
-        const int row = ds.rowAt(pos);
-        names << ds.text(row, name);
-        ids << ds.text(row, id);
-    }
-    if (auto *list = qobject_cast<QStringListModel *>(box->model())) {
-        list->setStringList(names);
-        box->setCurrentIndex(names.isEmpty() ? -1 : 0);
-    } else {
-        // The combo box may or may not free its own model on the swap.
-        const QPointer<QAbstractItemModel> old = box->model();
-        box->setModel(new QStringListModel(names, box));
-        if (old && old->parent() == box)
-            delete old.data();
-    }
+    for (int row = 0; row < rows; ++row)
+        ids << packet.text(row, id);
+    // The combo box may or may not free its own model on the swap.
+    const QPointer<QAbstractItemModel> old = box->model();
+    box->setModel(new TQELPacketListModel(std::move(packet), name, box));
+    if (old && old->parent() == box)
+        delete old.data();
     if (auto *list = qobject_cast<QListView *>(box->view()))
         list->setUniformItemSizes(true);
 }
@@ -174,10 +166,9 @@ void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses,
 {
     projects->clear();
     memberClasses->clear();
-    cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")));
-    FillPickList(projects, projectIds, *cdstmp, QStringLiteral("cname"), QStringLiteral("ID"));
-    cdstmp->SetData(DBPipe->GetData(Context, QStringLiteral("select * from um_member_class ")));
-    FillPickList(memberClasses, memberClassIds, *cdstmp, QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("MEMBER_CLASS_ID"));
+    FillPickList(projects, projectIds, DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")), QStringLiteral("cname"), QStringLiteral("ID"));
+    FillPickList(memberClasses, memberClassIds, DBPipe->GetData(Context, QStringLiteral("select * from um_member_class ")), QStringLiteral("MEMBER_CLASS_NAME"),
+                 QStringLiteral("MEMBER_CLASS_ID"));
 }
 
 bool TCDProject::Insertmemberlimit(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,
