@@ -167,8 +167,10 @@ void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses,
     projects->clear();
     memberClasses->clear();
     FillPickList(projects, projectIds, DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")), QStringLiteral("cname"), QStringLiteral("ID"));
-    FillPickList(memberClasses, memberClassIds, DBPipe->GetData(Context, QStringLiteral("select * from um_member_class ")), QStringLiteral("MEMBER_CLASS_NAME"),
-                 QStringLiteral("MEMBER_CLASS_ID"));
+    DataPacket classes = DBPipe->GetData(Context, QStringLiteral("select * from um_member_class "));
+    FillPickList(memberClasses, memberClassIds, classes, QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("MEMBER_CLASS_ID"));
+    // The scratch dataset ends holding the member classes, as it always has.
+    cdstmp->SetData(std::move(classes));
 }
 
 bool TCDProject::Insertmemberlimit(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,
