@@ -3,6 +3,7 @@
 #include "ClientDataSet.h"
 #include "DBGrid.h"
 #include "DataSource.h"
+#include "CodeGrid.h"
 #include "Context.h"
 #include "GuiTest.h"
 #include "ProjectRows.h"
@@ -23,30 +24,16 @@
 namespace {
 
 // n rows with codes C00000.. in their own order, shown in a multi-select grid.
-struct BigGrid {
-    explicit BigGrid(int n)
-    {
-        DataPacket p;
-        p.addColumn({QStringLiteral("PRODUCTCODE"), FieldType::Text, 20});
-        p.addColumn({QStringLiteral("N"), FieldType::Integer, 0});
-        for (int i = 0; i < n; ++i) {
-            p.appendRow();
-            p.setText(0, QStringLiteral("C%1").arg(i, 5, 10, QLatin1Char('0')));
-            p.setInteger(1, i);
-        }
-        ds.SetData(std::move(p));
-        source.SetDataSet(&ds);
-        grid.SetColumns({GridColumn{QStringLiteral("PRODUCTCODE"), QStringLiteral("编号"), 80}});
-        grid.SetMultiSelect(true);
-        grid.SetDataSource(&source);
-        grid.resize(300, 200);
-        grid.show();
-    }
-    QString code(int pos) const { return ds.text(ds.rowAt(pos), 0); }
+QStringList numberedCodes(int n)
+{
+    QStringList codes;
+    for (int i = 0; i < n; ++i)
+        codes << QStringLiteral("C%1").arg(i, 5, 10, QLatin1Char('0'));
+    return codes;
+}
 
-    TQELClientDataSet ds;
-    TQELDataSource source;
-    TQELDBGrid grid;
+struct BigGrid : CodeGrid {
+    explicit BigGrid(int n) : CodeGrid(numberedCodes(n)) {}
 };
 
 TEST(BigSelection, CtrlAThenReadingTakesEveryRowInGridOrderWithoutMovingTheCursor)

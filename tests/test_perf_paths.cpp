@@ -1,6 +1,7 @@
 // The quick roads through big lists give what the plain ones give: comma text
 // written without a string per row, rows read as stored bytes.
 #include "ClientDataSet.h"
+#include "CodeGrid.h"
 #include "CommaText.h"
 #include "DBGrid.h"
 #include "DataSource.h"
@@ -32,34 +33,12 @@ const QStringList kCodes = {
     QStringLiteral("Z99"),
 };
 
-struct Grid {
-    explicit Grid(const QStringList &codes)
-    {
-        DataPacket p;
-        p.addColumn({QStringLiteral("PRODUCTCODE"), FieldType::Text, 20});
-        p.addColumn({QStringLiteral("N"), FieldType::Integer, 0});
-        for (int i = 0; i < codes.size(); ++i) {
-            p.appendRow();
-            if (!codes[i].isNull())
-                p.setText(0, codes[i]);
-            p.setInteger(1, i);
-        }
-        ds.SetData(std::move(p));
-        source.SetDataSet(&ds);
-        grid.SetColumns({GridColumn{QStringLiteral("PRODUCTCODE"), QStringLiteral("编号"), 80}});
-        grid.SetMultiSelect(true);
-        grid.SetDataSource(&source);
-        grid.resize(300, 200);
-        grid.show();
-    }
+struct Grid : CodeGrid {
+    using CodeGrid::CodeGrid;
     void pick(int pos, QItemSelectionModel::SelectionFlags how = QItemSelectionModel::Select)
     {
         grid.selectionModel()->select(source.index(pos, 0), how | QItemSelectionModel::Rows);
     }
-
-    TQELClientDataSet ds;
-    TQELDataSource source;
-    TQELDBGrid grid;
 };
 
 TEST(CommaTextWriter, WritesWhatWriteCommaTextWritesItemByItem)
