@@ -172,6 +172,13 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
         known[size_t(c)] = decl != nullptr;
         p.addColumn(ColumnDef{QString::fromUtf8(sqlite3_column_name(stmt.get(), c)), types[size_t(c)], sizeFromDecl(decl)});
     }
+    const auto hint = m_sizeHints.find(sql);
+    if (hint != m_sizeHints.end() && hint->size() == size_t(n) + 1) {
+        p.reserve(int((*hint)[0]));
+        for (int c = 0; c < n; ++c)
+            if (types[size_t(c)] == FieldType::Text)
+                p.reserveText(c, (*hint)[size_t(c) + 1]);
+    }
     // Held for the whole read: every per-cell call below takes the same
     // (recursive) mutex again, which for its holder is a counter bump, not
     // two atomic operations per cell.
@@ -221,6 +228,16 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
     }
     if (rc != SQLITE_DONE)
         fail("step", rc);
+    // Only results worth the room are remembered, and only a few statements.
+    if (p.rowCount() >= 1024) {
+        if (m_sizeHints.size() >= 32 && !m_sizeHints.contains(sql))
+            m_sizeHints.clear();
+        std::vector<size_t> &sizes = m_sizeHints[sql];
+        sizes.assign(size_t(n) + 1, 0);
+        sizes[0] = size_t(p.rowCount());
+        for (int c = 0; c < n; ++c)
+            sizes[size_t(c) + 1] = p.columnData(c).text.size();
+    }
     // The row count was unknown while loading: hand back the growth reserve.
     p.squeeze();
     return p;

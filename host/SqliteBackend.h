@@ -1,5 +1,7 @@
 #pragma once
 #include "Backend.h"
+#include <QHash>
+#include <vector>
 
 struct sqlite3;
 
@@ -29,4 +31,8 @@ private:
     bool readable() const;
     sqlite3 *m_db = nullptr;
     QString m_path;
+    // The size of the last result of each recent statement: the row count,
+    // then the text bytes of each column. A list read again (a refresh) is
+    // loaded into room made once instead of grown twenty times.
+    QHash<QByteArray, std::vector<size_t>> m_sizeHints;
 };

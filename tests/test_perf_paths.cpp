@@ -5,6 +5,8 @@
 #include "CommaText.h"
 #include "DBGrid.h"
 #include "DataSource.h"
+#include "Database.h"
+#include "Backend.h"
 #include "Context.h"
 #include "HostError.h"
 #include "TestDb.h"
@@ -180,6 +182,57 @@ TEST(PacketStore, IntegersReadAsTheDigitsQStringNumberGives)
     }
     for (int i = 0; i < int(std::size(values)); ++i)
         EXPECT_EQ(p.text(i, 0), QString::number(values[i]));
+}
+
+// A list read again is loaded into room sized by its last read: the rows
+// must come out right when the result shrank, grew, got longer texts or none.
+TEST(PacketStore, ARepeatedStatementReadsRightWhateverItsResultBecame)
+{
+    TestDatabase db;
+    db.exec(QStringLiteral("create table T (ID integer, NAME varchar(300), PRICE float)"));
+    const auto fill = [&](int from, int to, int width) {
+        Backend &conn = *Database::connection();
+        BackendTransaction tx(conn);
+        for (int i = from; i < to; ++i)
+            conn.exec(QStringLiteral("insert into T values (%1, '%2', %3)")
+                          .arg(i)
+                          .arg(QStringLiteral("名%1").arg(i).leftJustified(width, QLatin1Char('x')))
+                          .arg(i / 2.0)
+                          .toUtf8());
+        tx.commit();
+    };
+    const QByteArray sql = "select ID, NAME, PRICE from T order by ID";
+    const auto check = [&](const QList<int> &ids, int width, const char *when) {
+        const DataPacket p = Database::connection()->query(sql);
+        ASSERT_EQ(p.rowCount(), ids.size()) << when;
+        for (int r = 0; r < p.rowCount(); ++r) {
+            const int i = ids[r];
+            ASSERT_EQ(p.integer(r, 0), i) << when << " row " << r;
+            ASSERT_EQ(p.text(r, 1), QStringLiteral("名%1").arg(i).leftJustified(width, QLatin1Char('x'))) << when << " row " << r;
+            ASSERT_EQ(p.real(r, 2), i / 2.0) << when << " row " << r;
+        }
+    };
+    fill(0, 3000, 10);
+    QList<int> ids;
+    for (int i = 0; i < 3000; ++i)
+        ids << i;
+    check(ids, 10, "first read");
+    check(ids, 10, "same again");
+    Database::connection()->exec("delete from T where ID % 3 <> 0");
+    ids.clear();
+    for (int i = 0; i < 3000; i += 3)
+        ids << i;
+    check(ids, 10, "after most rows went");
+    Database::connection()->exec("delete from T");
+    fill(0, 5000, 250);
+    ids.clear();
+    for (int i = 0; i < 5000; ++i)
+        ids << i;
+    check(ids, 250, "more rows, longer texts");
+    Database::connection()->exec("delete from T");
+    check({}, 0, "no rows");
+    fill(7, 9, 3);
+    check({7, 8}, 3, "a few rows");
 }
 
 // The search's narrowing reads ASCII cells as bytes and every other cell as
