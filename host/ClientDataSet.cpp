@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <utility>
 #include <string_view>
 #include <unordered_map>
 
@@ -641,6 +642,64 @@ void TQELClientDataSet::rebuildOrder()
                 }
             }
         }
+    }
+    // One or two whole-number keys (the usual index): sort them side by side
+    // with the row, in one block, instead of chasing two arrays per compare.
+    // The row as the last key keeps equal rows in their order, as stable_sort does.
+    if (!prepared.empty() && prepared.size() <= 2 && std::all_of(prepared.begin(), prepared.end(), [](const Key &k) { return k.reals.empty(); })) {
+        const std::vector<qint64> &first = prepared[0].nums;
+        const bool two = prepared.size() == 2;
+        // A first key of small whole numbers (a text's rank, nulls below):
+        // a stable counting sort by it, then each run of equal values by the
+        // second key, which is often in order already (the statement's order).
+        const qint64 limit = qint64(m_order.size()) + 1;
+        const bool small = std::all_of(m_order.begin(), m_order.end(), [&](int r) {
+            const qint64 v = first[size_t(r)];
+            return v == nullKey || (v >= 0 && v < limit);
+        });
+        if (small) {
+            const auto bucket = [&](int r) { return first[size_t(r)] == nullKey ? size_t(0) : size_t(first[size_t(r)]) + 1; };
+            std::vector<int> next(size_t(limit) + 1, 0);
+            for (int r : m_order)
+                ++next[bucket(r)];
+            int at = 0;
+            for (int &slot : next)
+                at += std::exchange(slot, at);
+            std::vector<int> sorted(m_order.size());
+            for (int r : m_order)
+                sorted[size_t(next[bucket(r)]++)] = r;
+            if (two) {
+                const std::vector<qint64> &second = prepared[1].nums;
+                const auto bySecond = [&](int x, int y) { return second[size_t(x)] < second[size_t(y)]; };
+                for (auto run = sorted.begin(); run != sorted.end();) {
+                    const qint64 v = first[size_t(*run)];
+                    const auto end = std::find_if(run, sorted.end(), [&](int r) { return first[size_t(r)] != v; });
+                    if (end - run > 1 && !std::is_sorted(run, end, bySecond))
+                        std::stable_sort(run, end, bySecond);
+                    run = end;
+                }
+            }
+            m_order.swap(sorted);
+            return;
+        }
+        struct Item {
+            qint64 a, b;
+            int row;
+        };
+        std::vector<Item> items;
+        items.reserve(m_order.size());
+        for (int r : m_order)
+            items.push_back({first[size_t(r)], two ? prepared[1].nums[size_t(r)] : 0, r});
+        std::sort(items.begin(), items.end(), [](const Item &x, const Item &y) {
+            if (x.a != y.a)
+                return x.a < y.a;
+            if (x.b != y.b)
+                return x.b < y.b;
+            return x.row < y.row;
+        });
+        for (size_t i = 0; i < items.size(); ++i)
+            m_order[i] = items[i].row;
+        return;
     }
     std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
         for (const Key &key : prepared) {

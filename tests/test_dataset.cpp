@@ -14,6 +14,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -322,6 +326,99 @@ TEST(ClientDataSet, NullsAndFloatsSort)
     ds.SetIndexFieldNames(QStringLiteral("N"));
     const QStringList n = column(ds, QStringLiteral("N"));
     EXPECT_EQ(n.mid(2), (QStringList{"a", "b"}));
+}
+
+TEST(ClientDataSet, EveryIndexShapeOrdersAsAStableSortOfItsKeys)
+{
+    // Names in a known pinyin order (bei, chong, guang, shang, tian), nulls,
+    // repeated times and quantities both small and far apart: the index's
+    // roads for a text key first, a whole-number key first and a float key
+    // must all give the stable order of their keys.
+    const QStringList names = {QStringLiteral("北京"), QStringLiteral("重庆"), QStringLiteral("广州"), QStringLiteral("上海"),
+                               QStringLiteral("天津")};
+    const qint64 quantities[] = {std::numeric_limits<qint64>::min() + 1, -5, 0, 3, 3, 1LL << 40, std::numeric_limits<qint64>::max()};
+    QList<Row> rows;
+    quint32 seed = 12345;
+    const auto next = [&seed](quint32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    struct Keys {
+        int name;     // -1 null
+        qint64 time;  // min: null
+        qint64 qty;   // min: null
+        double price; // -inf: null
+    };
+    std::vector<Keys> keys;
+    constexpr qint64 none = std::numeric_limits<qint64>::min();
+    for (int i = 0; i < 3000; ++i) {
+        Keys k{int(next(6)) - 1, next(9) == 0 ? none : qint64(next(40)), next(11) == 0 ? none : quantities[next(7)],
+               next(13) == 0 ? -HUGE_VAL : double(next(50)) / 4};
+        keys.push_back(k);
+        rows.append(Row{QStringLiteral("R%1").arg(i), k.name < 0 ? QVariant() : QVariant(names[k.name]),
+                        k.time == none ? QVariant() : QVariant(at(2024, 5, 1).addSecs(k.time * 3600)),
+                        k.qty == none ? QVariant() : QVariant(k.qty), k.price == -HUGE_VAL ? QVariant() : QVariant(k.price)});
+    }
+    TQELClientDataSet ds;
+    ds.SetData(makePacket({{QStringLiteral("CODE"), FieldType::Text, 8},
+                           {QStringLiteral("CNAME"), FieldType::Text, 40},
+                           {QStringLiteral("HAPPENTIME"), FieldType::DateTime, 0},
+                           {QStringLiteral("QTY"), FieldType::Integer, 0},
+                           {QStringLiteral("PRICE"), FieldType::Float, 0}},
+                          rows));
+    const auto expected = [&](const std::function<bool(const Keys &, const Keys &)> &less) {
+        std::vector<int> order(keys.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return less(keys[size_t(a)], keys[size_t(b)]); });
+        QStringList codes;
+        for (int i : order)
+            codes << QStringLiteral("R%1").arg(i);
+        return codes;
+    };
+    const auto byName = [](const Keys &a, const Keys &b) { return a.name < b.name; };
+    const auto byTime = [](const Keys &a, const Keys &b) { return a.time < b.time; };
+    const auto byQty = [](const Keys &a, const Keys &b) { return a.qty < b.qty; };
+    const auto byPrice = [](const Keys &a, const Keys &b) { return a.price < b.price; };
+    const auto then = [](auto first, auto second) {
+        return [=](const Keys &a, const Keys &b) { return first(a, b) || (!first(b, a) && second(a, b)); };
+    };
+    const struct {
+        const char *index;
+        std::function<bool(const Keys &, const Keys &)> less;
+    } cases[] = {
+        {"CNAME", byName},
+        {"CNAME;HAPPENTIME", then(byName, byTime)},
+        {"CNAME;QTY", then(byName, byQty)},
+        {"HAPPENTIME;CNAME", then(byTime, byName)},
+        {"QTY", byQty},
+        {"QTY;HAPPENTIME", then(byQty, byTime)},
+        {"PRICE;CNAME", then(byPrice, byName)},
+        {"CNAME;HAPPENTIME;QTY", then(then(byName, byTime), byQty)},
+    };
+    for (const auto &c : cases) {
+        ds.SetIndexFieldNames(QLatin1String(c.index));
+        EXPECT_EQ(column(ds, QStringLiteral("CODE")), expected(c.less)) << c.index;
+    }
+    // Rows already in the second key's order within each name (the order a
+    // statement returns them in) take the same road to the same place.
+    ds.SetIndexFieldNames(QStringLiteral("HAPPENTIME"));
+    DataPacket sorted = makePacket({{QStringLiteral("CODE"), FieldType::Text, 8},
+                                    {QStringLiteral("CNAME"), FieldType::Text, 40},
+                                    {QStringLiteral("HAPPENTIME"), FieldType::DateTime, 0}},
+                                   {});
+    std::vector<int> byTimeOrder(keys.size());
+    std::iota(byTimeOrder.begin(), byTimeOrder.end(), 0);
+    std::stable_sort(byTimeOrder.begin(), byTimeOrder.end(), [&](int a, int b) { return byTime(keys[size_t(a)], keys[size_t(b)]); });
+    for (int i : byTimeOrder) {
+        sorted.appendRow();
+        sorted.setValue(0, QStringLiteral("R%1").arg(i));
+        sorted.setValue(1, keys[size_t(i)].name < 0 ? QVariant() : QVariant(names[keys[size_t(i)].name]));
+        sorted.setValue(2, keys[size_t(i)].time == none ? QVariant() : QVariant(at(2024, 5, 1).addSecs(keys[size_t(i)].time * 3600)));
+    }
+    TQELClientDataSet again;
+    again.SetIndexFieldNames(QStringLiteral("CNAME;HAPPENTIME"));
+    again.SetData(std::move(sorted));
+    EXPECT_EQ(column(again, QStringLiteral("CODE")), expected(then(byName, byTime)));
 }
 
 TEST(ClientDataSet, UnknownIndexFieldIsRefusedAndLeavesTheDatasetUsable)
