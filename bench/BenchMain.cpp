@@ -476,8 +476,6 @@ struct LimitDialog {
 void fillLimitDialog(Env &env, LimitDialog &d)
 {
     d.dlg = std::make_unique<TFormprojectinfo>();
-    d.projectIds.clear();
-    d.memberIds.clear();
     d.dlg->setWindowTitle(QStringLiteral("新增项目限购"));
     env.cd->getpromemberinfo(d.dlg->cbbproject, d.dlg->cbbmemberclassname, d.projectIds, d.memberIds);
     d.dlg->cbbproject->setCurrentIndex(-1);
@@ -852,7 +850,7 @@ void bmLimitDialog(benchmark::State &st, Env *env)
     bool painted = true;
     if (env->limitDialogSql.empty())
         env->limitDialogSql = record([&] { fillLimitDialog(*env, d); });
-    d.dlg.reset();
+    d = LimitDialog();
     bmRotation(st, env, "limit_dialog",
                {
                    {"module",
@@ -862,7 +860,10 @@ void bmLimitDialog(benchmark::State &st, Env *env)
                     },
                     [&] {
                         env->counts["limit_dialog/projects"] = d.dlg->cbbproject->count();
+                        // The window's lists are locals that go with the dialog, after it.
                         d.dlg.reset();
+                        d.projectIds.clear();
+                        d.memberIds.clear();
                         settle();
                     },
                     {}},
