@@ -1,7 +1,9 @@
 #pragma once
 #include "Backend.h"
+#include <memory>
 
 struct sqlite3;
+struct SqliteSession;
 
 class QELHOST_EXPORT SqliteBackend : public Backend {
 public:
@@ -21,12 +23,19 @@ public:
 
     sqlite3 *handle() const { return m_db; }
 
+protected:
+    // Read by the history triggers through qel_operator(0..2).
+    void operatorChanged(const QString &node, const QString &group, const QString &user) override;
+
 private:
     [[noreturn]] void fail(const char *what, int rc) const;
     void open(int flags, bool immutable = false);
     void configure(bool writable);
     // False when even a read of the schema fails (e.g. no -shm can be made).
     bool readable() const;
+    // Registers qel_operator and qel_txid, which the history triggers call.
+    void registerHistoryFunctions();
     sqlite3 *m_db = nullptr;
     QString m_path;
+    std::unique_ptr<SqliteSession> m_session;
 };
