@@ -35,8 +35,11 @@ void mapSongFont()
 void openDatabase(const QString &url)
 {
     Database::open(url);
-    if (!url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+    if (!url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
+        // A server database made before the change history gets it now.
+        UpgradeDatabase(*Database::connection());
         return;
+    }
     try {
         PrepareSqliteDatabase(*Database::connection());
     } catch (const EHostError &e) {

@@ -43,15 +43,67 @@ void CreateSchema(Backend &db)
     tx.commit();
 }
 
-QStringList SchemaTables(const QString &engine)
+namespace {
+// Where the section that later versions added begins in both scripts.
+const char kHistorySection[] = "-- Change history.";
+
+// The tables a script creates, lower case, in its order.
+QStringList CreatedTables(const QByteArray &script)
 {
     static const QRegularExpression create(QStringLiteral("^\\s*CREATE\\s+TABLE\\s+(\\w+)"),
                                            QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
     QStringList names;
-    const QString script = QString::fromUtf8(SchemaScript(engine));
-    for (auto it = create.globalMatch(script); it.hasNext();)
+    const QString text = QString::fromUtf8(script);
+    for (auto it = create.globalMatch(text); it.hasNext();)
         names << it.next().captured(1).toLower();
     return names;
+}
+
+bool HasTable(Backend &db, const char *lowerName)
+{
+    const QByteArray sql = db.engine() == QLatin1String("sqlite")
+                               ? QByteArray("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND lower(name) = '") + lowerName + "'"
+                               : QByteArray("SELECT count(*) FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace"
+                                            " WHERE c.relname = '") +
+                                     lowerName + "' AND n.nspname = current_schema() AND c.relkind IN ('r', 'p')";
+    const DataPacket p = db.query(sql);
+    return p.rowCount() > 0 && p.integer(0, 0) > 0;
+}
+} // namespace
+
+QStringList SchemaTables(const QString &engine)
+{
+    return CreatedTables(SchemaScript(engine));
+}
+
+QByteArray HistorySchemaScript(const QString &engine)
+{
+    const QByteArray script = SchemaScript(engine);
+    const qsizetype at = script.indexOf(kHistorySection);
+    if (at < 0)
+        throw EHostError(QStringLiteral("建表脚本中没有修改历史部分：%1").arg(engine));
+    return script.mid(at);
+}
+
+bool UpgradeDatabase(Backend &db)
+{
+    // One catalogue read per start when there is nothing to do.
+    if (!HasTable(db, "qel_project") || HasTable(db, "qel_project_history"))
+        return false;
+    const QByteArray script = HistorySchemaScript(db.engine());
+    try {
+        BackendTransaction tx(db);
+        // Two desks starting at once: the second waits, then finds the table made.
+        if (db.engine() == QLatin1String("postgresql"))
+            db.query("SELECT pg_advisory_xact_lock(7411300013)");
+        if (HasTable(db, "qel_project_history"))
+            return false;
+        db.execScript(script);
+        tx.commit();
+    } catch (const EHostError &e) {
+        throw EHostError(QStringLiteral("无法为数据库添加修改历史（表 QEL_PROJECT_HISTORY 及其触发器），数据库未作任何修改：%1").arg(e.message()));
+    }
+    return true;
 }
 
 void PrepareSqliteDatabase(Backend &db, const QDate &today)
@@ -71,11 +123,14 @@ void PrepareSqliteDatabase(Backend &db, const QDate &today)
         tx.commit();
         return;
     }
+    // Tables that later versions added are brought in below, not missed.
+    const QStringList later = CreatedTables(HistorySchemaScript(db.engine()));
     QStringList missing;
     for (const QString &t : SchemaTables(db.engine()))
-        if (!present.contains(t))
+        if (!present.contains(t) && !later.contains(t))
             missing << t;
     if (!missing.isEmpty())
         throw EHostError(QStringLiteral("这个数据库文件中已有其他数据表，但没有本模块的数据表（缺少 %1），不能使用；请另选一个数据库文件")
                              .arg(missing.join(QStringLiteral("、"))));
+    UpgradeDatabase(db);
 }

@@ -3,6 +3,7 @@
 #include "HostGlobal.h"
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // One live connection to one database. Statements arrive as UTF-8 text that
 // has already passed the GBK check. Failures throw EHostError; a lost
@@ -26,6 +27,26 @@ public:
 
     // "sqlite" or "postgresql".
     virtual QString engine() const = 0;
+
+    // The operator the change history records: node, group and user, the
+    // first three fields of the session context. The database's triggers read
+    // it from the connection, so the statements themselves stay as they are.
+    // Cheap to call before every statement: only a change reaches the engine.
+    void setOperator(const QString &context)
+    {
+        if (context == m_operatorContext)
+            return;
+        m_operatorContext = context;
+        const QStringList f = context.split(QChar(13));
+        operatorChanged(f.value(0), f.value(1), f.value(2));
+    }
+
+protected:
+    // Empty fields are recorded as no value.
+    virtual void operatorChanged(const QString &node, const QString &group, const QString &user) = 0;
+
+private:
+    QString m_operatorContext;
 };
 
 // Statements that go together on one connection: begun here, rolled back when

@@ -26,13 +26,18 @@ QByteArray TCADBPipe2::prepare(const QString &context, const QString &sql)
 int TCADBPipe2::ExecSQL(const QString &context, const QString &sql)
 {
     const QByteArray text = prepare(context, sql);
-    return conn().exec(text);
+    Backend &db = conn();
+    // The history triggers record this operator; the statement stays as it is.
+    db.setOperator(context);
+    return db.exec(text);
 }
 
 DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
 {
     const QByteArray text = prepare(context, sql);
-    return conn().query(text);
+    Backend &db = conn();
+    db.setOperator(context);
+    return db.query(text);
 }
 
 void TCADBPipe2::BeginTrans()

@@ -299,16 +299,40 @@ void PostgresBackend::ensureConnected()
     if (!m_configured) {
         configureSession(m_conn);
         m_configured = true;
+        m_operatorApplied = false;
     }
     const QString bad = unsafeSetting(m_conn);
-    if (bad.isEmpty())
+    if (bad.isEmpty()) {
+        if (m_hasOperator && !m_operatorApplied)
+            applyOperator();
         return;
+    }
     // Something changed a pinned setting in this session. Not one more
     // statement here: start over from the connection options (a transaction
     // in progress dies with the session, as on a lost connection).
     PQreset(m_conn);
     m_configured = false;
     throw EHostError(refusal(bad));
+}
+
+void PostgresBackend::operatorChanged(const QString &node, const QString &group, const QString &user)
+{
+    m_operator[0] = node.toUtf8();
+    m_operator[1] = group.toUtf8();
+    m_operator[2] = user.toUtf8();
+    m_hasOperator = true;
+    m_operatorApplied = false;
+}
+
+void PostgresBackend::applyOperator()
+{
+    // Parameters, not literals: the values never become SQL text.
+    const char *values[3] = {m_operator[0].constData(), m_operator[1].constData(), m_operator[2].constData()};
+    Result r(PQexecParams(m_conn, "SELECT set_config('qel.node', $1, false), set_config('qel.group', $2, false), set_config('qel.user', $3, false)",
+                          3, nullptr, values, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+        throwFailure(r.get(), m_conn, QStringLiteral("无法设置数据库会话的操作员"));
+    m_operatorApplied = true;
 }
 
 int PostgresBackend::exec(const QByteArray &sql)
@@ -425,14 +449,18 @@ void PostgresBackend::commit()
         throw EHostError(QStringLiteral("无法提交事务：当前没有进行中的事务"));
     Result r = run(m_conn, "COMMIT", QStringLiteral("提交事务失败"));
     // The server answers COMMIT of a failed transaction with a rollback, not an error.
-    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
+    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0) {
+        m_operatorApplied = false;
         throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
+    }
 }
 
 void PostgresBackend::rollback()
 {
     if (!inTransaction())
         return;
+    // A setting made inside the transaction goes back with it.
+    m_operatorApplied = false;
     run(m_conn, "ROLLBACK", QStringLiteral("回滚事务失败"));
 }
 

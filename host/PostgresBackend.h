@@ -26,10 +26,20 @@ public:
 
     pg_conn *handle() const { return m_conn; }
 
+protected:
+    // Becomes the session settings qel.node, qel.group and qel.user, which the
+    // history triggers read; set before the next statement, and again after a
+    // reconnect or a rollback (either may have undone them).
+    void operatorChanged(const QString &node, const QString &group, const QString &user) override;
+
 private:
     void ensureConnected();
+    void applyOperator();
     pg_conn *m_conn = nullptr;
     QString m_uri;
     // The session's settings were checked and its tunables set (see configureSession).
     bool m_configured = false;
+    QByteArray m_operator[3];
+    bool m_hasOperator = false;
+    bool m_operatorApplied = false;
 };

@@ -6,6 +6,12 @@
 
 Backend::~Backend() = default;
 
+// What the history triggers read on this connection.
+struct SqliteSession {
+    QByteArray op[3];   // node, group, user (UTF-8); empty = none
+    sqlite3_int64 txid = 0; // the current transaction's group number; 0 = none yet
+};
+
 namespace {
 struct StmtDeleter {
     void operator()(sqlite3_stmt *s) const { sqlite3_finalize(s); }
@@ -51,9 +57,42 @@ int sizeFromDecl(const char *decl)
         return 0;
     return d.mid(open + 1, close - open - 1).trimmed().toInt();
 }
+// qel_operator(i): field i (0 node, 1 group, 2 user) of the operator, NULL when unset.
+void operatorFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    const auto *session = static_cast<const SqliteSession *>(sqlite3_user_data(ctx));
+    const int i = sqlite3_value_int(argv[0]);
+    if (i < 0 || i > 2 || session->op[i].isEmpty()) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    sqlite3_result_text(ctx, session->op[i].constData(), int(session->op[i].size()), SQLITE_TRANSIENT);
+}
+
+// qel_txid(candidate): the first candidate of the transaction, for all its
+// entries. The trigger passes one more than the largest entry ID, which no
+// earlier transaction's entries can carry.
+void txidFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    auto *session = static_cast<SqliteSession *>(sqlite3_user_data(ctx));
+    if (session->txid == 0)
+        session->txid = sqlite3_value_int64(argv[0]);
+    sqlite3_result_int64(ctx, session->txid);
+}
+
+int txidEndsOnCommit(void *session)
+{
+    static_cast<SqliteSession *>(session)->txid = 0;
+    return 0; // let the commit go on
+}
+
+void txidEndsOnRollback(void *session)
+{
+    static_cast<SqliteSession *>(session)->txid = 0;
+}
 } // namespace
 
-SqliteBackend::SqliteBackend(const QString &path) : m_path(path)
+SqliteBackend::SqliteBackend(const QString &path) : m_path(path), m_session(std::make_unique<SqliteSession>())
 {
     // An empty name makes SQLite use a private temporary database that vanishes
     // at exit with every change in it.
@@ -90,6 +129,24 @@ void SqliteBackend::open(int flags, bool immutable)
     }
     sqlite3_busy_timeout(m_db, 5000);
     sqlite3_extended_result_codes(m_db, 1);
+    registerHistoryFunctions();
+}
+
+void SqliteBackend::registerHistoryFunctions()
+{
+    // Innocuous: triggers may call them even where the schema is not trusted.
+    const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
+    sqlite3_create_function_v2(m_db, "qel_operator", 1, flags, m_session.get(), operatorFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(m_db, "qel_txid", 1, flags, m_session.get(), txidFunction, nullptr, nullptr, nullptr);
+    sqlite3_commit_hook(m_db, txidEndsOnCommit, m_session.get());
+    sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
+}
+
+void SqliteBackend::operatorChanged(const QString &node, const QString &group, const QString &user)
+{
+    m_session->op[0] = node.toUtf8();
+    m_session->op[1] = group.toUtf8();
+    m_session->op[2] = user.toUtf8();
 }
 
 void SqliteBackend::configure(bool writable)

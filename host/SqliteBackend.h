@@ -1,9 +1,11 @@
 #pragma once
 #include "Backend.h"
 #include <QHash>
+#include <memory>
 #include <vector>
 
 struct sqlite3;
+struct SqliteSession;
 
 class QELHOST_EXPORT SqliteBackend : public Backend {
 public:
@@ -23,16 +25,23 @@ public:
 
     sqlite3 *handle() const { return m_db; }
 
+protected:
+    // Read by the history triggers through qel_operator(0..2).
+    void operatorChanged(const QString &node, const QString &group, const QString &user) override;
+
 private:
     [[noreturn]] void fail(const char *what, int rc) const;
     void open(int flags, bool immutable = false);
     void configure(bool writable);
     // False when even a read of the schema fails (e.g. no -shm can be made).
     bool readable() const;
+    // Registers qel_operator and qel_txid, which the history triggers call.
+    void registerHistoryFunctions();
     sqlite3 *m_db = nullptr;
     QString m_path;
     // The size of the last result of each recent statement: the row count,
     // then the text bytes of each column. A list read again (a refresh) is
     // loaded into room made once instead of grown twenty times.
     QHash<QByteArray, std::vector<size_t>> m_sizeHints;
+    std::unique_ptr<SqliteSession> m_session;
 };

@@ -1,7 +1,9 @@
 // A desk killed outright (SIGKILL) in the middle of its work: the database
 // stays sound, every performance is either assigned or not, a booking rule is
-// either whole or gone, and the next desk opens the database and works.
+// either whole or gone, each change is there with its history entry or
+// neither is, and the next desk opens the database and works.
 #include "Database.h"
+#include "HistoryReplay.h"
 #include "TestDb.h"
 #include "stress/StressLog.h"
 #include <QElapsedTimer>
@@ -64,6 +66,10 @@ protected:
         EXPECT_EQ(fresh->query("select count(*) from (select PRODUCTCODE from QEL_PROJECT_PRODUCT group by PRODUCTCODE having count(*) > 1) d")
                       .integer(0, 0),
                   0);
+        // A change and its history entry commit together: replayed, the
+        // history gives exactly the tables.
+        const QStringList apart = history::mismatches(db);
+        EXPECT_TRUE(apart.isEmpty()) << apart.mid(0, 10).join(QLatin1Char('\n')).toStdString();
     }
 
     // Starts a desk and kills it once its log holds `lines` lines.
@@ -203,6 +209,10 @@ TEST_F(CrashTest, KilledWhileDeletingProjectsLeavesEachRuleWholeOrGone)
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from qel_project_member_limit where PID = %1").arg(builtPid)), builtLimits);
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(builtPid)), builtPerformances);
     EXPECT_GT(builtLimits + builtPerformances, 0);
+    // Nor did any entry of that delete stay behind.
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT_HISTORY where PROJECT_ID = %1 and ACTION = 'delete'").arg(builtPid)), 0);
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT_HISTORY where PROJECT_ID = %1 and ACTION = 'insert'").arg(builtPid)),
+              1 + builtLimits + builtPerformances);
     std::cout << "kills " << kills << ", rules built " << whole + gone + 1 << ", deleted " << gone << ", left whole " << whole + 1 << std::endl;
 }
 

@@ -3,6 +3,7 @@
 // is still there. Also the race a desk can lose, played out deterministically.
 #include "Database.h"
 #include "Errors.h"
+#include "HistoryReplay.h"
 #include "HostError.h"
 #include "Pipe.h"
 #include "TestDb.h"
@@ -14,6 +15,7 @@
 #include <QHash>
 #include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -226,6 +228,126 @@ private:
     QSet<QString> m_deleted;
 };
 
+// Each desk's writes against its history entries (its user name is 桌K):
+// walking both in order, every acknowledged change has its entries (one per
+// changed row, in one transaction), a refused one has none, and no entry is
+// left over without a change that explains it.
+class HistoryMatcher {
+public:
+    struct Entry {
+        qint64 id = 0, txid = 0;
+        QString node, group, user, kind, action, projectId, key;
+        history::Fields before, after;
+    };
+
+    HistoryMatcher(const std::vector<stress::Op> &ops, TestDatabase &db, qint64 after)
+    {
+        const DataPacket p = db.query(QStringLiteral("SELECT ID, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, ROW_KEY, BEFORE_VALUES, "
+                                                     "AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE ID > %1 ORDER BY ID")
+                                          .arg(after));
+        std::map<int, std::vector<std::vector<Entry>>> groups; // desk -> transactions in order
+        for (int r = 0; r < p.rowCount(); ++r) {
+            Entry e{p.integer(r, 0), p.integer(r, 1), p.text(r, 2), p.text(r, 3), p.text(r, 4), p.text(r, 5), p.text(r, 6), p.text(r, 7), p.text(r, 8),
+                    history::parseValues(p.text(r, 9)), history::parseValues(p.text(r, 10))};
+            ++entries;
+            if (!e.user.startsWith(QStringLiteral("桌")) || e.node != QLatin1String("01") || e.group != QLatin1String("G01")) {
+                violations << QStringLiteral("entry %1 has no desk's operator: %2/%3/%4").arg(e.id).arg(e.node, e.group, e.user);
+                continue;
+            }
+            auto &desk = groups[e.user.mid(1).toInt()];
+            if (desk.empty() || desk.back().front().txid != e.txid)
+                desk.emplace_back();
+            desk.back().push_back(e);
+        }
+        std::map<int, std::vector<const stress::Op *>> writes;
+        for (const stress::Op &o : ops)
+            if (isWrite(o) && o.outcome != QLatin1String("check") && o.outcome != QLatin1String("read"))
+                writes[o.desk].push_back(&o);
+        for (auto &[desk, list] : writes) {
+            std::sort(list.begin(), list.end(), [](const stress::Op *a, const stress::Op *b) { return a->seq < b->seq; });
+            const std::vector<std::vector<Entry>> &mine = groups[desk];
+            size_t g = 0;
+            for (const stress::Op *o : list) {
+                if (g < mine.size() && matches(*o, mine[g])) {
+                    if (o->outcome == QLatin1String("fail"))
+                        violations << QStringLiteral("desk %1 #%2 %3 was refused, yet has entries").arg(desk).arg(o->seq).arg(o->op);
+                    ++matched;
+                    ++g;
+                } else if (o->acked() && mustWrite(*o)) {
+                    violations << QStringLiteral("desk %1 #%2 %3 %4 acknowledged without its entry").arg(desk).arg(o->seq).arg(o->op, o->args.join(QLatin1Char(' ')));
+                }
+            }
+            for (; g < mine.size(); ++g)
+                violations << QStringLiteral("desk %1: entries from %2 (%3 %4) without an acknowledged change")
+                                  .arg(desk)
+                                  .arg(mine[g].front().id)
+                                  .arg(mine[g].front().kind, mine[g].front().action);
+        }
+        for (const auto &[desk, mine] : groups)
+            if (!writes.count(desk))
+                violations << QStringLiteral("entries of desk %1, which wrote nothing").arg(desk);
+    }
+
+    int entries = 0, matched = 0;
+    QStringList violations;
+
+private:
+    static bool isWrite(const stress::Op &o)
+    {
+        static const QStringList names = {QStringLiteral("P+"), QStringLiteral("PE"), QStringLiteral("PD"), QStringLiteral("L+"),
+                                          QStringLiteral("LE"), QStringLiteral("L-"), QStringLiteral("A+"), QStringLiteral("A-")};
+        return names.contains(o.op);
+    }
+    // The commands whose success means a row was written (the others
+    // report success also when the row was already gone).
+    static bool mustWrite(const stress::Op &o)
+    {
+        return o.op == QLatin1String("P+") || o.op == QLatin1String("L+") || o.op == QLatin1String("LE") || o.op == QLatin1String("A+");
+    }
+    static bool one(const std::vector<Entry> &g, const char *kind, const char *action, const QString &project)
+    {
+        return g.size() == 1 && g[0].kind == QLatin1String(kind) && g[0].action == QLatin1String(action) && g[0].projectId == project;
+    }
+    static bool same(const history::Fields &f, const char *field, const QString &value) { return f.value(QLatin1String(field)) == value; }
+    static bool sameNumber(const history::Fields &f, const char *field, const QString &value)
+    {
+        return f.contains(QLatin1String(field)) && f.value(QLatin1String(field)).toInt() == value.toInt();
+    }
+
+    static bool matches(const stress::Op &o, const std::vector<Entry> &g)
+    {
+        const QString &op = o.op;
+        if (op == QLatin1String("P+"))
+            return g.size() == 1 && g[0].kind == QLatin1String("project") && g[0].action == QLatin1String("insert") && same(g[0].after, "CNAME", o.arg(0)) &&
+                   sameNumber(g[0].after, "CROSSDISCOUNT", o.arg(1)) && sameNumber(g[0].after, "CROSTNUM", o.arg(2)) &&
+                   sameNumber(g[0].after, "CROSSPNUM", o.arg(3));
+        if (op == QLatin1String("PE"))
+            return one(g, "project", "update", o.arg(0)) && same(g[0].after, "CNAME", o.arg(1)) && sameNumber(g[0].after, "CROSSDISCOUNT", o.arg(2)) &&
+                   sameNumber(g[0].after, "CROSTNUM", o.arg(3)) && sameNumber(g[0].after, "CROSSPNUM", o.arg(4));
+        if (op == QLatin1String("PD")) {
+            if (g.empty() || g[0].kind != QLatin1String("project") || g[0].action != QLatin1String("delete") || g[0].projectId != o.arg(0))
+                return false;
+            for (size_t i = 1; i < g.size(); ++i)
+                if (g[i].kind == QLatin1String("project") || g[i].action != QLatin1String("delete") || g[i].projectId != o.arg(0))
+                    return false;
+            return true;
+        }
+        if (op == QLatin1String("L+"))
+            return one(g, "limit", "insert", o.arg(0)) && g[0].key == o.arg(1) && same(g[0].after, "LIMIT_TYPE", o.arg(2)) &&
+                   sameNumber(g[0].after, "MAX_NUM", o.arg(3)) && same(g[0].after, "ENABLE", o.arg(4));
+        if (op == QLatin1String("LE"))
+            return one(g, "limit", "update", o.arg(0)) && same(g[0].before, "MEMBER_CLASS_ID", o.arg(1)) && g[0].key == o.arg(2) &&
+                   same(g[0].after, "LIMIT_TYPE", o.arg(3)) && sameNumber(g[0].after, "MAX_NUM", o.arg(4)) && same(g[0].after, "ENABLE", o.arg(5));
+        if (op == QLatin1String("L-"))
+            return one(g, "limit", "delete", o.arg(0)) && g[0].key == o.arg(1) && same(g[0].before, "LIMIT_TYPE", o.arg(2));
+        if (op == QLatin1String("A+"))
+            return one(g, "product", "insert", o.arg(0)) && g[0].key == o.arg(1);
+        if (op == QLatin1String("A-"))
+            return one(g, "product", "delete", o.arg(0)) && g[0].key == o.arg(1);
+        return false;
+    }
+};
+
 // Every rule the module's checks keep, read straight from the tables.
 void expectRulesHold(TestDatabase &db)
 {
@@ -245,6 +367,16 @@ void expectRulesHold(TestDatabase &db)
         EXPECT_EQ(db.scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
 }
 
+// Acknowledged commands that may have found their row already gone (an edit
+// or delete another desk beat): they need no entry.
+int refusedWithoutRow(const std::vector<stress::Op> &ops)
+{
+    int n = 0;
+    for (const stress::Op &o : ops)
+        n += o.acked() && (o.op == QLatin1String("PE") || o.op == QLatin1String("PD") || o.op == QLatin1String("L-") || o.op == QLatin1String("A-"));
+    return n;
+}
+
 int envInt(const char *name, int fallback)
 {
     bool ok = false;
@@ -262,6 +394,8 @@ TEST(ConcurrentDesks, EightDesksKeepEveryRuleAndLoseNoAcknowledgedWrite)
     const int seconds = envInt("QEL_STRESS_SECONDS", 60);
     const int seed = envInt("QEL_STRESS_SEED", 20240601);
     ASSERT_GE(desks, 8);
+    // The demo data's entries; the desks' follow.
+    const qint64 historyStart = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY")).toLongLong();
 
     QElapsedTimer timer;
     timer.start();
@@ -336,6 +470,21 @@ TEST(ConcurrentDesks, EightDesksKeepEveryRuleAndLoseNoAcknowledgedWrite)
     EXPECT_TRUE(checker.violations.isEmpty()) << checker.violations.mid(0, 20).join(QLatin1Char('\n')).toStdString();
     EXPECT_GE(checker.verified, desks * 10) << "too few writes could be checked";
 
+    // The history: replayed from the start it gives exactly the tables, and
+    // each desk's changes and entries pair up one to one.
+    const QStringList replay = history::mismatches(db);
+    EXPECT_TRUE(replay.isEmpty()) << replay.mid(0, 20).join(QLatin1Char('\n')).toStdString();
+    const HistoryMatcher matcher(all, db, historyStart);
+    EXPECT_TRUE(matcher.violations.isEmpty()) << matcher.violations.mid(0, 20).join(QLatin1Char('\n')).toStdString();
+    EXPECT_GE(matcher.matched, ackTotal - refusedWithoutRow(all)) << "acknowledged changes without entries";
+    // Both checks notice an entry gone missing.
+    const QString someEntry = db.scalar(QStringLiteral("select min(ID) from QEL_PROJECT_HISTORY where ID > %1 and ROW_KIND = 'product' and ACTION = 'insert'")
+                                            .arg(historyStart));
+    ASSERT_FALSE(someEntry.isEmpty());
+    db.exec(QStringLiteral("delete from QEL_PROJECT_HISTORY where ID = ") + someEntry);
+    EXPECT_FALSE(HistoryMatcher(all, db, historyStart).violations.isEmpty());
+    EXPECT_FALSE(history::mismatches(db).isEmpty());
+
     // The check itself notices a lost write: take one verified assignment away.
     ASSERT_FALSE(checker.assignmentsFound.isEmpty());
     const auto [lostPid, lostCode] = checker.assignmentsFound.first();
@@ -355,7 +504,8 @@ TEST(ConcurrentDesks, EightDesksKeepEveryRuleAndLoseNoAcknowledgedWrite)
         std::cout << "  refusal cause " << cause << ' ' << n << '\n';
     std::cout << "races lost to the type rule " << typeRaces << ", to a deleted project " << goneRaces << '\n'
               << "acknowledged writes verified in place " << checker.verified << ", undone by a later write " << checker.overwritten
-              << ", raced by a concurrent write " << checker.raced << std::endl;
+              << ", raced by a concurrent write " << checker.raced << '\n'
+              << "history entries of the desks " << matcher.entries << ", paired with their changes " << matcher.matched << std::endl;
     ::testing::Test::RecordProperty("acknowledged", ackTotal);
     ::testing::Test::RecordProperty("verified", checker.verified);
 }

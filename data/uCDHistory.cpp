@@ -1,0 +1,435 @@
+#include "uCDHistory.h"
+#include <CommaText.h>
+#include <HostError.h>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QSet>
+#include <QTimeZone>
+#include <limits>
+
+namespace {
+const char kColumns[] = "ID, CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, "
+                        "AFTER_VALUES";
+
+// Statements with long IN lists are cut into pieces of this many values.
+constexpr int kInChunk = 500;
+
+// Stored time stamps are UTC; the operator reads and filters in local time.
+QDateTime LocalFromStored(const QDateTime &stored)
+{
+    if (!stored.isValid())
+        return stored;
+    return QDateTime(stored.date(), stored.time(), QTimeZone::utc()).toLocalTime();
+}
+
+QString StoredFromLocal(const QDateTime &local)
+{
+    return local.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QString InList(const QStringList &values)
+{
+    QStringList quoted;
+    quoted.reserve(values.size());
+    for (const QString &v : values)
+        quoted << QuotedStr(v);
+    return QLatin1Char('(') + quoted.join(QLatin1Char(',')) + QLatin1Char(')');
+}
+
+// The column order each kind of row is shown in; unknown fields follow, sorted.
+QStringList ColumnOrder(const QString &rowKind)
+{
+    if (rowKind == QLatin1String("project"))
+        return {QStringLiteral("ID"), QStringLiteral("CNAME"), QStringLiteral("CROSSDISCOUNT"), QStringLiteral("CROSTNUM"), QStringLiteral("CROSSPNUM")};
+    if (rowKind == QLatin1String("limit"))
+        return {QStringLiteral("PID"), QStringLiteral("MEMBER_CLASS_ID"), QStringLiteral("MAX_NUM"), QStringLiteral("limit_type"), QStringLiteral("enable")};
+    if (rowKind == QLatin1String("product"))
+        return {QStringLiteral("PROJECTID"), QStringLiteral("PRODUCTCODE")};
+    return {};
+}
+
+QJsonObject ParseValues(const QString &text)
+{
+    if (text.isEmpty())
+        return {};
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &err);
+    if (err.error != QJsonParseError::NoError || !doc.isObject())
+        throw EHostError(QStringLiteral("修改历史中的字段值无法读取（%1）：%2").arg(err.errorString(), text.left(200)));
+    return doc.object();
+}
+
+// A value as the operator reads it; false for none (NULL).
+bool ValueText(const QJsonValue &v, QString &out)
+{
+    switch (v.type()) {
+    case QJsonValue::Null:
+    case QJsonValue::Undefined: return false;
+    case QJsonValue::String: out = v.toString(); return true;
+    case QJsonValue::Bool: out = v.toBool() ? QStringLiteral("1") : QStringLiteral("0"); return true;
+    case QJsonValue::Double: {
+        // Integers stay exact up to 64 bits; anything else prints in full.
+        constexpr qint64 none = std::numeric_limits<qint64>::min();
+        const qint64 i = v.toInteger(none);
+        out = i != none ? QString::number(i) : QString::number(v.toDouble(), 'g', 17);
+        return true;
+    }
+    default: out = QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact)); return true;
+    }
+}
+
+// A value as it goes back into a statement.
+QString SqlLiteral(const QJsonValue &v)
+{
+    QString text;
+    if (!ValueText(v, text))
+        return QStringLiteral("NULL");
+    if (v.isDouble())
+        return text;
+    return QuotedStr(text);
+}
+
+qint64 IntegerOf(const QJsonObject &o, const QString &field)
+{
+    const QJsonValue v = o.value(field);
+    QString text;
+    bool ok = ValueText(v, text);
+    const qint64 n = ok ? text.toLongLong(&ok) : 0;
+    if (!ok)
+        throw EHostError(QStringLiteral("修改历史中的字段“%1”不是整数，无法恢复").arg(field));
+    return n;
+}
+
+THistoryEntry EntryFromRow(const DataPacket &p, int r, bool storedTime)
+{
+    THistoryEntry e;
+    e.ID = p.integer(r, 0);
+    e.ChangedAt = storedTime ? LocalFromStored(p.dateTime(r, 1)) : p.dateTime(r, 1);
+    e.TxID = p.integer(r, 2);
+    e.NodeCode = p.text(r, 3);
+    e.Group = p.text(r, 4);
+    e.UserName = p.text(r, 5);
+    e.RowKind = p.text(r, 6);
+    e.Action = p.text(r, 7);
+    e.ProjectID = p.integer(r, 8);
+    e.ProjectName = p.text(r, 9);
+    e.RowKey = p.text(r, 10);
+    e.BeforeValues = p.text(r, 11);
+    e.AfterValues = p.text(r, 12);
+    return e;
+}
+
+// The packet with CHANGED_AT (column 1) turned into local time, for the grid.
+DataPacket WithLocalTimes(const DataPacket &p)
+{
+    DataPacket out;
+    for (int c = 0; c < p.columnCount(); ++c)
+        out.addColumn(p.column(c));
+    out.reserve(p.rowCount());
+    for (int r = 0; r < p.rowCount(); ++r) {
+        out.appendRow();
+        for (int c = 0; c < p.columnCount(); ++c) {
+            if (p.isNull(r, c))
+                continue;
+            if (c == 1 && p.column(c).type == FieldType::DateTime)
+                out.setDateTime(c, DataPacket::stampFromDateTime(LocalFromStored(p.dateTime(r, c))));
+            else
+                out.setValue(c, p.value(r, c));
+        }
+    }
+    return out;
+}
+} // namespace
+
+TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClientDataSet(this)), DSHistory(new TQELDataSource(this))
+{
+    setObjectName(QStringLiteral("CDHistory"));
+    cdsHistory->setObjectName(QStringLiteral("cdsHistory"));
+    DSHistory->setObjectName(QStringLiteral("DSHistory"));
+    DSHistory->SetDataSet(cdsHistory);
+    DataModuleCreate(this);
+}
+
+TCDHistory::~TCDHistory()
+{
+    DataModuleDestroy(this);
+}
+
+void TCDHistory::DataModuleCreate(QObject *)
+{
+    DBPipe = std::make_unique<TCADBPipe2>();
+}
+
+void TCDHistory::DataModuleDestroy(QObject *)
+{
+    DBPipe.reset();
+}
+
+// ---- reading ---------------------------------------------------------------------
+
+QString TCDHistory::HistorySql(const THistoryFilter &f)
+{
+    QStringList where;
+    if (f.ProjectID)
+        where << QStringLiteral("PROJECT_ID = ") + QString::number(*f.ProjectID);
+    if (!f.NodeCode.isEmpty())
+        where << QStringLiteral("NODECODE = ") + QuotedStr(f.NodeCode);
+    if (!f.Group.isEmpty())
+        where << QStringLiteral("USERGROUP = ") + QuotedStr(f.Group);
+    if (!f.UserName.isEmpty())
+        where << QStringLiteral("USERNAME = ") + QuotedStr(f.UserName);
+    if (!f.Actions.isEmpty())
+        where << QStringLiteral("ACTION IN ") + InList(f.Actions);
+    if (!f.RowKinds.isEmpty())
+        where << QStringLiteral("ROW_KIND IN ") + InList(f.RowKinds);
+    // Compared as the UTC text both engines order correctly.
+    if (f.From.isValid())
+        where << QStringLiteral("CHANGED_AT >= ") + QuotedStr(StoredFromLocal(f.From));
+    if (f.To.isValid())
+        where << QStringLiteral("CHANGED_AT < ") + QuotedStr(StoredFromLocal(f.To));
+    QString sql = QStringLiteral("SELECT %1 FROM QEL_PROJECT_HISTORY").arg(QLatin1String(kColumns));
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    // Entry IDs grow with every write: the newest entry has the largest.
+    sql += QStringLiteral(" ORDER BY ID DESC");
+    if (f.Limit > 0)
+        sql += QStringLiteral(" LIMIT ") + QString::number(f.Limit);
+    return sql;
+}
+
+void TCDHistory::GetHistory(const THistoryFilter &filter)
+{
+    DataPacket rows = WithLocalTimes(DBPipe->GetData(Context, HistorySql(filter)));
+    cdsHistory->SetData(std::move(rows));
+}
+
+QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)
+{
+    const DataPacket p = DBPipe->GetData(Context, HistorySql(filter));
+    QList<THistoryEntry> out;
+    out.reserve(p.rowCount());
+    for (int r = 0; r < p.rowCount(); ++r)
+        out << EntryFromRow(p, r, true);
+    return out;
+}
+
+THistoryEntry TCDHistory::CurrentEntry() const
+{
+    THistoryEntry e;
+    if (!cdsHistory->Active() || cdsHistory->IsEmpty())
+        return e;
+    const auto s = [this](const char *f) { return cdsHistory->FieldByName(QLatin1String(f)).AsString(); };
+    const auto i = [this](const char *f) { return cdsHistory->FieldByName(QLatin1String(f)).AsInteger(); };
+    e.ID = i("ID");
+    e.ChangedAt = cdsHistory->FieldByName(QStringLiteral("CHANGED_AT")).AsDateTime();
+    e.TxID = i("TXID");
+    e.NodeCode = s("NODECODE");
+    e.Group = s("USERGROUP");
+    e.UserName = s("USERNAME");
+    e.RowKind = s("ROW_KIND");
+    e.Action = s("ACTION");
+    e.ProjectID = i("PROJECT_ID");
+    e.ProjectName = s("PROJECT_NAME");
+    e.RowKey = s("ROW_KEY");
+    e.BeforeValues = s("BEFORE_VALUES");
+    e.AfterValues = s("AFTER_VALUES");
+    return e;
+}
+
+// ---- showing an entry ------------------------------------------------------------
+
+QList<THistoryChange> TCDHistory::ChangedFields(const THistoryEntry &entry)
+{
+    const QJsonObject before = ParseValues(entry.BeforeValues);
+    const QJsonObject after = ParseValues(entry.AfterValues);
+    QStringList fields = ColumnOrder(entry.RowKind);
+    QStringList extra;
+    for (const QJsonObject *o : {&before, &after})
+        for (auto it = o->begin(); it != o->end(); ++it)
+            if (!fields.contains(it.key()) && !extra.contains(it.key()))
+                extra << it.key();
+    extra.sort();
+    fields += extra;
+
+    const bool both = !entry.BeforeValues.isEmpty() && !entry.AfterValues.isEmpty();
+    QList<THistoryChange> out;
+    for (const QString &f : std::as_const(fields)) {
+        if (!before.contains(f) && !after.contains(f))
+            continue;
+        THistoryChange c;
+        c.Field = f;
+        c.HadOld = ValueText(before.value(f), c.OldValue);
+        c.HasNew = ValueText(after.value(f), c.NewValue);
+        // An update shows what it changed; an insert or a delete shows the whole row.
+        if (both && c.HadOld == c.HasNew && c.OldValue == c.NewValue)
+            continue;
+        out << c;
+    }
+    return out;
+}
+
+QString TCDHistory::ChangeText(const THistoryChange &c)
+{
+    const QString none = QStringLiteral("（无）");
+    return (c.HadOld ? c.OldValue : none) + QStringLiteral(" → ") + (c.HasNew ? c.NewValue : none);
+}
+
+QString TCDHistory::ActionName(const QString &action)
+{
+    if (action == QLatin1String("insert"))
+        return QStringLiteral("新增");
+    if (action == QLatin1String("update"))
+        return QStringLiteral("修改");
+    if (action == QLatin1String("delete"))
+        return QStringLiteral("删除");
+    if (action == QLatin1String("restore"))
+        return QStringLiteral("恢复");
+    return action;
+}
+
+QString TCDHistory::RowKindName(const QString &rowKind)
+{
+    if (rowKind == QLatin1String("project"))
+        return QStringLiteral("项目");
+    if (rowKind == QLatin1String("limit"))
+        return QStringLiteral("限购");
+    if (rowKind == QLatin1String("product"))
+        return QStringLiteral("演出");
+    return rowKind;
+}
+
+// ---- undoing a project delete ---------------------------------------------------------
+
+TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
+{
+    TRestoreResult result;
+    const auto refuse = [&result](const QString &why) {
+        result.Blockers << why;
+        result.Message = why;
+        return result;
+    };
+
+    // Checks and writes in one transaction: on SQLite no other desk writes in
+    // between; on PostgreSQL one that does meets a unique key and nothing stays.
+    PipeTransaction tx(*DBPipe);
+    const DataPacket head = DBPipe->GetData(Context, QStringLiteral("SELECT %1 FROM QEL_PROJECT_HISTORY WHERE ID = %2")
+                                                         .arg(QLatin1String(kColumns))
+                                                         .arg(deleteEntryId));
+    if (head.rowCount() == 0)
+        return refuse(QStringLiteral("找不到编号为 %1 的修改历史记录，无法恢复。").arg(deleteEntryId));
+    const THistoryEntry del = EntryFromRow(head, 0, true);
+    if (del.RowKind != QLatin1String("project") || del.Action != QLatin1String("delete"))
+        return refuse(QStringLiteral("编号为 %1 的修改历史记录不是删除项目的记录，无法恢复。").arg(deleteEntryId));
+    const QJsonObject project = ParseValues(del.BeforeValues);
+    const qint64 oldId = IntegerOf(project, QStringLiteral("ID"));
+    QString name;
+    ValueText(project.value(QStringLiteral("CNAME")), name);
+
+    // What the same transaction deleted with it, in the order it went.
+    const DataPacket rows = DBPipe->GetData(
+        Context, QStringLiteral("SELECT ROW_KIND, ROW_KEY, BEFORE_VALUES FROM QEL_PROJECT_HISTORY WHERE TXID = %1 AND PROJECT_ID = %2 AND ID > %3 "
+                                "AND ACTION = 'delete' AND ROW_KIND IN ('limit', 'product') ORDER BY ID")
+                     .arg(del.TxID)
+                     .arg(del.ProjectID)
+                     .arg(del.ID));
+    QList<QJsonObject> limits;
+    QStringList codes, classes;
+    for (int r = 0; r < rows.rowCount(); ++r) {
+        const QJsonObject values = ParseValues(rows.text(r, 2));
+        if (rows.text(r, 0) == QLatin1String("limit")) {
+            limits << values;
+            QString mc;
+            // Identity-card limits carry no member class.
+            if (ValueText(values.value(QStringLiteral("MEMBER_CLASS_ID")), mc) && !mc.isEmpty() && !classes.contains(mc))
+                classes << mc;
+        } else {
+            QString code;
+            ValueText(values.value(QStringLiteral("PRODUCTCODE")), code);
+            codes << code;
+        }
+    }
+
+    // Every blocker, not just the first.
+    const DataPacket holder = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
+    if (holder.rowCount() > 0) {
+        const qint64 holderId = holder.integer(0, 0);
+        if (holderId == oldId)
+            result.Blockers << QStringLiteral("项目“%1”（编号 %2）已经存在，可能已经恢复过").arg(name).arg(oldId);
+        else
+            result.Blockers << QStringLiteral("项目名称“%1”已被项目 %2 使用").arg(name).arg(holderId);
+    }
+    for (qsizetype at = 0; at < codes.size(); at += kInChunk) {
+        const DataPacket taken = DBPipe->GetData(
+            Context, QStringLiteral("SELECT B.PRODUCTCODE, B.PROJECTID, C.CNAME FROM QEL_PROJECT_PRODUCT B LEFT JOIN QEL_PROJECT C ON C.ID = B.PROJECTID "
+                                    "WHERE B.PRODUCTCODE IN ") +
+                         InList(codes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE"));
+        for (int r = 0; r < taken.rowCount(); ++r)
+            result.Blockers << QStringLiteral("演出 %1 已属于项目 %2（%3）").arg(taken.text(r, 0), taken.text(r, 1), taken.text(r, 2));
+    }
+    QSet<QString> known;
+    for (qsizetype at = 0; at < classes.size(); at += kInChunk) {
+        const DataPacket found = DBPipe->GetData(
+            Context, QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(classes.mid(at, kInChunk)));
+        for (int r = 0; r < found.rowCount(); ++r)
+            known.insert(found.text(r, 0));
+    }
+    for (const QString &mc : std::as_const(classes))
+        if (!known.contains(mc))
+            result.Blockers << QStringLiteral("会员类别 %1 已不存在（该项目有此类别的限购）").arg(mc);
+    if (!result.Blockers.isEmpty()) {
+        QStringList lines;
+        for (qsizetype i = 0; i < result.Blockers.size(); ++i)
+            lines << QStringLiteral("%1. %2").arg(i + 1).arg(result.Blockers[i]);
+        result.Message = QStringLiteral("无法恢复项目“%1”，没有恢复任何内容，原因如下：\n").arg(name) + lines.join(QLatin1Char('\n'));
+        return result;
+    }
+
+    // The old ID when it is free, else a new one.
+    result.KeptID = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)).rowCount() == 0;
+    const QString values = SqlLiteral(project.value(QStringLiteral("CNAME"))) + QLatin1Char(',') +
+                           SqlLiteral(project.value(QStringLiteral("CROSSDISCOUNT"))) + QLatin1Char(',') +
+                           SqlLiteral(project.value(QStringLiteral("CROSTNUM"))) + QLatin1Char(',') +
+                           SqlLiteral(project.value(QStringLiteral("CROSSPNUM"))) + QLatin1Char(')');
+    if (result.KeptID)
+        DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT (ID, CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (") +
+                                     QString::number(oldId) + QLatin1Char(',') + values);
+    else
+        DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT (CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (") + values);
+    // The name is unique, so it finds the new row.
+    const DataPacket made = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
+    if (made.rowCount() != 1)
+        throw EHostError(QStringLiteral("恢复项目“%1”失败：插入后找不到该项目，没有恢复任何内容。").arg(name));
+    result.ProjectID = made.integer(0, 0);
+    const QString pid = QString::number(result.ProjectID);
+
+    for (const QJsonObject &l : std::as_const(limits)) {
+        DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) VALUES (") +
+                                     pid + QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("MEMBER_CLASS_ID"))) + QLatin1Char(',') +
+                                     SqlLiteral(l.value(QStringLiteral("MAX_NUM"))) + QLatin1Char(',') +
+                                     SqlLiteral(l.value(QStringLiteral("limit_type"))) + QLatin1Char(',') +
+                                     SqlLiteral(l.value(QStringLiteral("enable"))) + QLatin1Char(')'));
+        ++result.Limits;
+    }
+    // Several rows per statement: a project may hold thousands of performances.
+    for (qsizetype at = 0; at < codes.size(); at += kInChunk) {
+        QStringList tuples;
+        for (const QString &code : codes.mid(at, kInChunk))
+            tuples << QLatin1Char('(') + pid + QLatin1Char(',') + QuotedStr(code) + QLatin1Char(')');
+        result.Performances += DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) VALUES ") +
+                                                            tuples.join(QLatin1Char(',')));
+    }
+
+    // The triggers recorded these rows as inserts; they are the restore.
+    DBPipe->ExecSQL(Context, QStringLiteral("UPDATE QEL_PROJECT_HISTORY SET ACTION = 'restore' WHERE PROJECT_ID = %1 AND ACTION = 'insert' AND TXID = "
+                                            "(SELECT max(TXID) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = %1 AND ROW_KIND = 'project' AND ACTION = "
+                                            "'insert' AND ID > %2)")
+                                 .arg(pid)
+                                 .arg(del.ID));
+    tx.commit();
+    result.Restored = true;
+    result.Message = QStringLiteral("已恢复项目“%1”（编号 %2），限购 %3 条，演出 %4 场。").arg(name).arg(result.ProjectID).arg(result.Limits).arg(result.Performances);
+    if (!result.KeptID)
+        result.Message += QStringLiteral("原编号 %1 已被其他项目占用，已使用新编号。").arg(oldId);
+    return result;
+}

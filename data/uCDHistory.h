@@ -1,0 +1,101 @@
+#pragma once
+#include <ClientDataSet.h>
+#include <DataSource.h>
+#include <Pipe.h>
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+// The change history of projects, purchase limits and performance
+// assignments (table QEL_PROJECT_HISTORY). The database's triggers write it,
+// one entry per changed row in the transaction of the change; this module
+// reads it for the history window and undoes a project delete.
+
+// One entry.
+struct THistoryEntry {
+    qint64 ID = 0;
+    QDateTime ChangedAt;               // local time (stored as UTC)
+    qint64 TxID = 0;                   // shared by the entries of one transaction
+    QString NodeCode, Group, UserName; // the operator; empty when the writer set none
+    QString RowKind;                   // "project", "limit" or "product"
+    QString Action;                    // "insert", "update", "delete" or "restore"
+    qint64 ProjectID = 0;
+    QString ProjectName;               // as it was at that moment
+    QString RowKey;                    // member class (limit) or performance code (product); empty for a project
+    QString BeforeValues, AfterValues; // JSON objects under the table's column names; empty when none
+};
+
+// Which entries to list; every condition given must hold. Newest first.
+struct THistoryFilter {
+    std::optional<qint64> ProjectID;
+    QString NodeCode, Group, UserName; // exact; empty: any
+    QStringList Actions;               // any of these; empty: any
+    QStringList RowKinds;              // any of these; empty: any
+    QDateTime From, To;                // From <= time < To, local time; invalid: open
+    int Limit = 500;                   // at most this many; 0 or less: all
+};
+
+// One field of an entry with its old and new value (see ChangedFields).
+struct THistoryChange {
+    QString Field;             // the table's column name
+    QString OldValue, NewValue;
+    bool HadOld = false, HasNew = false; // false: no row before (insert) / after (delete), or NULL
+};
+
+struct TRestoreResult {
+    bool Restored = false;
+    qint64 ProjectID = 0;   // the restored project
+    bool KeptID = false;    // false: its old ID was taken, it got a new one
+    int Limits = 0, Performances = 0;
+    QStringList Blockers;   // every reason it was not restored (Chinese)
+    QString Message;        // for the operator (Chinese): what was done, or every blocker
+};
+
+class TCDHistory : public QObject {
+    Q_OBJECT
+public:
+    explicit TCDHistory(QObject *owner = nullptr);
+    ~TCDHistory() override;
+
+    TQELClientDataSet *cdsHistory;
+    TQELDataSource *DSHistory;
+    std::unique_ptr<TCADBPipe2> DBPipe;
+    QString Context;
+
+    // Replaces the content of cdsHistory with the entries the filter selects,
+    // newest first; CHANGED_AT in local time. A failed query leaves it as it was.
+    void GetHistory(const THistoryFilter &filter);
+    // The same entries as values.
+    QList<THistoryEntry> ReadHistory(const THistoryFilter &filter);
+    // The entry under cdsHistory's cursor.
+    THistoryEntry CurrentEntry() const;
+
+    // Restores the project that the given entry (a project's delete entry)
+    // deleted, with the limits and performance assignments deleted in the
+    // same transaction, as they were; all in one transaction. Its old ID is
+    // kept when no project holds it now. The restored rows are recorded with
+    // the action "restore". When anything blocks it (the name or a
+    // performance now belongs to another project, a member class is gone)
+    // nothing is written and Blockers lists every cause.
+    TRestoreResult RestoreProject(qint64 deleteEntryId);
+
+    // The fields an entry changed, in the table's column order: for an insert
+    // or restore every field (no old value), for a delete every field (no new
+    // value), for an update those whose value differs.
+    static QList<THistoryChange> ChangedFields(const THistoryEntry &entry);
+    // "旧值 → 新值"; a missing value reads "（无）".
+    static QString ChangeText(const THistoryChange &change);
+    // Chinese names for the codes: 新增 / 修改 / 删除 / 恢复; 项目 / 限购 / 演出.
+    static QString ActionName(const QString &action);
+    static QString RowKindName(const QString &rowKind);
+
+    // The statement GetHistory and ReadHistory send.
+    static QString HistorySql(const THistoryFilter &filter);
+
+    void DataModuleCreate(QObject *Sender);
+    void DataModuleDestroy(QObject *Sender);
+};
