@@ -13,6 +13,9 @@
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTabWidget>
+#include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
@@ -120,6 +123,23 @@ void screenshots(QWidget *main, const QString &dir)
         withDialog(perf, QStringLiteral("ToolButton1"), [&](QWidget *search) { save(search, dir, QStringLiteral("search-dialog.png")); });
         save(perf, dir, QStringLiteral("performances.png"));
     });
+    // The change history of the current project (Ctrl+H), then of all projects.
+    if (auto *history = main->findChild<QAction *>(QStringLiteral("ActHistory"))) {
+        QTimer::singleShot(300, [&] {
+            QWidget *dlg = QApplication::activeModalWidget();
+            if (!dlg)
+                return;
+            save(dlg, dir, QStringLiteral("history.png"));
+            if (auto *scope = dlg->findChild<QComboBox *>(QStringLiteral("CbbScope"))) {
+                scope->setCurrentIndex(scope->count() - 1);
+                dlg->findChild<QPushButton *>(QStringLiteral("BtnSearch"))->click();
+                QApplication::processEvents();
+                save(dlg, dir, QStringLiteral("history-all.png"));
+            }
+            dlg->close();
+        });
+        history->trigger();
+    }
     SetMessagePresenter(old);
 }
 } // namespace

@@ -1,6 +1,7 @@
 #include "uCDHistory.h"
 #include <CommaText.h>
 #include <HostError.h>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -148,7 +149,74 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     cdsHistory->setObjectName(QStringLiteral("cdsHistory"));
     DSHistory->setObjectName(QStringLiteral("DSHistory"));
     DSHistory->SetDataSet(cdsHistory);
+    const auto field = [this](const char *name, FieldType type, const QString &label, int width, FieldKind kind = FieldKind::Data) {
+        FieldDef f;
+        f.name = QLatin1String(name);
+        f.type = type;
+        f.kind = kind;
+        f.displayLabel = label;
+        f.displayWidth = width;
+        cdsHistory->AddFieldDef(f);
+    };
+    field("ID", FieldType::Integer, QStringLiteral("记录号"), 10);
+    field("CHANGED_AT", FieldType::DateTime, QStringLiteral("时间"), 20);
+    field("TXID", FieldType::Integer, QString(), 10);
+    field("NODECODE", FieldType::Text, QString(), 10);
+    field("USERGROUP", FieldType::Text, QString(), 10);
+    field("USERNAME", FieldType::Text, QString(), 10);
+    field("ROW_KIND", FieldType::Text, QString(), 10);
+    field("ACTION", FieldType::Text, QString(), 10);
+    field("PROJECT_ID", FieldType::Integer, QStringLiteral("项目编号"), 10);
+    field("PROJECT_NAME", FieldType::Text, QStringLiteral("演出项目"), 30);
+    field("ROW_KEY", FieldType::Text, QStringLiteral("会员类别/演出编码"), 16);
+    field("BEFORE_VALUES", FieldType::Text, QString(), 40);
+    field("AFTER_VALUES", FieldType::Text, QString(), 40);
+    field("OPERATOR", FieldType::Text, QStringLiteral("操作员"), 20, FieldKind::Calculated);
+    field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
+    field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
+    field("CHANGES", FieldType::Text, QStringLiteral("变更内容"), 60, FieldKind::Calculated);
+    m_operatorField = cdsHistory->FieldIndex(QStringLiteral("OPERATOR"));
+    m_actionField = cdsHistory->FieldIndex(QStringLiteral("ACTIONNAME"));
+    m_kindField = cdsHistory->FieldIndex(QStringLiteral("KINDNAME"));
+    m_changesField = cdsHistory->FieldIndex(QStringLiteral("CHANGES"));
+    cdsHistory->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int f) { return cdsHistoryCalcFields(ds, row, f); });
     DataModuleCreate(this);
+}
+
+// Computed for the rows the list shows, when it shows them.
+QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const
+{
+    if (row < 0)
+        return QVariant();
+    const auto text = [&](const char *name) { return ds.text(row, ds.FieldIndex(QLatin1String(name))); };
+    if (field == m_operatorField) {
+        QStringList parts;
+        for (const char *name : {"NODECODE", "USERGROUP", "USERNAME"}) {
+            const QString v = text(name);
+            if (!v.isEmpty())
+                parts << v;
+        }
+        // Rows written outside the module (the first start's demo data) name no one.
+        return parts.isEmpty() ? QStringLiteral("（未记录）") : parts.join(QLatin1Char('/'));
+    }
+    if (field == m_actionField)
+        return ActionName(text("ACTION"));
+    if (field == m_kindField)
+        return RowKindName(text("ROW_KIND"));
+    if (field == m_changesField)
+        return ChangesText(entryAt(row));
+    return QVariant();
+}
+
+THistoryEntry TCDHistory::entryAt(int row) const
+{
+    const auto text = [&](const char *name) { return cdsHistory->text(row, cdsHistory->FieldIndex(QLatin1String(name))); };
+    THistoryEntry e;
+    e.RowKind = text("ROW_KIND");
+    e.Action = text("ACTION");
+    e.BeforeValues = text("BEFORE_VALUES");
+    e.AfterValues = text("AFTER_VALUES");
+    return e;
 }
 
 TCDHistory::~TCDHistory()
@@ -273,6 +341,68 @@ QString TCDHistory::ChangeText(const THistoryChange &c)
 {
     const QString none = QStringLiteral("（无）");
     return (c.HadOld ? c.OldValue : none) + QStringLiteral(" → ") + (c.HasNew ? c.NewValue : none);
+}
+
+QString TCDHistory::FieldTitle(const QString &rowKind, const QString &field)
+{
+    static const QHash<QString, QString> project = {
+        {QStringLiteral("ID"), QStringLiteral("编号")},
+        {QStringLiteral("CNAME"), QStringLiteral("演出项目")},
+        {QStringLiteral("CROSSDISCOUNT"), QStringLiteral("跨场折扣率(%)")},
+        {QStringLiteral("CROSTNUM"), QStringLiteral("跨场打折满足张数")},
+        {QStringLiteral("CROSSPNUM"), QStringLiteral("跨场打折满足场次数")},
+    };
+    static const QHash<QString, QString> limit = {
+        {QStringLiteral("PID"), QStringLiteral("项目编号")},
+        {QStringLiteral("MEMBER_CLASS_ID"), QStringLiteral("会员类别")},
+        {QStringLiteral("MAX_NUM"), QStringLiteral("限购数量")},
+        {QStringLiteral("LIMIT_TYPE"), QStringLiteral("限购类型")},
+        {QStringLiteral("ENABLE"), QStringLiteral("是否可用")},
+    };
+    static const QHash<QString, QString> product = {
+        {QStringLiteral("PROJECTID"), QStringLiteral("项目编号")},
+        {QStringLiteral("PRODUCTCODE"), QStringLiteral("演出编码")},
+    };
+    const QHash<QString, QString> *titles = rowKind == QLatin1String("project") ? &project
+                                            : rowKind == QLatin1String("limit") ? &limit
+                                            : rowKind == QLatin1String("product") ? &product
+                                                                                   : nullptr;
+    return titles ? titles->value(field.toUpper(), field) : field;
+}
+
+QString TCDHistory::ChangesText(const THistoryEntry &entry)
+{
+    QList<THistoryChange> changes;
+    try {
+        changes = ChangedFields(entry);
+    } catch (const EHostError &) {
+        // Shown as stored rather than not at all.
+        return entry.BeforeValues + QStringLiteral(" → ") + entry.AfterValues;
+    }
+    // The words the limit list shows for its codes.
+    const auto shown = [&](const QString &field, bool has, QString value) {
+        if (has && entry.RowKind == QLatin1String("limit")) {
+            const QString f = field.toUpper();
+            if (f == QLatin1String("LIMIT_TYPE"))
+                value = value == QLatin1String("1") ? QStringLiteral("会员类别") : value == QLatin1String("2") ? QStringLiteral("身份证") : value;
+            else if (f == QLatin1String("ENABLE"))
+                value = value == QLatin1String("1") ? QStringLiteral("是") : value == QLatin1String("0") ? QStringLiteral("否") : value;
+        }
+        return value;
+    };
+    // The project's own key has a column of its own in the list; it is shown
+    // here only when an update changed it.
+    const bool update = !entry.BeforeValues.isEmpty() && !entry.AfterValues.isEmpty();
+    QStringList parts;
+    for (THistoryChange c : std::as_const(changes)) {
+        const QString f = c.Field.toUpper();
+        if (!update && (f == QLatin1String("ID") || f == QLatin1String("PID") || f == QLatin1String("PROJECTID")))
+            continue;
+        c.OldValue = shown(c.Field, c.HadOld, c.OldValue);
+        c.NewValue = shown(c.Field, c.HasNew, c.NewValue);
+        parts << FieldTitle(entry.RowKind, c.Field) + QStringLiteral("：") + ChangeText(c);
+    }
+    return parts.join(QStringLiteral("；"));
 }
 
 QString TCDHistory::ActionName(const QString &action)

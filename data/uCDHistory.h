@@ -1,4 +1,5 @@
 #pragma once
+#include "ProjectGlobal.h"
 #include <ClientDataSet.h>
 #include <DataSource.h>
 #include <Pipe.h>
@@ -55,7 +56,7 @@ struct TRestoreResult {
     QString Message;        // for the operator (Chinese): what was done, or every blocker
 };
 
-class TCDHistory : public QObject {
+class QELUIPROJECT_EXPORT TCDHistory : public QObject {
     Q_OBJECT
 public:
     explicit TCDHistory(QObject *owner = nullptr);
@@ -89,6 +90,12 @@ public:
     static QList<THistoryChange> ChangedFields(const THistoryEntry &entry);
     // "旧值 → 新值"; a missing value reads "（无）".
     static QString ChangeText(const THistoryChange &change);
+    // The title a field goes by in the lists (the grids' column titles).
+    static QString FieldTitle(const QString &rowKind, const QString &field);
+    // Every changed field as "标题：旧值 → 新值", joined by "；"; codes the
+    // lists show as words (limit type, enabled) as those words. Never throws:
+    // values that cannot be read are shown as stored.
+    static QString ChangesText(const THistoryEntry &entry);
     // Chinese names for the codes: 新增 / 修改 / 删除 / 恢复; 项目 / 限购 / 演出.
     static QString ActionName(const QString &action);
     static QString RowKindName(const QString &rowKind);
@@ -98,4 +105,10 @@ public:
 
     void DataModuleCreate(QObject *Sender);
     void DataModuleDestroy(QObject *Sender);
+
+private:
+    // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
+    QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
+    THistoryEntry entryAt(int row) const;
+    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1;
 };

@@ -1,4 +1,5 @@
 #include "uUIProject.h"
+#include "uUIHistory.h"
 #include "Unitprojectinfo.h"
 #include "uCDProject.h"
 #include "uUIProductProject.h"
@@ -17,6 +18,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
@@ -147,7 +149,39 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
                     PgprojectChange(Pgproject);
                 UpdateCommands();
             }));
+
+    // The change history of the current row's project: Ctrl+H anywhere in the
+    // window, and the context menu of both lists.
+    ActHistory = new QAction(QStringLiteral("变更记录"), this);
+    ActHistory->setObjectName(QStringLiteral("ActHistory"));
+    ActHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    ActHistory->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(ActHistory);
+    connect(ActHistory, &QAction::triggered, this, Guarded([this](bool) { ShowHistoryClick(ActHistory); }));
+    for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2}) {
+        g->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(g, &QWidget::customContextMenuRequested, this, [this, g](const QPoint &at) {
+            QMenu menu(g);
+            menu.addAction(ActHistory);
+            menu.exec(g->viewport()->mapToGlobal(at));
+        });
+    }
     UpdateCommands();
+}
+
+void TFrmProject::ShowHistoryClick(QObject *)
+{
+    if (!CDProject)
+        return;
+    // The project of the active list's current row; none: every project.
+    TQELClientDataSet *ds = projectTab() ? CDProject->cdsProject : CDProject->cdsprojectmember;
+    qint64 id = 0;
+    QString name;
+    if (ds->Active() && !ds->IsEmpty()) {
+        id = ds->FieldByName(projectTab() ? QStringLiteral("ID") : QStringLiteral("projectid")).AsInteger();
+        name = ds->FieldByName(QStringLiteral("CNAME")).AsString();
+    }
+    ShowHistory(this, Context, id, name);
 }
 
 TFrmProject::~TFrmProject()

@@ -9,6 +9,7 @@
 namespace Ui {
 class TFrmProject;
 }
+class QAction;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -50,6 +51,7 @@ public:
     QFrame *Panel5;
     TQELDBGrid *QELDBGrid2;
     QToolButton *ToolButton3, *ToolButton5;
+    QAction *ActHistory = nullptr;
 
     QString Context;
 
@@ -66,6 +68,9 @@ public:
     void ToolButton5Click(QObject *Sender);
     void ToolButton7Click(QObject *Sender);
     void ToolButton3Click(QObject *Sender);
+
+    // "变更记录" of the active list's current project.
+    void ShowHistoryClick(QObject *Sender);
 
     // Limit tab.
     void Button1Click(QObject *Sender);

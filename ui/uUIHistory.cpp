@@ -1,0 +1,146 @@
+#include "uUIHistory.h"
+#include "FormSupport.h"
+#include <DBGrid.h>
+#include <Dialogs.h>
+#include <ErrorHandler.h>
+#include <QDate>
+
+namespace {
+// The date boxes' lowest date stands for "no limit".
+const QDate kOpenDate(2000, 1, 1);
+
+void openEnded(QDateEdit *box)
+{
+    box->setMinimumDate(kOpenDate);
+    box->setSpecialValueText(QStringLiteral("不限"));
+    box->setDate(kOpenDate);
+}
+} // namespace
+
+TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_unique<TCDHistory>())
+{
+    setupUi(this);
+    resize(980, 520);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
+    setFont(SongFont());
+
+    CbbScope->addItem(QStringLiteral("全部项目"), QVariant(qint64(0)));
+    CbbAction->addItem(QStringLiteral("全部"), QString());
+    for (const char *action : {"insert", "update", "delete", "restore"})
+        CbbAction->addItem(TCDHistory::ActionName(QLatin1String(action)), QLatin1String(action));
+    openEnded(DtpFrom);
+    openEnded(DtpTo);
+
+    GrdHistory->SetDataSource(CDHistory->DSHistory);
+    GrdHistory->SetColumns({
+        {QStringLiteral("CHANGED_AT"), QStringLiteral("时间"), 150},
+        {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
+        {QStringLiteral("ACTIONNAME"), QStringLiteral("操作"), 50, Qt::AlignCenter},
+        {QStringLiteral("KINDNAME"), QStringLiteral("对象"), 50, Qt::AlignCenter},
+        {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
+        {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
+        {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
+        {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
+    });
+
+    connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
+    connect(EdtUser, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtUser); }));
+    connect(BtnRestore, &QPushButton::clicked, this, Guarded([this](bool) { BtnRestoreClick(BtnRestore); }));
+    connect(BtnClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(CDHistory->cdsHistory, &TQELClientDataSet::cursorMoved, this, [this] { UpdateCommands(); });
+    connect(CDHistory->cdsHistory, &TQELClientDataSet::reset, this, [this] { UpdateCommands(); });
+    UpdateCommands();
+}
+
+TFrmHistory::~TFrmHistory() = default;
+
+void TFrmHistory::SetContext(const QString &context)
+{
+    Context = context;
+    CDHistory->Context = context;
+}
+
+void TFrmHistory::SetProject(qint64 id, const QString &name)
+{
+    m_projectId = id;
+    while (CbbScope->count() > 1)
+        CbbScope->removeItem(0);
+    if (id > 0) {
+        CbbScope->insertItem(0, QStringLiteral("当前项目：%1").arg(name), QVariant(id));
+        CbbScope->setCurrentIndex(0);
+    }
+}
+
+THistoryFilter TFrmHistory::CurrentFilter() const
+{
+    THistoryFilter f;
+    const qint64 project = CbbScope->currentData().toLongLong();
+    if (project > 0)
+        f.ProjectID = project;
+    f.UserName = EdtUser->text().trimmed();
+    const QString action = CbbAction->currentData().toString();
+    if (!action.isEmpty())
+        f.Actions << action;
+    if (DtpFrom->date() != kOpenDate)
+        f.From = QDateTime(DtpFrom->date(), QTime(0, 0));
+    // The last day counts whole.
+    if (DtpTo->date() != kOpenDate)
+        f.To = QDateTime(DtpTo->date().addDays(1), QTime(0, 0));
+    f.Limit = kMaxRows;
+    return f;
+}
+
+void TFrmHistory::BtnSearchClick(QObject *)
+{
+    const THistoryFilter f = CurrentFilter();
+    if (f.From.isValid() && f.To.isValid() && f.From >= f.To) {
+        MessageBox(QStringLiteral("起始日期（%1）晚于截止日期（%2），请重新选择。")
+                       .arg(DtpFrom->date().toString(QStringLiteral("yyyy-MM-dd")), DtpTo->date().toString(QStringLiteral("yyyy-MM-dd"))),
+                   QStringLiteral("提示"), MB_ICONINFORMATION);
+        return;
+    }
+    WaitCursor busy;
+    CDHistory->GetHistory(f);
+    const int rows = CDHistory->cdsHistory->RecordCount();
+    LblNote->setText(rows >= kMaxRows ? QStringLiteral("只列出最近的 %1 条，请缩小查询范围。").arg(kMaxRows) : QString());
+}
+
+void TFrmHistory::BtnRestoreClick(QObject *)
+{
+    const THistoryEntry e = CDHistory->CurrentEntry();
+    if (e.RowKind != QLatin1String("project") || e.Action != QLatin1String("delete"))
+        return;
+    if (ShowConfirmMessage(QStringLiteral("确定要恢复项目“%1”及其删除时的限购和演出吗？").arg(e.ProjectName), QStringLiteral("请确认")) != mrYes)
+        return;
+    TRestoreResult r;
+    {
+        WaitCursor busy;
+        r = CDHistory->RestoreProject(e.ID);
+    }
+    if (!r.Restored) {
+        MessageBox(r.Message, QStringLiteral("错误提示"), MB_ICONERROR);
+        return;
+    }
+    MessageBox(r.Message, QStringLiteral("信息提示"), MB_ICONINFORMATION);
+    BtnSearchClick(BtnRestore);
+}
+
+void TFrmHistory::UpdateCommands()
+{
+    bool deleted = false;
+    const TQELClientDataSet *ds = CDHistory ? CDHistory->cdsHistory : nullptr;
+    if (ds && ds->Active() && !ds->IsEmpty()) {
+        const THistoryEntry e = CDHistory->CurrentEntry();
+        deleted = e.RowKind == QLatin1String("project") && e.Action == QLatin1String("delete");
+    }
+    BtnRestore->setEnabled(deleted);
+}
+
+void ShowHistory(QWidget *owner, const QString &context, qint64 projectId, const QString &projectName)
+{
+    TFrmHistory dlg(owner);
+    dlg.SetContext(context);
+    dlg.SetProject(projectId, projectName);
+    dlg.BtnSearchClick(nullptr);
+    dlg.exec();
+}

@@ -1,0 +1,38 @@
+#pragma once
+#include "ProjectGlobal.h"
+#include "uCDHistory.h"
+#include "ui_uUIHistory.h"
+#include <QDialog>
+#include <memory>
+
+// "变更记录": the change history of one project or of all, newest first,
+// filtered by operator, action and dates; a deleted project can be restored.
+class QELUIPROJECT_EXPORT TFrmHistory : public QDialog, public Ui::TFrmHistory {
+    Q_OBJECT
+public:
+    // At most this many entries are listed; the note says when there are more.
+    static constexpr int kMaxRows = 5000;
+
+    explicit TFrmHistory(QWidget *owner = nullptr);
+    ~TFrmHistory() override;
+
+    std::unique_ptr<TCDHistory> CDHistory;
+    QString Context;
+
+    Q_INVOKABLE void SetContext(const QString &context);
+    // The project "当前项目" stands for; id 0: none, only all projects.
+    void SetProject(qint64 id, const QString &name);
+    // The conditions the filter bar holds.
+    THistoryFilter CurrentFilter() const;
+
+    void BtnSearchClick(QObject *Sender);
+    void BtnRestoreClick(QObject *Sender);
+    // "恢复" only on a project's delete.
+    void UpdateCommands();
+
+private:
+    qint64 m_projectId = 0;
+};
+
+// Opens the history window over owner, modal, for the given project (0: all).
+QELUIPROJECT_EXPORT void ShowHistory(QWidget *owner, const QString &context, qint64 projectId, const QString &projectName);
