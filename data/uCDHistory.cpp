@@ -122,24 +122,25 @@ THistoryEntry EntryFromRow(const DataPacket &p, int r, bool storedTime)
 }
 
 // The packet with CHANGED_AT (column 1) turned into local time, for the grid.
-DataPacket WithLocalTimes(const DataPacket &p)
+// The zone's offset is looked up once per quarter hour of the stamps (zones
+// change their offset on such a boundary), not once per row.
+DataPacket WithLocalTimes(DataPacket p)
 {
-    DataPacket out;
-    for (int c = 0; c < p.columnCount(); ++c)
-        out.addColumn(p.column(c));
-    out.reserve(p.rowCount());
-    for (int r = 0; r < p.rowCount(); ++r) {
-        out.appendRow();
-        for (int c = 0; c < p.columnCount(); ++c) {
-            if (p.isNull(r, c))
-                continue;
-            if (c == 1 && p.column(c).type == FieldType::DateTime)
-                out.setDateTime(c, DataPacket::stampFromDateTime(LocalFromStored(p.dateTime(r, c))));
-            else
-                out.setValue(c, p.value(r, c));
+    if (p.columnCount() < 2 || p.column(1).type != FieldType::DateTime)
+        return p;
+    constexpr qint64 kQuarter = 15 * 60 * 1000;
+    QHash<qint64, qint64> offsets;
+    p.mapStamps(1, [&](qint64 stamp) {
+        const qint64 quarter = stamp / kQuarter;
+        auto it = offsets.constFind(quarter);
+        if (it == offsets.constEnd()) {
+            const QDateTime utc = DataPacket::dateTimeFromStamp(quarter * kQuarter);
+            const QDateTime local = LocalFromStored(utc);
+            it = offsets.insert(quarter, DataPacket::stampFromDateTime(local) - quarter * kQuarter);
         }
-    }
-    return out;
+        return stamp + *it;
+    });
+    return p;
 }
 } // namespace
 

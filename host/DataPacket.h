@@ -216,6 +216,17 @@ public:
     }
     // Gives back what growing left unused, once loading is done.
     void squeeze();
+    // Rewrites every non-null stamp of a DateTime column in place: f(stamp).
+    template <class F>
+    void mapStamps(int col, F f)
+    {
+        Column &c = m_columns[size_t(col)];
+        if (c.def.type != FieldType::DateTime)
+            return;
+        for (size_t r = 0; r < c.ints.size(); ++r)
+            if (!c.nulls[r])
+                c.ints[r] = f(c.ints[r]);
+    }
 
     qint64 bytesUsed() const;
 
