@@ -339,6 +339,37 @@ void GenerateDataSet(const Scale &scale, const QDate &anchor, const std::functio
         if (added < scale.exclusions)
             throw EHostError(QStringLiteral("too few performances for the exclusion list"));
     }
+    // The change history of a desk that has run for a year: ten entries a
+    // project in all. The loads above left theirs where triggers ran; the
+    // rest are edits of the projects' discounts by forty operators.
+    {
+        const qint64 wanted = qint64(scale.projects) * 10;
+        qint64 have = pipe.GetData(ctx, QStringLiteral("select count(*) from QEL_PROJECT_HISTORY")).integer(0, 0);
+        progress(QStringLiteral("%1 history entries").arg(wanted));
+        Batch history(pipe, QStringLiteral("INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, "
+                                           "PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES) VALUES "));
+        PipeTransaction tx(pipe);
+        const QDateTime first(anchor.addDays(-365), QTime(8, 0));
+        const qint64 span = qint64(365) * 86400;
+        for (qint64 i = have; i < wanted; ++i) {
+            const int row = int(i % ids.rowCount());
+            const QString pid = ids.text(row, 0);
+            const int from = 70 + int(mix(quint32(i)) % 26), to = 70 + int(mix(quint32(i) * 3u + 1u) % 26);
+            const int op = int(mix(quint32(i) * 5u + 2u) % 40) + 1;
+            const QString when = first.addSecs(i * span / wanted).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            history.add(QStringLiteral("('%1',%2,'01','G%3','user%4','project','update',%5,'项目%5',NULL,"
+                                       "'{\"CROSSDISCOUNT\":%6}','{\"CROSSDISCOUNT\":%7}')")
+                            .arg(when)
+                            .arg(i + 1)
+                            .arg(op % 5 + 1, 2, 10, QLatin1Char('0'))
+                            .arg(op, 2, 10, QLatin1Char('0'))
+                            .arg(pid)
+                            .arg(from)
+                            .arg(to));
+        }
+        history.flush();
+        tx.commit();
+    }
     if (presenter.count)
         throw EHostError(QStringLiteral("data set: %1").arg(presenter.last));
     // As a live server would have them (autovacuum); SQLite files carry no

@@ -19,6 +19,7 @@
 #include <uCDProductProject.h>
 #include <uCDProject.h>
 #include <uCDSearchproduct_pro.h>
+#include <uUIHistory.h>
 #include <uUIProductProject.h>
 #include <uUIProject.h>
 #include <uUISearchProduct_pro.h>
@@ -89,7 +90,7 @@ struct Env {
     QString exclusionText; // the exclusion project's codes, as comma text
     // The statements the module sends, recorded through the trace hook.
     QByteArray projectSql, limitSql, searchSql;
-    std::vector<QByteArray> windowSql, dialogSql, limitDialogSql, conflictSql, addSql, deleteSql;
+    std::vector<QByteArray> windowSql, dialogSql, limitDialogSql, conflictSql, addSql, deleteSql, historyProjectSql, historyAllSql;
     qint64 projectTextBytes = 0;
     // Seconds per call of every contender ("limit_list/engine"), in the order
     // taken: the i-th samples of one measure's contenders are one pair.
@@ -903,6 +904,119 @@ void bmDropDown(benchmark::State &st, Env *env)
         st.SkipWithError("the drop-down did not paint");
 }
 
+// The history window as Ctrl+H opens it: created, its list loaded, shown and
+// its grid painted; on the project with the most entries, or on all
+// projects; against the engine on its statement.
+void bmHistoryWindow(benchmark::State &st, Env *env, bool all)
+{
+    const std::string measure = all ? "history_all" : "history_project";
+    const qint64 project = env->facts.exclusionProject.toLongLong();
+    std::unique_ptr<TFrmHistory> w;
+    bool painted = true;
+    const auto open = [&] {
+        w = std::make_unique<TFrmHistory>();
+        w->SetContext(BenchContext());
+        w->SetProject(all ? 0 : project, QStringLiteral("项目"));
+        w->BtnSearchClick(nullptr);
+        PaintCounter grid(w->GrdHistory->viewport());
+        w->show();
+        painted = spinUntil([&] { return grid.count > 0; }) && painted;
+    };
+    const auto close = [&] {
+        env->counts[measure + "/rows"] = w->GrdHistory->model()->rowCount();
+        w.reset();
+        settle();
+    };
+    std::vector<QByteArray> &sql = all ? env->historyAllSql : env->historyProjectSql;
+    if (sql.empty()) {
+        sql = record(open);
+        close();
+    }
+    bmRotation(st, env, measure,
+               {
+                   {"module", open, close, {}},
+                   {"engine", [env, &sql] { replay(*env->raw, sql); }, {}, {}},
+               });
+    env->counts["history/entries"] = double(env->raw->touch("select ID from QEL_PROJECT_HISTORY"));
+    if (!painted)
+        st.SkipWithError("the history window did not paint");
+}
+
+// What the history costs the writes an operator waits for, through the
+// module as the windows make them: 1,000 performances added (AddProducts, one
+// transaction), or 100 project edits (EdtPro, each its own transaction);
+// with the history's triggers, and with them dropped beforehand and made
+// again afterwards (outside the timing).
+void bmHistoryCost(benchmark::State &st, Env *env, bool edits)
+{
+    const std::string measure = edits ? "history_edit" : "history_add";
+    struct Trigger {
+        QByteArray drop, create;
+    };
+    std::vector<Trigger> triggers;
+    std::vector<QVariant> cells;
+    if (env->engine == QLatin1String("sqlite")) {
+        env->raw->query("select name, sql from sqlite_master where type = 'trigger' and name like '%HISTORY%'", cells);
+        for (size_t i = 0; i + 1 < cells.size(); i += 2)
+            triggers.push_back({"DROP TRIGGER " + cells[i].toString().toUtf8(), cells[i + 1].toString().toUtf8()});
+    } else {
+        env->raw->query("select t.tgname, c.relname, pg_get_triggerdef(t.oid) from pg_trigger t join pg_class c on c.oid = t.tgrelid "
+                        "where not t.tgisinternal and t.tgname ilike '%history%'",
+                        cells);
+        for (size_t i = 0; i + 2 < cells.size(); i += 3)
+            triggers.push_back({"DROP TRIGGER " + cells[i].toString().toUtf8() + " ON " + cells[i + 1].toString().toUtf8(),
+                                cells[i + 2].toString().toUtf8()});
+    }
+    if (triggers.empty())
+        return st.SkipWithError("no history triggers found");
+    const auto drop = [&] {
+        for (const Trigger &t : triggers)
+            env->raw->exec(t.drop);
+    };
+    const auto create = [&] {
+        for (const Trigger &t : triggers)
+            env->raw->exec(t.create);
+    };
+    env->counts[measure + "/triggers"] = double(triggers.size());
+
+    const int messages = g_presenter.count;
+    std::function<void()> write, undo;
+    QPointer<TFrmProductProject> w;
+    std::vector<QVariant> name;
+    const qint64 id = env->facts.deleteProject.toLongLong();
+    if (edits) {
+        env->raw->query("select CNAME from QEL_PROJECT where ID = " + QByteArray::number(id), name);
+        if (name.empty())
+            return st.SkipWithError("no project to edit");
+        write = [&] {
+            for (int i = 0; i < 100; ++i)
+                env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4);
+        };
+        undo = [] {};
+    } else {
+        const QString project = env->facts.insertProject;
+        w = openProductWindow(project);
+        unassign(*env, project);
+        write = [&] { addTheWindowsWay(w.data(), env->facts.addCodes); };
+        undo = [env, project] { unassign(*env, project); };
+    }
+    bmRotation(st, env, measure,
+               {
+                   {"with", write, undo, {}},
+                   {"without", write,
+                    [&] {
+                        create();
+                        undo();
+                    },
+                    drop},
+               });
+    if (w)
+        dispose(w);
+    settle();
+    if (g_presenter.count != messages)
+        st.SkipWithError(("messages while writing: " + g_presenter.last.toStdString()).c_str());
+}
+
 // A cold qelclient until its main window is drawn (the screenshot run saves it
 // first), against the engine's own shell running the main window's statements.
 void bmCold(benchmark::State &st, Env *env)
@@ -1088,6 +1202,10 @@ void registerGroup(Env &env, const Options &o)
         return;
     reg("conflict", [e](benchmark::State &st) { bmConflict(st, e); })->Unit(benchmark::kMicrosecond);
     rounds("add", 2, [e](benchmark::State &st) { bmAdd(st, e); });
+    rounds("history_project", 3, [e](benchmark::State &st) { bmHistoryWindow(st, e, false); });
+    rounds("history_all", 3, [e](benchmark::State &st) { bmHistoryWindow(st, e, true); });
+    rounds("history_add", 2, [e](benchmark::State &st) { bmHistoryCost(st, e, false); });
+    rounds("history_edit", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, true); });
     rounds("delete", 1, [e](benchmark::State &st) { bmDelete(st, e); });
     rounds("cold", 1, [e](benchmark::State &st) { bmCold(st, e); });
     plain("memory", [e](benchmark::State &st) { bmMemory(st, e); })->Iterations(1)->Repetitions(1);
@@ -1196,6 +1314,16 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
     }
     versus(QStringLiteral("%1 selected performances deleted (ToolButton2, confirmed), list reloaded").arg(thousands(count("delete/rows"))), "delete",
            "module", "engine", QStringLiteral("engine, its %1 statements in one transaction").arg(thousands(count("delete/statements"))), 1.5);
+    versus(QStringLiteral("history window (Ctrl+H) on the project with the most entries: %1 of %2 entries listed, shown and painted")
+               .arg(thousands(count("history_project/rows")), thousands(count("history/entries"))),
+           "history_project", "module", "engine", engineAlone, 1.5);
+    versus(QStringLiteral("history window on all projects: the newest %1 of %2 entries listed, shown and painted")
+               .arg(thousands(count("history_all/rows")), thousands(count("history/entries"))),
+           "history_all", "module", "engine", engineAlone, 1.5);
+    versus(QStringLiteral("history cost: 1,000 performances added (AddProducts, one transaction), with the history"), "history_add", "with",
+           "without", QStringLiteral("the same without its %1 history triggers").arg(count("history_add/triggers")), 1.2);
+    versus(QStringLiteral("history cost: 100 project edits (EdtPro, each its own transaction), with the history"), "history_edit", "with", "without",
+           QStringLiteral("the same without its %1 history triggers").arg(count("history_edit/triggers")), 1.2);
     versus(QStringLiteral("limit dialog: getpromemberinfo fills %1 projects, dialog shown and painted").arg(thousands(count("limit_dialog/projects"))),
            "limit_dialog", "module", "engine", engineAlone, 1.5);
     if (ran("dropdown/module")) {
