@@ -15,6 +15,7 @@
 #include "uUIHistory.h"
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -245,6 +246,10 @@ TEST_F(HistoryWindowTest, RestoreBringsADeletedProjectBackOrListsWhatBlocksIt)
     EXPECT_EQ(tables(), before);
     EXPECT_EQ(historyColumn(&h, QStringLiteral("操作")).first(), QStringLiteral("恢复"));
     EXPECT_EQ(historyColumn(&h, QStringLiteral("操作员")).first(), QStringLiteral("02/G02/李四"));
+    // For the documentation: QEL_SCREENSHOT_DIR=docs/screenshots keeps a picture of it.
+    const QString shots = qEnvironmentVariable("QEL_SCREENSHOT_DIR");
+    if (!shots.isEmpty())
+        EXPECT_TRUE(h.grab().save(QDir(shots).filePath(QStringLiteral("history-restore.png"))));
 }
 
 } // namespace

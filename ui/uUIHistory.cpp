@@ -20,7 +20,8 @@ void openEnded(QDateEdit *box)
 TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_unique<TCDHistory>())
 {
     setupUi(this);
-    resize(980, 520);
+    resize(1100, 560);
+    CbbScope->setMinimumWidth(180);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
     setFont(SongFont());
 
