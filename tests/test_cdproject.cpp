@@ -1,6 +1,6 @@
 // TCDProject: the statements it sends and what they do to a real database,
 // on the engine QEL_DATABASE selects (SQLite file or PostgreSQL server).
-#include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "Database.h"
 #include "Errors.h"

@@ -2,6 +2,7 @@
 // comma text, session context, snap-in and data packets.
 #include "ClientDataSet.h"
 #include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "DBGrid.h"
 #include "DataPacket.h"

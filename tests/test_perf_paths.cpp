@@ -3,6 +3,7 @@
 #include "ClientDataSet.h"
 #include "CodeGrid.h"
 #include "CommaText.h"
+#include "SqlText.h"
 #include "DBGrid.h"
 #include "DataSource.h"
 #include "Context.h"

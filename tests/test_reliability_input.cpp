@@ -2,7 +2,7 @@
 // context: each value is stored and reads back intact, or is refused with a
 // clear message; no statement changes structure; every table stays intact.
 // The inputs are one table (kHostile): add a row to try another.
-#include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "DBGrid.h"
 #include "Database.h"

@@ -33,6 +33,3 @@ private:
 };
 // Reads comma text: an item ends at a comma or, outside double quotes, at a blank.
 QELCORE_EXPORT QStringList ReadCommaText(const QString &text);
-
-// A quoted SQL literal: single quotes around, inner single quotes doubled.
-QELCORE_EXPORT QString QuotedStr(const QString &value);
