@@ -803,6 +803,25 @@ TEST(DataSource, GridColumnsPickFieldsTitlesAndAlignment)
     EXPECT_FALSE(src.flags(src.index(0, 0)).testFlag(Qt::ItemIsEditable));
 }
 
+TEST(DataSource, ColumnWidthsStayWithEachGrid)
+{
+    TQELClientDataSet ds;
+    TQELDataSource src;
+    src.SetDataSet(&ds);
+    TQELDBGrid narrow, wide;
+    narrow.SetDataSource(&src);
+    narrow.SetColumns({{QStringLiteral("cname"), QStringLiteral("名称"), 60}, {QStringLiteral("QTY"), QStringLiteral("数量"), 30}});
+    wide.SetDataSource(&src);
+    wide.SetColumns({{QStringLiteral("cname"), QStringLiteral("名称"), 200}, {QStringLiteral("QTY"), QStringLiteral("数量"), 90}});
+    // A load resets the shared model; each grid lays out its own widths again.
+    ds.SetData(shows());
+    ASSERT_EQ(src.columnCount(), 2);
+    EXPECT_EQ(narrow.columnWidth(0), 60);
+    EXPECT_EQ(narrow.columnWidth(1), 30);
+    EXPECT_EQ(wide.columnWidth(0), 200);
+    EXPECT_EQ(wide.columnWidth(1), 90);
+}
+
 // ---- TQELDBGrid -------------------------------------------------------------------
 
 class GridTest : public ::testing::Test {
