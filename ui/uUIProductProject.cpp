@@ -1,7 +1,6 @@
 #include "uUIProductProject.h"
 #include "uCDProductProject.h"
 #include "uUISearchProduct_pro.h"
-#include "ui_uUIProductProject.h"
 #include <CommaText.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -17,16 +16,9 @@
 
 QPointer<TFrmProductProject> FrmProductProject;
 
-TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TFrmProductProject>())
+TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
 {
-    ui->setupUi(this);
-    Panel2 = ui->Panel2;
-    Panel4 = ui->Panel4;
-    Label1 = ui->Label1;
-    EdtProductName = ui->EdtProductName;
-    BtnSearch = ui->BtnSearch;
-    Panel3 = ui->Panel3;
-    dgrproduct = ui->dgrproduct;
+    setupUi(this);
     resize(778, 476);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
 

@@ -3,7 +3,6 @@
 #include "uCDProject.h"
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
-#include "ui_uUIProject.h"
 #include <Context.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -70,26 +69,10 @@ LimitInput readLimit(const TFormprojectinfo &dlg, const QStringList &projectIds,
 }
 } // namespace
 
-TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<Ui::TFrmProject>())
+TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
 {
-    ui->setupUi(this);
+    setupUi(this);
     setWindowFlag(Qt::Window);
-    Panel2 = ui->Panel2;
-    Pgproject = ui->Pgproject;
-    TabSheet1 = ui->TabSheet1;
-    TabSheet2 = ui->TabSheet2;
-    Panel1 = ui->Panel1;
-    Label1 = ui->Label1;
-    EdtProName = ui->EdtProName;
-    BtnSearch = ui->BtnSearch;
-    Panel3 = ui->Panel3;
-    QELDBGrid1 = ui->QELDBGrid1;
-    Panel4 = ui->Panel4;
-    Label2 = ui->Label2;
-    edtprolimit = ui->edtprolimit;
-    Button1 = ui->Button1;
-    Panel5 = ui->Panel5;
-    QELDBGrid2 = ui->QELDBGrid2;
 
     QFont own(QStringLiteral("MS Sans Serif"));
     own.setPixelSize(11);
