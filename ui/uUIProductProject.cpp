@@ -23,12 +23,7 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
 
     ImageList1 = ToolbarImages(this);
-    ToolBar1 = new QToolBar(Panel2);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setFont(SongFont());
-    ToolBar1->setMovable(false);
-    ToolBar1->setContentsMargins(0, 0, 0, 0);
-    Panel2->layout()->addWidget(ToolBar1);
+    ToolBar1 = AddFormToolBar(Panel2);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("添加演出"), ImageList1.value(5));
     ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("删除演出"), ImageList1.value(1));
     ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("刷新"), ImageList1.value(2));

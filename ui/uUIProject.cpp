@@ -80,13 +80,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     resize(1021, 485);
 
     ImageList1 = ToolbarImages(this);
-    ToolBar1 = new QToolBar(Panel2);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setFont(SongFont());
-    ToolBar1->setMovable(false);
-    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    ToolBar1 = AddFormToolBar(Panel2);
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    Panel2->layout()->addWidget(ToolBar1);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("新建"), ImageList1.value(5));
     ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("编辑"), ImageList1.value(0));
     ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("删除"), ImageList1.value(1));
