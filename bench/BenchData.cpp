@@ -1,5 +1,5 @@
 #include "BenchData.h"
-#include <CommaText.h>
+#include <SqlText.h>
 #include <Context.h>
 #include <Database.h>
 #include <Dialogs.h>

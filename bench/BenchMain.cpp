@@ -8,6 +8,7 @@
 #include "Results.h"
 #include <ClientDataSet.h>
 #include <CommaText.h>
+#include <SqlText.h>
 #include <DBGrid.h>
 #include <DataSource.h>
 #include <Database.h>

@@ -1,5 +1,5 @@
 #include "uCDHistory.h"
-#include <CommaText.h>
+#include <SqlText.h>
 #include <HostError.h>
 #include <QHash>
 #include <QJsonDocument>

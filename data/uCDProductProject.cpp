@@ -4,6 +4,7 @@
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <HostError.h>
+#include <SqlText.h>
 
 QPointer<TcdProductProject> cdProductProject;
 
@@ -41,7 +42,7 @@ void TcdProductProject::GetProductProject(const QString &Filter)
                       "A.PlaceCode=D.PlaceCode and A.NODECODE=D.NODECODE AND B.ProjectID=") +
                   QuotedStr(QString::number(TCDProject::ProjectIdFromText(ProjectID)));
     if (!Filter.isEmpty())
-        sql += QStringLiteral(" AND A.CName like ") + TCDProject::LikeOperand(Filter);
+        sql += QStringLiteral(" AND A.CName like ") + LikeOperand(Filter);
     DataPacket rows = DBPipe->GetData(Context, sql);
     cdsProductProject->SetData(std::move(rows));
 }

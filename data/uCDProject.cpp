@@ -1,10 +1,10 @@
 #include "uCDProject.h"
-#include <CommaText.h>
 #include <HostError.h>
 #include <QComboBox>
 #include <QListView>
 #include <QPointer>
 #include <PacketListModel.h>
+#include <SqlText.h>
 
 QPointer<TCDProject> CDProject;
 
@@ -70,16 +70,6 @@ void TCDProject::DataModuleCreate(QObject *)
 void TCDProject::DataModuleDestroy(QObject *)
 {
     DBPipe.reset();
-}
-
-QString TCDProject::LikeOperand(const QString &filter)
-{
-    // Ordinary filters keep the plain statement.
-    if (!filter.contains(QLatin1Char('\\')))
-        return QuotedStr(QLatin1Char('%') + filter + QLatin1Char('%'));
-    QString body = filter;
-    body.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    return QuotedStr(QLatin1Char('%') + body + QLatin1Char('%')) + QStringLiteral(" ESCAPE '\\'");
 }
 
 qint64 TCDProject::ProjectIdFromText(const QString &text)

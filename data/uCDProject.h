@@ -58,12 +58,6 @@ public:
     void DataModuleCreate(QObject *Sender);
     void DataModuleDestroy(QObject *Sender);
 
-    // The right-hand side of a name filter's like: '%text%' with single quotes
-    // doubled, so the text stays inside its literal; % and _ keep acting as
-    // wildcards. A backslash is PostgreSQL's default escape, so a filter that
-    // holds one gets it doubled and an explicit ESCAPE, read alike by SQLite.
-    static QString LikeOperand(const QString &filter);
-
     // A project ID carried as text between windows: exactly the decimal form of a
     // 64-bit integer. Anything else (blank, not a number, too large) throws
     // EHostError with a message for the operator instead of being cut or wrapped.

@@ -5,6 +5,7 @@
 #include <ErrorHandler.h>
 #include <Pipe.h>
 #include <ProductShow.h>
+#include <SqlText.h>
 #include <QAction>
 #include <QDate>
 #include <QHash>

@@ -1,6 +1,6 @@
 // QuotedStr: the result is exactly one SQL literal: it starts and ends with a
 // single quote, every quote inside is doubled, and undoubling gives the input.
-#include "CommaText.h"
+#include "SqlText.h"
 #include "FuzzText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -2,6 +2,7 @@
 // comma text, session context, snap-in and data packets.
 #include "ClientDataSet.h"
 #include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "DBGrid.h"
 #include "DataPacket.h"
@@ -899,6 +900,25 @@ TEST(DataSource, GridColumnsPickFieldsTitlesAndAlignment)
     EXPECT_FALSE(src.flags(src.index(0, 0)).testFlag(Qt::ItemIsEditable));
 }
 
+TEST(DataSource, ColumnWidthsStayWithEachGrid)
+{
+    TQELClientDataSet ds;
+    TQELDataSource src;
+    src.SetDataSet(&ds);
+    TQELDBGrid narrow, wide;
+    narrow.SetDataSource(&src);
+    narrow.SetColumns({{QStringLiteral("cname"), QStringLiteral("名称"), 60}, {QStringLiteral("QTY"), QStringLiteral("数量"), 30}});
+    wide.SetDataSource(&src);
+    wide.SetColumns({{QStringLiteral("cname"), QStringLiteral("名称"), 200}, {QStringLiteral("QTY"), QStringLiteral("数量"), 90}});
+    // A load resets the shared model; each grid lays out its own widths again.
+    ds.SetData(shows());
+    ASSERT_EQ(src.columnCount(), 2);
+    EXPECT_EQ(narrow.columnWidth(0), 60);
+    EXPECT_EQ(narrow.columnWidth(1), 30);
+    EXPECT_EQ(wide.columnWidth(0), 200);
+    EXPECT_EQ(wide.columnWidth(1), 90);
+}
+
 // ---- TQELDBGrid -------------------------------------------------------------------
 
 class GridTest : public ::testing::Test {
@@ -1122,11 +1142,11 @@ TEST(Context, EightFieldsByCarriageReturnFirstFourNamed)
     EXPECT_EQ(c.Value(7), QStringLiteral("h"));
     EXPECT_EQ(TQELContext::Compose({"01", "票务组", "张三", "A", "e", "f", "g", "h"}), text);
 
-    struct Row {
+    struct Case {
         QString text;
         QStringList first4;
     };
-    const QList<Row> table = {
+    const QList<Case> table = {
         {QString(), {"", "", "", ""}},
         {"01", {"01", "", "", ""}},
         {"01\r组", {"01", "组", "", ""}},
@@ -1134,7 +1154,7 @@ TEST(Context, EightFieldsByCarriageReturnFirstFourNamed)
         {"a\nb\r c \rd\r\n", {"a\nb", " c ", "d", "\n"}}, // only character 13 separates
         {"1\r2\r3\r4\r5\r6\r7\r8\r9", {"1", "2", "3", "4"}},
     };
-    for (const Row &r : table) {
+    for (const Case &r : table) {
         c.SetAsString(r.text);
         EXPECT_EQ((QStringList{c.NodeCode(), c.Group(), c.UserName(), c.KindCode()}), r.first4) << r.text.toStdString();
     }
@@ -1198,11 +1218,11 @@ TEST(DataPacket, TextKeepsEveryCharacterOrRefuses)
 
 TEST(DataPacket, TimeStampsParse)
 {
-    struct Row {
+    struct Case {
         const char *text;
         std::optional<QDateTime> value;
     };
-    const QList<Row> table = {
+    const QList<Case> table = {
         {"2024-03-05 14:30:15", at(2024, 3, 5, 14, 30, 15)},
         {"2024-03-05T14:30:15", at(2024, 3, 5, 14, 30, 15)},
         {"2024-03-05 14:30", at(2024, 3, 5, 14, 30)},
@@ -1225,7 +1245,7 @@ TEST(DataPacket, TimeStampsParse)
         {"abcd-ef-gh", std::nullopt},
         {"0000-01-01", std::nullopt},
     };
-    for (const Row &r : table) {
+    for (const Case &r : table) {
         qint64 stamp = -42;
         const bool ok = DataPacket::parseStamp(r.text, stamp);
         EXPECT_EQ(ok, r.value.has_value()) << r.text;

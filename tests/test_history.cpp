@@ -2,7 +2,7 @@
 // that refused changes leave nothing, the list and its filters, undoing a
 // project delete, and a database made before the history. On the engine
 // QEL_DATABASE selects.
-#include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "Database.h"
 #include "DemoData.h"

@@ -2,7 +2,7 @@
 // menus open it on the current project, its filters narrow the list, each
 // entry reads as "标题：旧值 → 新值", and "恢复" brings a deleted project back
 // or lists what blocks it. On the engine QEL_DATABASE selects.
-#include "CommaText.h"
+#include "SqlText.h"
 #include "Context.h"
 #include "DBGrid.h"
 #include "GuiTest.h"
@@ -248,8 +248,9 @@ TEST_F(HistoryWindowTest, RestoreBringsADeletedProjectBackOrListsWhatBlocksIt)
     EXPECT_EQ(historyColumn(&h, QStringLiteral("操作员")).first(), QStringLiteral("02/G02/李四"));
     // For the documentation: QEL_SCREENSHOT_DIR=docs/screenshots keeps a picture of it.
     const QString shots = qEnvironmentVariable("QEL_SCREENSHOT_DIR");
-    if (!shots.isEmpty())
+    if (!shots.isEmpty()) {
         EXPECT_TRUE(h.grab().save(QDir(shots).filePath(QStringLiteral("history-restore.png"))));
+    }
 }
 
 } // namespace

@@ -24,6 +24,7 @@
 #include "Dialogs.h"
 #include "HostError.h"
 #include "CommaText.h"
+#include "SqlText.h"
 #include "uCDProductProject.h"
 #include "uCDProject.h"
 #include <QCoreApplication>

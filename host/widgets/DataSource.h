@@ -13,6 +13,15 @@ struct GridColumn {
     Qt::Alignment titleAlignment = Qt::AlignCenter;
 };
 
+// What the model shows of such a column. The width is view state: the grid
+// keeps it, so views over one data source never share or overwrite it.
+struct DataColumn {
+    QString field;
+    QString title;
+    Qt::Alignment alignment;
+    Qt::Alignment titleAlignment;
+};
+
 // The Qt model over one dataset. Rows are the dataset's view; columns are the
 // grid's columns, or every visible field when no grid has set any.
 class QELHOST_EXPORT TQELDataSource : public QAbstractTableModel {
@@ -22,8 +31,9 @@ public:
 
     void SetDataSet(TQELClientDataSet *ds);
     TQELClientDataSet *DataSet() const { return m_ds; }
+    // Takes each column's field, title and alignments; widths stay with the view.
     void setColumns(const QList<GridColumn> &columns);
-    const QList<GridColumn> &columns() const { return m_columns; }
+    const QList<DataColumn> &columns() const { return m_columns; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -39,7 +49,7 @@ private:
     void resolveFields();
     void onCursorMoved(int pos);
     QPointer<TQELClientDataSet> m_ds;
-    QList<GridColumn> m_columns;
+    QList<DataColumn> m_columns;
     std::vector<int> m_fieldOf; // dataset field of each column, -1 when absent
     int m_current = -1;
 };

@@ -1,5 +1,5 @@
 #pragma once
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QString>
 #include <QStringList>
 #include <string_view>
@@ -7,11 +7,11 @@
 // The list format for performance codes: items joined by ","; an item with a
 // blank, a control character, a comma or a double quote (or an empty item) is
 // written in double quotes with inner double quotes doubled.
-QELHOST_EXPORT QString WriteCommaText(const QStringList &items);
+QELCORE_EXPORT QString WriteCommaText(const QStringList &items);
 
 // Builds the same text as WriteCommaText one item at a time, so a caller with
 // tens of thousands of items never holds them as a list of strings.
-class QELHOST_EXPORT CommaTextWriter {
+class QELCORE_EXPORT CommaTextWriter {
 public:
     void reserve(qsizetype chars) { m_out.reserve(chars); }
     void add(QStringView item);
@@ -32,7 +32,4 @@ private:
     qsizetype m_items = 0;
 };
 // Reads comma text: an item ends at a comma or, outside double quotes, at a blank.
-QELHOST_EXPORT QStringList ReadCommaText(const QString &text);
-
-// A quoted SQL literal: single quotes around, inner single quotes doubled.
-QELHOST_EXPORT QString QuotedStr(const QString &value);
+QELCORE_EXPORT QStringList ReadCommaText(const QString &text);

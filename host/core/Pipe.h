@@ -1,13 +1,13 @@
 #pragma once
 #include "Backend.h"
 #include "DataPacket.h"
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QString>
 #include <memory>
 
 // The data pipe. Creating one is free: all pipes of the process share the
 // database's one connection, taken on first use.
-class QELHOST_EXPORT TCADBPipe2 {
+class QELCORE_EXPORT TCADBPipe2 {
 public:
     TCADBPipe2();
     ~TCADBPipe2();
@@ -28,7 +28,7 @@ private:
 };
 
 // Begins on construction; rolls back unless commit() was reached.
-class QELHOST_EXPORT PipeTransaction {
+class QELCORE_EXPORT PipeTransaction {
 public:
     explicit PipeTransaction(TCADBPipe2 &pipe);
     ~PipeTransaction();

@@ -1,6 +1,6 @@
 #pragma once
 #include "DataPacket.h"
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,7 +9,7 @@
 // has already passed the GBK check. Failures throw EHostError; a lost
 // connection throws EConnectionLost and is repaired on the next call, never
 // by repeating the failed statement.
-class QELHOST_EXPORT Backend {
+class QELCORE_EXPORT Backend {
 public:
     virtual ~Backend();
 

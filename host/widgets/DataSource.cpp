@@ -52,7 +52,10 @@ void TQELDataSource::SetDataSet(TQELClientDataSet *ds)
 void TQELDataSource::setColumns(const QList<GridColumn> &columns)
 {
     beginResetModel();
-    m_columns = columns;
+    m_columns.clear();
+    m_columns.reserve(columns.size());
+    for (const GridColumn &c : columns)
+        m_columns.append(DataColumn{c.field, c.title, c.alignment, c.titleAlignment});
     resolveFields();
     endResetModel();
 }
@@ -61,7 +64,7 @@ void TQELDataSource::resolveFields()
 {
     m_fieldOf.clear();
     if (!m_columns.isEmpty()) {
-        for (const GridColumn &c : m_columns)
+        for (const DataColumn &c : m_columns)
             m_fieldOf.push_back(m_ds ? m_ds->FieldIndex(c.field) : -1);
         return;
     }

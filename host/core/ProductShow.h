@@ -1,12 +1,12 @@
 #pragma once
 #include "DataPacket.h"
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QString>
 
 // The catalogue service: performance classes, venues and the performance
 // search, read from the process database through a data pipe (so the GBK
 // check and the statement trace apply). Made for one call and dropped after it.
-class QELHOST_EXPORT TCAProductShow {
+class QELCORE_EXPORT TCAProductShow {
 public:
     TCAProductShow();
     ~TCAProductShow();

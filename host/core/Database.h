@@ -1,12 +1,12 @@
 #pragma once
 #include "Backend.h"
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QString>
 #include <functional>
 #include <memory>
 
 // The process-wide database: one long-lived connection that every pipe shares.
-class QELHOST_EXPORT Database {
+class QELCORE_EXPORT Database {
 public:
     using TraceHook = std::function<void(const QString &context, const QString &sql)>;
 

@@ -127,17 +127,3 @@ QStringList ReadCommaText(const QString &text)
     }
     return items;
 }
-
-QString QuotedStr(const QString &value)
-{
-    QString out;
-    out.reserve(value.size() + 2);
-    out += QLatin1Char('\'');
-    for (QChar c : value) {
-        if (c == QLatin1Char('\''))
-            out += QLatin1Char('\'');
-        out += c;
-    }
-    out += QLatin1Char('\'');
-    return out;
-}

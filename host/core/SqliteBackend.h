@@ -7,7 +7,7 @@
 struct sqlite3;
 struct SqliteSession;
 
-class QELHOST_EXPORT SqliteBackend : public Backend {
+class QELCORE_EXPORT SqliteBackend : public Backend {
 public:
     // Opens (and creates) the file; WAL, synchronous=NORMAL, busy_timeout=5000.
     // A file it may not write opens read-only; an empty path is refused.

@@ -1,7 +1,7 @@
 #include "ProductShow.h"
-#include "CommaText.h"
 #include "Database.h"
 #include "Pipe.h"
+#include "SqlText.h"
 #include <QDate>
 
 namespace {

@@ -1,12 +1,12 @@
 #pragma once
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 // The session context: eight fields separated by carriage returns (character 13).
 // The first four are the operator's node code, group, user name and kind code.
-class QELHOST_EXPORT TQELContext {
+class QELCORE_EXPORT TQELContext {
 public:
     static constexpr QChar Separator = QChar(13);
     static constexpr int FieldCount = 8;
@@ -32,7 +32,7 @@ private:
 };
 
 // Non-visual component that receives the session context and announces it.
-class QELHOST_EXPORT TQELCSnapIn : public QObject {
+class QELCORE_EXPORT TQELCSnapIn : public QObject {
     Q_OBJECT
 public:
     explicit TQELCSnapIn(QObject *parent = nullptr);

@@ -1,5 +1,5 @@
 #pragma once
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QDateTime>
 #include <QString>
 #include <QVariant>
@@ -124,7 +124,7 @@ struct ColumnDef {
 // Result rows in a flat, column-wise store: one vector per column, text kept as
 // UTF-8 in one buffer with offsets, so loading costs no allocation per cell.
 // Time stamps are held as milliseconds since 0001-01-01 local (no time zone).
-class QELHOST_EXPORT DataPacket {
+class QELCORE_EXPORT DataPacket {
 public:
     struct Column {
         ColumnDef def;

@@ -1,11 +1,11 @@
 #pragma once
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QString>
 #include <stdexcept>
 
 // Every failure a host service reports. The message is meant for the operator:
 // Chinese first, then the cause as the server or the system gave it.
-class QELHOST_EXPORT EHostError : public std::runtime_error {
+class QELCORE_EXPORT EHostError : public std::runtime_error {
 public:
     explicit EHostError(const QString &message);
     QString message() const { return m_message; }
@@ -15,7 +15,7 @@ private:
 };
 
 // A statement or session could not reach the server (connection lost or refused).
-class QELHOST_EXPORT EConnectionLost : public EHostError {
+class QELCORE_EXPORT EConnectionLost : public EHostError {
 public:
     using EHostError::EHostError;
 };

@@ -1,6 +1,6 @@
 #pragma once
 #include "DataPacket.h"
-#include "HostGlobal.h"
+#include "CoreGlobal.h"
 #include <QCollatorSortKey>
 #include <QHash>
 #include <QObject>
@@ -33,7 +33,7 @@ struct FieldDef {
 };
 
 // A field of the current record, by name: a small handle, cheap to copy.
-class QELHOST_EXPORT TField {
+class QELCORE_EXPORT TField {
 public:
     TField(TQELClientDataSet *ds, int index) : m_ds(ds), m_index(index) {}
     QString FieldName() const;
@@ -58,7 +58,7 @@ private:
 // The in-memory table that holds a packet's rows. Nothing done to it is ever
 // written back to the server. The cursor walks a "view" of row numbers that
 // the index (sort) and the filter produce; a bookmark is a row number.
-class QELHOST_EXPORT TQELClientDataSet : public QObject {
+class QELCORE_EXPORT TQELClientDataSet : public QObject {
     Q_OBJECT
 public:
     using TBookmark = int;

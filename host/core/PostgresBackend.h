@@ -10,7 +10,7 @@ struct pg_conn;
 // Defaults a URL may override: connect_timeout=10, keepalives (30 s idle,
 // 3 probes 10 s apart), tcp_user_timeout=60000; on the server lock_timeout=5s
 // and statement_timeout=120s unless the URL, role, database or server sets them.
-class QELHOST_EXPORT PostgresBackend : public Backend {
+class QELCORE_EXPORT PostgresBackend : public Backend {
 public:
     explicit PostgresBackend(const QString &uri);
     ~PostgresBackend() override;
