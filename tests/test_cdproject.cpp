@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatementCase{"bhavepromemupdate_empty_stored",
                       [](TCDProject &m) { m.bhavepromemupdate(QStringLiteral("3"), QStringLiteral("M2"), QString()); },
                       {QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid='3' and MEMBER_CLASS_ID='M2' and MEMBER_CLASS_ID<>''")}}),
-    [](const ::testing::TestParamInfo<StatementCase> &info) { return std::string(info.param.label); });
+    [](const ::testing::TestParamInfo<StatementCase> &paramInfo) { return std::string(paramInfo.param.label); });
 
 TEST_F(CDProjectTest, ContextFollowsTheFieldAndIsPassedUnchanged)
 {

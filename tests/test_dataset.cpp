@@ -1045,11 +1045,11 @@ TEST(Context, EightFieldsByCarriageReturnFirstFourNamed)
     EXPECT_EQ(c.Value(7), QStringLiteral("h"));
     EXPECT_EQ(TQELContext::Compose({"01", "票务组", "张三", "A", "e", "f", "g", "h"}), text);
 
-    struct Row {
+    struct Case {
         QString text;
         QStringList first4;
     };
-    const QList<Row> table = {
+    const QList<Case> table = {
         {QString(), {"", "", "", ""}},
         {"01", {"01", "", "", ""}},
         {"01\r组", {"01", "组", "", ""}},
@@ -1057,7 +1057,7 @@ TEST(Context, EightFieldsByCarriageReturnFirstFourNamed)
         {"a\nb\r c \rd\r\n", {"a\nb", " c ", "d", "\n"}}, // only character 13 separates
         {"1\r2\r3\r4\r5\r6\r7\r8\r9", {"1", "2", "3", "4"}},
     };
-    for (const Row &r : table) {
+    for (const Case &r : table) {
         c.SetAsString(r.text);
         EXPECT_EQ((QStringList{c.NodeCode(), c.Group(), c.UserName(), c.KindCode()}), r.first4) << r.text.toStdString();
     }
@@ -1121,11 +1121,11 @@ TEST(DataPacket, TextKeepsEveryCharacterOrRefuses)
 
 TEST(DataPacket, TimeStampsParse)
 {
-    struct Row {
+    struct Case {
         const char *text;
         std::optional<QDateTime> value;
     };
-    const QList<Row> table = {
+    const QList<Case> table = {
         {"2024-03-05 14:30:15", at(2024, 3, 5, 14, 30, 15)},
         {"2024-03-05T14:30:15", at(2024, 3, 5, 14, 30, 15)},
         {"2024-03-05 14:30", at(2024, 3, 5, 14, 30)},
@@ -1148,7 +1148,7 @@ TEST(DataPacket, TimeStampsParse)
         {"abcd-ef-gh", std::nullopt},
         {"0000-01-01", std::nullopt},
     };
-    for (const Row &r : table) {
+    for (const Case &r : table) {
         qint64 stamp = -42;
         const bool ok = DataPacket::parseStamp(r.text, stamp);
         EXPECT_EQ(ok, r.value.has_value()) << r.text;

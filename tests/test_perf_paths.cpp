@@ -157,8 +157,9 @@ TEST(PacketStore, CellsSurviveGrowthTrimCopyAndRewrites)
     for (const DataPacket *q : {static_cast<const DataPacket *>(&p), &copy}) {
         for (int i : {0, 3, 4, 65535, rows - 1}) {
             EXPECT_EQ(q->isNull(i, 0), i % 7 == 3);
-            if (i % 7 != 3)
+            if (i % 7 != 3) {
                 EXPECT_EQ(q->text(i, 0), QStringLiteral("演%1").arg(i));
+            }
             EXPECT_EQ(q->integer(i, 1), i);
             EXPECT_EQ(q->real(i, 2), i / 4.0);
         }

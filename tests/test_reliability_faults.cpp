@@ -426,10 +426,12 @@ protected:
     {
         EXPECT_EQ(testPresenter().count(MessageKind::Error), 1) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
         for (const TestPresenter::Call &c : testPresenter().calls())
-            if (c.kind == MessageKind::Error)
+            if (c.kind == MessageKind::Error) {
                 EXPECT_TRUE(c.text.startsWith(kLost) || c.text.startsWith(QStringLiteral("无法连接数据库服务器"))) << what << ": " << c.text.toStdString();
-        if (!insideDialog)
+            }
+        if (!insideDialog) {
             EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
+        }
         EXPECT_TRUE(win && win->isVisible() && win->isEnabled()) << what;
         testPresenter().clear();
     }
@@ -559,8 +561,9 @@ TEST_F(SqliteFaultTest, AReadOnlyFileRefusesEveryWriteClearlyWhileReadsGoOn)
     Database::close();
     const QString path = db.sqlitePath();
     for (const QString &f : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
-        if (QFile::exists(f))
+        if (QFile::exists(f)) {
             ASSERT_TRUE(QFile::setPermissions(f, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
     const auto restore = qScopeGuard([&] {
         for (const QString &f : {path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
             if (QFile::exists(f))

@@ -163,9 +163,10 @@ protected:
         refId = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '参照项目'"));
         addProduct(QStringLiteral("R1"), QStringLiteral("参照演出"), QStringLiteral("admin"));
         db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, 'R1')").arg(refId));
-        if (db.isPostgres())
+        if (db.isPostgres()) {
             EXPECT_EQ(db.scalar(QStringLiteral("show standard_conforming_strings")), QStringLiteral("on"))
                 << "the skeleton reads backslashes in literals as plain characters";
+        }
     }
 
     // Catalogue rows with the hostile text, laid down as another program
@@ -208,8 +209,9 @@ protected:
         if (GetParam().text.contains(QLatin1Char('\\')))
             shapes.replaceInStrings(QStringLiteral("like ? ESCAPE '\\'"), QStringLiteral("like ?"));
         EXPECT_EQ(shapes, reference.skeletons) << what;
-        if (a.refused)
+        if (a.refused) {
             EXPECT_TRUE(chineseFirst(a.message)) << what << ": unclear refusal: " << a.message.toStdString();
+        }
     }
     // Every table answers, and the catalogue is as it was.
     void expectTablesIntact()
@@ -265,8 +267,9 @@ TEST_P(HostileInput, ThroughTheDataModules)
         expectSameShape(insert, refInsert, "InsertPro");
         // SQLite keeps any length; the server refuses only what its column cannot hold.
         const bool mustStore = !db.isPostgres() || text.size() <= 100;
-        if (mustStore)
+        if (mustStore) {
             EXPECT_FALSE(insert.refused) << insert.message.toStdString();
+        }
         cd.GetProject(QString());
         const QStringList stored = names(cd.cdsProject, "CName");
         EXPECT_EQ(stored.contains(text), !insert.refused) << "stored value differs from what was typed";
@@ -299,8 +302,9 @@ TEST_P(HostileInput, ThroughTheDataModules)
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT where CNAME = '参照项目'")), 1);
 
     // The two project-name filters (EdtProName, edtprolimit) and the performance filter (EdtProductName).
-    if (!id.isEmpty())
+    if (!id.isEmpty()) {
         ASSERT_TRUE(cd.Insertmemberlimit(id, QStringLiteral("M1"), QStringLiteral("5"), QStringLiteral("1")));
+    }
     const bool productStored = addProduct(QStringLiteral("H1"), text, QStringLiteral("admin"));
     if (productStored)
         db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, 'H1')").arg(refId));
@@ -349,8 +353,9 @@ TEST_P(HostileInput, ThroughTheDataModules)
         else
             EXPECT_TRUE(stored == text || (numeric && stored == QString::number(number))) << "quantity stored as " << stored.toStdString();
     }
-    if (qty.refused)
+    if (qty.refused) {
         EXPECT_EQ(db.count(QStringLiteral("select count(*) from qel_project_member_limit where PID = %1").arg(refId)), 1);
+    }
     const Attempt refUpdate = attempt([&] {
         cd.updatememberlimit(refId, QStringLiteral("M1"), QStringLiteral("M1"), QStringLiteral("8"), QStringLiteral("1"), QStringLiteral("1"));
     });
@@ -434,9 +439,9 @@ TEST_P(HostileInput, ThroughTheDataModules)
     expectTablesIntact();
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, HostileInput, ::testing::ValuesIn(kHostile), [](const ::testing::TestParamInfo<Hostile> &info) {
+INSTANTIATE_TEST_SUITE_P(Inputs, HostileInput, ::testing::ValuesIn(kHostile), [](const ::testing::TestParamInfo<Hostile> &paramInfo) {
     std::string name;
-    for (const char *p = info.param.label; *p; ++p)
+    for (const char *p = paramInfo.param.label; *p; ++p)
         name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
 });
@@ -553,9 +558,9 @@ std::vector<Hostile> windowSubset()
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, HostileWindows, ::testing::ValuesIn(windowSubset()), [](const ::testing::TestParamInfo<Hostile> &info) {
+INSTANTIATE_TEST_SUITE_P(Inputs, HostileWindows, ::testing::ValuesIn(windowSubset()), [](const ::testing::TestParamInfo<Hostile> &paramInfo) {
     std::string name;
-    for (const char *p = info.param.label; *p; ++p)
+    for (const char *p = paramInfo.param.label; *p; ++p)
         name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     return name;
 });

@@ -241,8 +241,9 @@ void expectRulesHold(TestDatabase &db)
         << "assignments of a deleted project are left";
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from qel_project_member_limit where PID not in (select ID from QEL_PROJECT)")), 0)
         << "limits of a deleted project are left";
-    if (!db.isPostgres())
+    if (!db.isPostgres()) {
         EXPECT_EQ(db.scalar(QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    }
 }
 
 int envInt(const char *name, int fallback)

@@ -1,6 +1,7 @@
 #include "FormSupport.h"
 #include <ErrorHandler.h>
 #include <QComboBox>
+#include <QLayout>
 #include <QProgressDialog>
 #include <QStyle>
 #include <QToolBar>
@@ -26,6 +27,17 @@ QList<QIcon> ToolbarImages(const QWidget *w)
         QIcon::fromTheme(QStringLiteral("window-close"), s->standardIcon(QStyle::SP_DialogCloseButton)),
         QIcon::fromTheme(QStringLiteral("document-new"), s->standardIcon(QStyle::SP_FileIcon)),
     };
+}
+
+QToolBar *AddFormToolBar(QWidget *panel)
+{
+    auto *bar = new QToolBar(panel);
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setFont(SongFont());
+    bar->setMovable(false);
+    bar->setContentsMargins(0, 0, 0, 0);
+    panel->layout()->addWidget(bar);
+    return bar;
 }
 
 QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &caption, const QIcon &icon)

@@ -21,6 +21,8 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 QFont SongFont();
 // The toolbar images by index: 0 edit, 1 delete, 2 refresh, 3 search, 4 close, 5 new.
 QList<QIcon> ToolbarImages(const QWidget *style);
+// The form's toolbar "ToolBar1", fixed and without margins, in panel's layout.
+QToolBar *AddFormToolBar(QWidget *panel);
 // A flat 67 x 38 toolbar button with its caption under the image.
 QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &caption, const QIcon &icon);
 // An 8-pixel toolbar separator.

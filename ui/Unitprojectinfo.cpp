@@ -1,6 +1,5 @@
 #include "Unitprojectinfo.h"
 #include "FormSupport.h"
-#include "ui_Unitprojectinfo.h"
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <QApplication>
@@ -11,16 +10,9 @@
 
 QPointer<TFormprojectinfo> Formprojectinfo;
 
-TFormprojectinfo::TFormprojectinfo(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TFormprojectinfo>())
+TFormprojectinfo::TFormprojectinfo(QWidget *owner) : QDialog(owner)
 {
-    ui->setupUi(this);
-    cbbproject = ui->cbbproject;
-    cbblimit_type = ui->cbblimit_type;
-    cbbmemberclassname = ui->cbbmemberclassname;
-    edtlimitcount = ui->edtlimitcount;
-    ckbenable = ui->ckbenable;
-    btnok = ui->btnok;
-    btnCancel = ui->btnCancel;
+    setupUi(this);
     setFont(SongFont());
     setFixedSize(303, 254);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

@@ -1,7 +1,6 @@
 #include "uUIProductProject.h"
 #include "uCDProductProject.h"
 #include "uUISearchProduct_pro.h"
-#include "ui_uUIProductProject.h"
 #include <CommaText.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -17,26 +16,14 @@
 
 QPointer<TFrmProductProject> FrmProductProject;
 
-TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TFrmProductProject>())
+TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
 {
-    ui->setupUi(this);
-    Panel2 = ui->Panel2;
-    Panel4 = ui->Panel4;
-    Label1 = ui->Label1;
-    EdtProductName = ui->EdtProductName;
-    BtnSearch = ui->BtnSearch;
-    Panel3 = ui->Panel3;
-    dgrproduct = ui->dgrproduct;
+    setupUi(this);
     resize(778, 476);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
 
     ImageList1 = ToolbarImages(this);
-    ToolBar1 = new QToolBar(Panel2);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setFont(SongFont());
-    ToolBar1->setMovable(false);
-    ToolBar1->setContentsMargins(0, 0, 0, 0);
-    Panel2->layout()->addWidget(ToolBar1);
+    ToolBar1 = AddFormToolBar(Panel2);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("添加演出"), ImageList1.value(5));
     ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("删除演出"), ImageList1.value(1));
     ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("刷新"), ImageList1.value(2));

@@ -1,24 +1,17 @@
 #pragma once
 #include "FormSupport.h"
 #include "ProjectGlobal.h"
+#include "ui_uUIProductProject.h"
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
-#include <memory>
 
-namespace Ui {
-class TFrmProductProject;
-}
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QToolBar;
 class QToolButton;
-class TQELDBGrid;
 
 // The modal window in which an operator manages the performances of one project.
-class QELUIPROJECT_EXPORT TFrmProductProject : public QDialog {
+// The stored layout is a public base: its components keep their names.
+class QELUIPROJECT_EXPORT TFrmProductProject : public QDialog, public Ui::TFrmProductProject {
     Q_OBJECT
 public:
     explicit TFrmProductProject(QWidget *owner = nullptr);
@@ -27,15 +20,9 @@ public:
     QString Context;
     QString ProjectID;
 
-    QFrame *Panel2;
+    // Made in code, in the layout's Panel2.
     QToolBar *ToolBar1;
     QToolButton *ToolButton1, *ToolButton2, *ToolButton4, *ToolButton3;
-    QFrame *Panel4;
-    QLabel *Label1;
-    QLineEdit *EdtProductName;
-    QPushButton *BtnSearch;
-    QFrame *Panel3;
-    TQELDBGrid *dgrproduct;
     QList<QIcon> ImageList1;
 
     void FormShow(QObject *Sender);
@@ -58,9 +45,6 @@ public:
 
 protected:
     void showEvent(QShowEvent *e) override;
-
-private:
-    std::unique_ptr<Ui::TFrmProductProject> ui;
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TFrmProductProject> FrmProductProject;

@@ -3,7 +3,6 @@
 #include "uCDProject.h"
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
-#include "ui_uUIProject.h"
 #include <Context.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -70,26 +69,10 @@ LimitInput readLimit(const TFormprojectinfo &dlg, const QStringList &projectIds,
 }
 } // namespace
 
-TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<Ui::TFrmProject>())
+TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
 {
-    ui->setupUi(this);
+    setupUi(this);
     setWindowFlag(Qt::Window);
-    Panel2 = ui->Panel2;
-    Pgproject = ui->Pgproject;
-    TabSheet1 = ui->TabSheet1;
-    TabSheet2 = ui->TabSheet2;
-    Panel1 = ui->Panel1;
-    Label1 = ui->Label1;
-    EdtProName = ui->EdtProName;
-    BtnSearch = ui->BtnSearch;
-    Panel3 = ui->Panel3;
-    QELDBGrid1 = ui->QELDBGrid1;
-    Panel4 = ui->Panel4;
-    Label2 = ui->Label2;
-    edtprolimit = ui->edtprolimit;
-    Button1 = ui->Button1;
-    Panel5 = ui->Panel5;
-    QELDBGrid2 = ui->QELDBGrid2;
 
     QFont own(QStringLiteral("MS Sans Serif"));
     own.setPixelSize(11);
@@ -97,13 +80,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner), ui(std::make_unique<U
     resize(1021, 485);
 
     ImageList1 = ToolbarImages(this);
-    ToolBar1 = new QToolBar(Panel2);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setFont(SongFont());
-    ToolBar1->setMovable(false);
-    ToolBar1->setContentsMargins(0, 0, 0, 0);
+    ToolBar1 = AddFormToolBar(Panel2);
     ToolBar1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    Panel2->layout()->addWidget(ToolBar1);
     ToolButton1 = AddToolButton(ToolBar1, QStringLiteral("ToolButton1"), QStringLiteral("新建"), ImageList1.value(5));
     ToolButton2 = AddToolButton(ToolBar1, QStringLiteral("ToolButton2"), QStringLiteral("编辑"), ImageList1.value(0));
     ToolButton4 = AddToolButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("删除"), ImageList1.value(1));

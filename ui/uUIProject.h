@@ -1,55 +1,32 @@
 #pragma once
 #include "FormSupport.h"
 #include "ProjectGlobal.h"
+#include "ui_uUIProject.h"
 #include <QIcon>
 #include <QPointer>
 #include <QWidget>
-#include <memory>
 
-namespace Ui {
-class TFrmProject;
-}
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QTabWidget;
 class QToolBar;
 class QToolButton;
-class TQELDBGrid;
 
 // The project management window the host opens: projects on the first tab,
 // purchase limits of all projects on the second.
-class QELUIPROJECT_EXPORT TFrmProject : public QWidget {
+// The stored layout is a public base: its components keep their names.
+class QELUIPROJECT_EXPORT TFrmProject : public QWidget, public Ui::TFrmProject {
     Q_OBJECT
 public:
     explicit TFrmProject(QWidget *owner = nullptr);
     ~TFrmProject() override;
 
-    // Components, in declaration order.
-    QFrame *Panel2;
+    // Made in code, in the layout's Panel2.
     QToolBar *ToolBar1;
     QToolButton *ToolButton1, *ToolButton2;
     QWidget *ToolButton8;
     QToolButton *ToolButton4;
     QWidget *ToolButton11;
     QToolButton *ToolButton7;
-    QList<QIcon> ImageList1;
-    QTabWidget *Pgproject;
-    QWidget *TabSheet1, *TabSheet2;
-    QFrame *Panel1;
-    QLabel *Label1;
-    QLineEdit *EdtProName;
-    QPushButton *BtnSearch;
-    QFrame *Panel3;
-    TQELDBGrid *QELDBGrid1;
-    QFrame *Panel4;
-    QLabel *Label2;
-    QLineEdit *edtprolimit;
-    QPushButton *Button1;
-    QFrame *Panel5;
-    TQELDBGrid *QELDBGrid2;
     QToolButton *ToolButton3, *ToolButton5;
+    QList<QIcon> ImageList1;
 
     QString Context;
 
@@ -85,7 +62,6 @@ private:
     void bindGrids();
     void deletelimit();
 
-    std::unique_ptr<Ui::TFrmProject> ui;
     // True while the operator's own click or key is being handled by the tabs.
     bool m_operatorInput = false;
 };

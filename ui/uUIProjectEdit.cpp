@@ -1,7 +1,6 @@
 #include "uUIProjectEdit.h"
 #include "FormSupport.h"
 #include "uCDProject.h"
-#include "ui_uUIProjectEdit.h"
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <HostError.h>
@@ -9,19 +8,9 @@
 
 QPointer<TfrmProjectEdit> frmProjectEdit;
 
-TfrmProjectEdit::TfrmProjectEdit(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TfrmProjectEdit>())
+TfrmProjectEdit::TfrmProjectEdit(QWidget *owner) : QDialog(owner)
 {
-    ui->setupUi(this);
-    Label1 = ui->Label1;
-    Label2 = ui->Label2;
-    Label3 = ui->Label3;
-    Label4 = ui->Label4;
-    edtProjectName = ui->edtProjectName;
-    spdCrossDiscount = ui->spdCrossDiscount;
-    spdCrossTNum = ui->spdCrossTNum;
-    spdCrossPNum = ui->spdCrossPNum;
-    btnOK = ui->btnOK;
-    btnCancel = ui->btnCancel;
+    setupUi(this);
     setFont(SongFont());
     setFixedSize(599, 215);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

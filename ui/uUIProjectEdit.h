@@ -1,28 +1,16 @@
 #pragma once
 #include "ProjectGlobal.h"
+#include "ui_uUIProjectEdit.h"
 #include <QDialog>
 #include <QPointer>
-#include <memory>
-
-namespace Ui {
-class TfrmProjectEdit;
-}
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QSpinBox;
 
 // The modal dialog for a project's name and its three discount values.
-class QELUIPROJECT_EXPORT TfrmProjectEdit : public QDialog {
+// The stored layout is a public base: its components keep their names.
+class QELUIPROJECT_EXPORT TfrmProjectEdit : public QDialog, public Ui::TfrmProjectEdit {
     Q_OBJECT
 public:
     explicit TfrmProjectEdit(QWidget *owner = nullptr);
     ~TfrmProjectEdit() override;
-
-    QLabel *Label1, *Label2, *Label3, *Label4;
-    QLineEdit *edtProjectName;
-    QSpinBox *spdCrossDiscount, *spdCrossTNum, *spdCrossPNum;
-    QPushButton *btnOK, *btnCancel;
 
     int CrossTNum() const { return FCrossTNum; }
     int CrossPNum() const { return FCrossPNum; }
@@ -47,7 +35,6 @@ protected:
     void keyPressEvent(QKeyEvent *e) override;
 
 private:
-    std::unique_ptr<Ui::TfrmProjectEdit> ui;
     int FCrossTNum = 0;
     int FCrossPNum = 0;
     int FCrossDiscount = 0;

@@ -1,6 +1,5 @@
 #include "uUISearchProduct_pro.h"
 #include "uCDSearchproduct_pro.h"
-#include "ui_uUISearchProduct_pro.h"
 #include <ClientDataSet.h>
 #include <CommaText.h>
 #include <Context.h>
@@ -35,26 +34,9 @@ GridColumn Column(const TQELDBGrid *grid, const QString &field, const QString &t
 }
 } // namespace
 
-TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner), ui(std::make_unique<Ui::TUISearchProduct_pro>())
+TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner)
 {
-    ui->setupUi(this);
-    QELPanel2 = ui->QELPanel2;
-    QELDBLabel3 = ui->QELDBLabel3;
-    dbox_BTime = ui->dbox_BTime;
-    QELLabel2 = ui->QELLabel2;
-    dbox_ETime = ui->dbox_ETime;
-    QELDBLabel4 = ui->QELDBLabel4;
-    dbox_ProductClass = ui->dbox_ProductClass;
-    BitBtn1 = ui->BitBtn1;
-    QELDBLabel1 = ui->QELDBLabel1;
-    DBComb_CityCode = ui->DBComb_CityCode;
-    QELDBLabel5 = ui->QELDBLabel5;
-    DBComb_PlaceCode = ui->DBComb_PlaceCode;
-    btn_ProductReset = ui->btn_ProductReset;
-    dgrd_Product = ui->dgrd_Product;
-    QELPanel5 = ui->QELPanel5;
-    btn_ProductActOk = ui->btn_ProductActOk;
-    btn_ProductActCancel = ui->btn_ProductActCancel;
+    setupUi(this);
 
     setWindowTitle(QStringLiteral("查询演出"));
     // Only the close box: no minimise or maximise.

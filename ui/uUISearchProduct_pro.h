@@ -1,27 +1,19 @@
 #pragma once
 #include "FormSupport.h"
 #include "ProjectGlobal.h"
+#include "ui_uUISearchProduct_pro.h"
 #include <Context.h>
 #include <QDialog>
 #include <QPointer>
-#include <memory>
 
-namespace Ui {
-class TUISearchProduct_pro;
-}
 class QAction;
-class QFrame;
-class QLabel;
-class QPushButton;
 class TCDSearchProduct_pro;
 class TQELDataSource;
-class TQELDBDateEdit;
-class TQELDBGrid;
-class TQELDBLookupComboBox;
 
 // The modal dialog in which the operator searches the catalogue and picks
 // performances; their codes come back as comma text in SelectedProducts.
-class QELUIPROJECT_EXPORT TUISearchProduct_pro : public QDialog {
+// The stored layout is a public base: its components keep their names.
+class QELUIPROJECT_EXPORT TUISearchProduct_pro : public QDialog, public Ui::TUISearchProduct_pro {
     Q_OBJECT
 public:
     explicit TUISearchProduct_pro(QWidget *owner = nullptr);
@@ -32,24 +24,7 @@ public:
     QString ExcludeProducts;
     QString SelectedProducts;
 
-    // Components.
-    QFrame *QELPanel2;
-    QLabel *QELDBLabel3;
-    TQELDBDateEdit *dbox_BTime;
-    QLabel *QELLabel2;
-    TQELDBDateEdit *dbox_ETime;
-    QLabel *QELDBLabel4;
-    TQELDBLookupComboBox *dbox_ProductClass;
-    QPushButton *BitBtn1;
-    QLabel *QELDBLabel1;
-    TQELDBLookupComboBox *DBComb_CityCode;
-    QLabel *QELDBLabel5;
-    TQELDBLookupComboBox *DBComb_PlaceCode;
-    QPushButton *btn_ProductReset;
-    TQELDBGrid *dgrd_Product;
-    QFrame *QELPanel5;
-    QPushButton *btn_ProductActOk;
-    QPushButton *btn_ProductActCancel;
+    // Components made in code; the visual ones come with the layout.
     TQELCSnapIn *SnapIn;
     TQELCSnapIn *QELCSnapIn1;
     QObject *QELActionList1;
@@ -80,7 +55,6 @@ protected:
     void showEvent(QShowEvent *e) override;
 
 private:
-    std::unique_ptr<Ui::TUISearchProduct_pro> ui;
     QPointer<TCDSearchProduct_pro> m_data;
 };
 

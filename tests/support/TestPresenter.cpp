@@ -83,8 +83,9 @@ void expectOneError(const QString &start, const char *what, bool insideDialog)
     for (const TestPresenter::Call &c : testPresenter().calls())
         found = found || (c.kind == MessageKind::Error && c.text.startsWith(start));
     EXPECT_TRUE(found) << what << ": " << testPresenter().texts().join(QLatin1Char('|')).toStdString();
-    if (!insideDialog)
+    if (!insideDialog) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << what << ": a dialog was left open";
+    }
     testPresenter().clear();
 }
 
