@@ -263,7 +263,7 @@ TEST_P(ExportFailure, ADiskThatFailsHalfWayKeepsTheOldFileAndLeavesNoPart)
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, ExportFailure, ::testing::Values(&ExportCsv, &ExportXlsx),
-                         [](const ::testing::TestParamInfo<Writer> &info) { return info.param == &ExportCsv ? std::string("Csv") : std::string("Xlsx"); });
+                         [](const ::testing::TestParamInfo<Writer> &writer) { return writer.param == &ExportCsv ? std::string("Csv") : std::string("Xlsx"); });
 
 TEST(XlsxExport, ALargeTableReadsBackWhole)
 {
