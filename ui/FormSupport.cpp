@@ -1,7 +1,10 @@
 #include "FormSupport.h"
 #include <ErrorHandler.h>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLayout>
+#include <QLineEdit>
+#include <QShortcut>
 #include <QProgressDialog>
 #include <QStyle>
 #include <QToolBar>
@@ -54,6 +57,32 @@ QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &ca
     b->setFixedSize(67, std::max(38, b->sizeHint().height()));
     bar->addWidget(b);
     return b;
+}
+
+QShortcut *AddCommandKey(QWidget *window, QToolButton *button, const QKeySequence &key, const QString &keyName, const QString &also)
+{
+    auto *shortcut = new QShortcut(key, window);
+    shortcut->setContext(Qt::WindowShortcut);
+    // The button's own click, so the command runs exactly as the button runs it.
+    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled() && button->isVisibleTo(button->window()))
+            button->click();
+    });
+    button->setToolTip(QStringLiteral("%1（%2%3）").arg(button->text(), keyName, also.isEmpty() ? QString() : QStringLiteral("，") + also));
+    return shortcut;
+}
+
+QShortcut *AddFindKey(QWidget *window, std::function<QLineEdit *()> box)
+{
+    auto *key = new QShortcut(QKeySequence::Find, window);
+    key->setContext(Qt::WindowShortcut);
+    QObject::connect(key, &QShortcut::activated, window, [box = std::move(box)] {
+        if (QLineEdit *edit = box()) {
+            edit->setFocus(Qt::ShortcutFocusReason);
+            edit->selectAll();
+        }
+    });
+    return key;
 }
 
 void AddToolSeparator(QToolBar *bar, const QString &name)

@@ -5,9 +5,13 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QComboBox;
+class QKeySequence;
+class QLineEdit;
+class QShortcut;
 class QProgressDialog;
 class WaitCursor;
 class QToolBar;
@@ -27,6 +31,12 @@ QToolBar *AddFormToolBar(QWidget *panel);
 QToolButton *AddToolButton(QToolBar *bar, const QString &name, const QString &caption, const QIcon &icon);
 // An 8-pixel toolbar separator.
 void AddToolSeparator(QToolBar *bar, const QString &name);
+// A key for a toolbar command anywhere in window: it clicks the button while
+// the button is enabled (the key of a disabled command does nothing), and the
+// button's tooltip names it, with how else to reach the command if given.
+QShortcut *AddCommandKey(QWidget *window, QToolButton *button, const QKeySequence &key, const QString &keyName, const QString &also = QString());
+// Ctrl+F: the filter box box() names (the active tab's) takes the focus with its text selected.
+QShortcut *AddFindKey(QWidget *window, std::function<QLineEdit *()> box);
 // The item an editable combo box stands on: the item whose text is shown, -1 for none.
 int ComboItemIndex(const QComboBox *box);
 

@@ -7,6 +7,7 @@
 #include <ErrorHandler.h>
 #include <HostError.h>
 #include <Pipe.h>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -47,6 +48,10 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
     connect(ToolButton3, &QToolButton::clicked, this, Guarded([this](bool) { ToolButton3Click(ToolButton3); }));
     connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
     connect(EdtProductName, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtProductName); }));
+    AddCommandKey(this, ToolButton1, QKeySequence(Qt::Key_Insert), QStringLiteral("Insert"));
+    AddCommandKey(this, ToolButton2, QKeySequence(Qt::Key_Delete), QStringLiteral("Delete"));
+    AddCommandKey(this, ToolButton4, QKeySequence(Qt::Key_F5), QStringLiteral("F5"));
+    AddFindKey(this, [this] { return EdtProductName; });
 }
 
 TFrmProductProject::~TFrmProductProject()

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QScopeGuard>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QTabBar>
 #include <QTabWidget>
@@ -119,6 +120,18 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     connect(EdtProName, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtProName); }));
     connect(edtprolimit, &QLineEdit::returnPressed, this, Guarded([this] { Button1Click(edtprolimit); }));
     // The change handler is for the operator's switches only, not for pages set by code.
+    // Keys for the toolbar's commands; they follow the buttons' enabling.
+    AddCommandKey(this, ToolButton1, QKeySequence(Qt::Key_Insert), QStringLiteral("Insert"));
+    AddCommandKey(this, ToolButton2, QKeySequence(Qt::Key_F2), QStringLiteral("F2"), QStringLiteral("或双击一行"));
+    AddCommandKey(this, ToolButton4, QKeySequence(Qt::Key_Delete), QStringLiteral("Delete"));
+    AddCommandKey(this, ToolButton5, QKeySequence(Qt::Key_F5), QStringLiteral("F5"));
+    AddFindKey(this, [this] { return projectTab() ? EdtProName : edtprolimit; });
+    for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2}) {
+        connect(g, &QAbstractItemView::doubleClicked, this, [this] {
+            if (ToolButton2->isEnabled())
+                ToolButton2->click();
+        });
+    }
     Pgproject->installEventFilter(this);
     Pgproject->tabBar()->installEventFilter(this);
     connect(Pgproject, &QTabWidget::currentChanged, this, Guarded([this](int) {

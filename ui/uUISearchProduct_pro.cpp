@@ -4,6 +4,7 @@
 #include <CommaText.h>
 #include <Context.h>
 #include <DBDateEdit.h>
+#include <DBEdit.h>
 #include <DBGrid.h>
 #include <DBLookupComboBox.h>
 #include <DataSource.h>
@@ -120,6 +121,9 @@ void TUISearchProduct_pro::FormCreate(QObject *)
     dbox_BTime->SetDataField(QStringLiteral("BHappenTime"));
     dbox_ETime->SetDataSource(dsSearch);
     dbox_ETime->SetDataField(QStringLiteral("EHappenTime"));
+    // A part of the name, matched as typed (the catalogue takes it literally).
+    edt_ProductName->SetDataSource(dsSearch);
+    edt_ProductName->SetDataField(QStringLiteral("ProductName"));
 
     // Each look-up starts with an empty entry: no choice means any.
     const struct {

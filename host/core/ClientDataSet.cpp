@@ -4,6 +4,7 @@
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <numeric>
 #include <utility>
@@ -769,6 +770,63 @@ void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) cons
     for (int r : m_order)
         if (idOf[size_t(r)] >= 0)
             rank[size_t(r)] = rankOf[size_t(idOf[size_t(r)])];
+}
+
+void TQELClientDataSet::SortKeys(int f, std::vector<qint64> &key, std::vector<uint8_t> &blank) const
+{
+    const size_t n = size_t(m_data.rowCount());
+    key.assign(n, 0);
+    blank.assign(n, 1);
+    if (f < 0 || f >= FieldCount())
+        return;
+    const FieldType t = m_fields[size_t(f)].type;
+    const bool plain = m_pending.isEmpty() && m_edits.isEmpty();
+    const int col = plain ? m_column[size_t(f)] : -1;
+    const DataPacket::Column *data = col >= 0 && m_data.column(col).type == t ? &m_data.columnData(col) : nullptr;
+    if (t == FieldType::Text) {
+        rankText(f, data ? col : -1, key);
+        // Null ranks below everything; empty text is blank as well.
+        for (int r : m_order) {
+            const bool isBlank = key[size_t(r)] == std::numeric_limits<qint64>::min()
+                || (data ? data->offsets[size_t(r)] == data->offsets[size_t(r) + 1] : text(r, f).isEmpty());
+            blank[size_t(r)] = isBlank;
+        }
+        return;
+    }
+    if (t == FieldType::Float) {
+        for (int r : m_order) {
+            if (data ? data->nulls[size_t(r)] != 0 : isNull(r, f))
+                continue;
+            const double d = data ? data->floats[size_t(r)] : value(r, f).toDouble();
+            // The bits of a double, made to compare as signed integers do.
+            const qint64 bits = std::bit_cast<qint64>(d == 0.0 ? 0.0 : d);
+            key[size_t(r)] = bits < 0 ? bits ^ std::numeric_limits<qint64>::max() : bits;
+            blank[size_t(r)] = 0;
+        }
+        return;
+    }
+    if (data) {
+        for (int r : m_order) {
+            if (data->nulls[size_t(r)])
+                continue;
+            key[size_t(r)] = data->ints[size_t(r)];
+            blank[size_t(r)] = 0;
+        }
+        return;
+    }
+    for (int r : m_order) {
+        if (isNull(r, f))
+            continue;
+        if (t == FieldType::DateTime) {
+            const QDateTime dt = dateTime(r, f);
+            if (!dt.isValid())
+                continue;
+            key[size_t(r)] = DataPacket::stampFromDateTime(dt);
+        } else {
+            key[size_t(r)] = integer(r, f);
+        }
+        blank[size_t(r)] = 0;
+    }
 }
 
 void TQELClientDataSet::rebuildView()

@@ -1,22 +1,44 @@
 #pragma once
 #include "DataSource.h"
+#include "GridSortModel.h"
 #include "HostGlobal.h"
 #include <QPointer>
 #include <QTableView>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
+class QLabel;
+class QMenu;
+class ExportTable;
+
 // A read-only data grid over a data source: whole-row selection, fixed row
 // heights, the current row follows the dataset's cursor and the other way round.
+//
+// The operator's comforts: a click on a column title sorts the rows shown
+// (ascending, descending, then the list's own order again) without touching
+// the dataset's order; a line under the rows counts them ("共 N 条", and
+// "已选 M 条" where several rows may be picked); an empty list says so; Ctrl+C
+// and a context menu copy the picked rows and export the list to Excel or
+// CSV; the last column runs on to the right edge when the columns are
+// narrower than the grid (its width, as the form set it, stays).
+//
+// The view's model is a TQELGridSortModel over the data source. Where the
+// grid takes an index (visualRect, scrollTo, the selection model's select
+// and setCurrentIndex) an index of the data source is accepted too and
+// mapped to its row as shown.
 class QELHOST_EXPORT TQELDBGrid : public QTableView {
     Q_OBJECT
 public:
     explicit TQELDBGrid(QWidget *parent = nullptr);
+    ~TQELDBGrid() override;
 
     void SetDataSource(TQELDataSource *ds);
     TQELDataSource *DataSource() const { return m_source; }
     void SetColumns(const QList<GridColumn> &columns);
     void SetMultiSelect(bool on);
+    bool MultiSelect() const { return selectionMode() == QAbstractItemView::ExtendedSelection; }
 
     // The rows the operator selected, as bookmarks, in the order of selecting.
     QList<TQELClientDataSet::TBookmark> SelectedRows() const;
@@ -27,6 +49,60 @@ public:
     // without a string per row.
     QString SelectedCommaText(const QString &field) const;
 
+    // Sorts the rows shown by a column (-1: the list's own order), as a click
+    // on its title does; the title shows an arrow. Kept across reloads.
+    void SortByColumn(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    int SortColumn() const { return m_view->sortColumn(); }
+    Qt::SortOrder SortOrder() const { return m_view->sortOrder(); }
+    TQELGridSortModel *SortModel() const { return m_view; }
+
+    // The line under the rows, and its text.
+    QLabel *CountLabel() const { return m_count; }
+    QString CountText() const;
+    static QString EmptyText();
+
+    // What Ctrl+C puts on the clipboard: the titles, then the selected rows
+    // (else the current row) in the order shown, one line each, cells as
+    // shown and separated by tabs.
+    QString CopyText() const;
+    void CopyToClipboard() const;
+    // The whole list as shown (order, visible columns, titles, widths).
+    std::unique_ptr<ExportTable> ExportData() const;
+    void ExportXlsx(const QString &fileName) const;
+    void ExportCsv(const QString &fileName) const;
+
+    // The context menu: 复制, 导出为 Excel…, 导出为 CSV…, then every action a
+    // form added, in order. The grid does not own added actions.
+    void AddContextAction(QAction *action);
+    QList<QAction *> ContextActions() const;
+    QAction *CopyAction() const { return m_actCopy; }
+    QAction *ExportXlsxAction() const { return m_actXlsx; }
+    QAction *ExportCsvAction() const { return m_actCsv; }
+
+    // Asks where to export to; an empty name cancels. The default shows a
+    // save-file dialog; tests put their own in place (nullptr restores it).
+    using SaveFileNameFn = std::function<QString(QWidget *parent, const QString &caption, const QString &suggested, const QString &filter)>;
+    static void SetSaveFileNameHook(SaveFileNameFn fn);
+
+    QRect visualRect(const QModelIndex &index) const override;
+    void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint &point) const override;
+
+signals:
+    // The line under the rows changed (rows or selection).
+    void CountChanged();
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void updateGeometries() override;
+    void resizeEvent(QResizeEvent *e) override;
+    void changeEvent(QEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
+    void selectionChanged(const QItemSelection &selected, const QItemSelection &deselected) override;
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles = QList<int>()) override;
+
 private:
     template <class F>
     void forEachSelected(const TQELClientDataSet &set, F f) const;
@@ -34,9 +110,22 @@ private:
     void syncFromCursor();
     void onCurrentChanged(const QModelIndex &current);
     void onSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
+    void onHeaderClicked(int section);
+    void exportAs(bool excel);
+    void updateCount();
+    void layoutCount();
+    int lastColumn() const;
+    QRect fillRect() const;
+    void paintFill();
+    QModelIndex toView(const QModelIndex &index) const;
 
     QPointer<TQELDataSource> m_source;
+    TQELGridSortModel *m_view;
     QList<GridColumn> m_columns;
+    QLabel *m_count = nullptr;
+    int m_countHeight = 0;
+    QAction *m_actCopy, *m_actXlsx, *m_actCsv;
+    QList<QPointer<QAction>> m_extraActions;
     void clearSelected();
     void select(int bookmark);
     void deselect(int bookmark);

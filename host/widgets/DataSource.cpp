@@ -109,10 +109,17 @@ QVariant TQELDataSource::data(const QModelIndex &index, int role) const
         return m_columns.isEmpty() ? QVariant() : QVariant(int(m_columns[index.column()].alignment));
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return QVariant();
-    const int f = m_fieldOf[size_t(index.column())];
-    if (f < 0)
+    if (m_fieldOf[size_t(index.column())] < 0)
         return QVariant();
-    const int row = m_ds->rowAt(index.row());
+    return displayText(index.row(), index.column());
+}
+
+QString TQELDataSource::displayText(int pos, int column) const
+{
+    const int f = fieldOf(column);
+    if (f < 0 || !m_ds)
+        return QString();
+    const int row = m_ds->rowAt(pos);
     if (m_ds->FieldDefAt(f).type == FieldType::DateTime) {
         const QDateTime dt = m_ds->dateTime(row, f);
         return dt.isValid() ? dt.toString(QStringLiteral("yyyy-MM-dd hh:mm")) : QString();

@@ -34,6 +34,10 @@ public:
     // Takes each column's field, title and alignments; widths stay with the view.
     void setColumns(const QList<GridColumn> &columns);
     const QList<DataColumn> &columns() const { return m_columns; }
+    // The dataset field a column shows; -1 when it shows none.
+    int fieldOf(int column) const { return column >= 0 && size_t(column) < m_fieldOf.size() ? m_fieldOf[size_t(column)] : -1; }
+    // The text a cell shows, for the row at pos of the dataset's view.
+    QString displayText(int pos, int column) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
