@@ -383,50 +383,6 @@ TEST_F(GridComforts, CtrlCCopiesThePickedRowsOrTheCurrentOneAsShown)
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("编码\t名称\t数量\t上演时间\t票价\nC7\t\t10\t2025-01-04 12:00\t80.5\n"));
 }
 
-namespace {
-
-// Opens the grid's context menu over row as a right click does, and runs
-// step on it while it is open; returns the texts it offered.
-QStringList withContextMenu(TQELDBGrid &grid, int row, const std::function<void(QMenu *)> &step)
-{
-    QStringList offered;
-    bool opened = false;
-    QTimer::singleShot(0, [&] {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        opened = true;
-        for (QAction *a : menu->actions())
-            if (!a->isSeparator())
-                offered << a->text();
-        step(menu);
-        if (menu->isVisible())
-            menu->close();
-    });
-    const QPoint p = grid.visualRect(grid.model()->index(row, 0)).center();
-    // The press comes first, then the menu.
-    QTest::mouseClick(grid.viewport(), Qt::RightButton, {}, p);
-    QContextMenuEvent e(QContextMenuEvent::Mouse, p, grid.viewport()->mapToGlobal(p));
-    QApplication::sendEvent(grid.viewport(), &e);
-    EXPECT_TRUE(opened) << "no context menu opened";
-    return offered;
-}
-
-void trigger(QMenu *menu, const QString &text)
-{
-    for (QAction *a : menu->actions()) {
-        if (a->text() == text) {
-            // As a click on the item does: the menu closes, then the action runs.
-            menu->hide();
-            a->trigger();
-            return;
-        }
-    }
-    ADD_FAILURE() << "no menu item " << text.toStdString();
-}
-
-} // namespace
-
 TEST_F(GridComforts, TheContextMenuOffersCopyAndExportsAndWhatAFormAdds)
 {
     QAction history(QStringLiteral("变更记录"));

@@ -17,6 +17,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -134,6 +135,21 @@ TEST_F(HistoryWindowTest, CtrlHOnEitherListOpensTheCurrentProjectsHistoryNewestF
         h->BtnClose->click();
     });
     QTest::keyClick(w->QELDBGrid2, Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(seen);
+
+    // The context menu of the limit list offers it too, for the row clicked.
+    seen = false;
+    const QStringList offered = withContextMenu(*w->QELDBGrid2, pos, [&](QMenu *m) {
+        whenModal([&](QWidget *modal) {
+            auto *h = qobject_cast<TFrmHistory *>(modal);
+            ASSERT_TRUE(h);
+            seen = true;
+            EXPECT_EQ(h->CbbScope->currentText(), QStringLiteral("当前项目：元宵晚会"));
+            h->BtnClose->click();
+        });
+        trigger(m, QStringLiteral("变更记录"));
+    });
+    EXPECT_TRUE(offered.contains(QStringLiteral("变更记录"))) << offered.join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(seen);
     expectNoError("opening the history");
     disposeWindow(w);

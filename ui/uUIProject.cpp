@@ -18,7 +18,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QMenu>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
@@ -149,14 +148,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     ActHistory->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     addAction(ActHistory);
     connect(ActHistory, &QAction::triggered, this, Guarded([this](bool) { ShowHistoryClick(ActHistory); }));
-    for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2}) {
-        g->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(g, &QWidget::customContextMenuRequested, this, [this, g](const QPoint &at) {
-            QMenu menu(g);
-            menu.addAction(ActHistory);
-            menu.exec(g->viewport()->mapToGlobal(at));
-        });
-    }
+    for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2})
+        g->AddContextAction(ActHistory);
     UpdateCommands();
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QComboBox;
+class QMenu;
 class QTabWidget;
 class TQELClientDataSet;
 class TQELDBGrid;
@@ -77,5 +78,10 @@ void whenModal(std::function<void(QWidget *)> step);
 bool pick(QComboBox *box, const QString &text);
 // Clicks a tab of the tab widget with the mouse.
 void clickTab(QTabWidget *tabs, int index);
+// Opens the grid's context menu over row as a right click does, and runs
+// step on it while it is open; returns the texts it offered.
+QStringList withContextMenu(TQELDBGrid &grid, int row, const std::function<void(QMenu *)> &step);
+// Chooses the menu item with this text, as a click on it does (a test failure when there is none).
+void trigger(QMenu *menu, const QString &text);
 // The texts a combo box offers, in order.
 QStringList comboItems(const QComboBox *box);
