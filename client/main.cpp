@@ -1,6 +1,7 @@
 // qelclient: the host program that loads the project package.
 #include "ClientOptions.h"
 #include <Context.h>
+#include <DBGrid.h>
 #include <Database.h>
 #include <DemoData.h>
 #include <Dialogs.h>
@@ -8,7 +9,10 @@
 #include <HostError.h>
 #include <Schema.h>
 #include <QDir>
+#include <QContextMenuEvent>
 #include <QFont>
+#include <QMenu>
+#include <QPainter>
 #include <QLibrary>
 #include <QPointer>
 #include <QScopeGuard>
@@ -113,6 +117,34 @@ void screenshots(QWidget *main, const QString &dir)
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-projects.png"));
     withDialog(main, QStringLiteral("ToolButton2"), [&](QWidget *dlg) { save(dlg, dir, QStringLiteral("project-dialog.png")); });
+    // The project list sorted by a click on 演出项目, and a list's context menu.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        grid->SortByColumn(1);
+        grid->selectRow(2);
+        QApplication::processEvents();
+        save(main, dir, QStringLiteral("main-sorted.png"));
+        QTimer::singleShot(300, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            // The menu is a window of its own: drawn over the main window where it opened.
+            QPixmap shot = main->grab();
+            QPainter p(&shot);
+            p.drawPixmap(main->mapFromGlobal(menu->pos()), menu->grab());
+            p.end();
+            const QString file = QDir(dir).filePath(QStringLiteral("grid-menu.png"));
+            if (shot.save(file))
+                std::printf("%s\n", qPrintable(file));
+            menu->close();
+        });
+        const QRect row = grid->visualRect(grid->model()->index(2, 1));
+        const QPoint at = row.center() + QPoint(40, 0);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid->viewport(), &menuEvent);
+        grid->SortByColumn(-1);
+        grid->selectRow(0);
+        QApplication::processEvents();
+    }
     tabs->setCurrentIndex(1);
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-limits.png"));

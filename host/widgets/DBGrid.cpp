@@ -55,12 +55,12 @@ protected:
         QHeaderView::paintEvent(e);
         if (gapStart() < 0)
             return;
+        // The last section again, as wide as the room.
         const int last = lastSection();
         const int x = sectionViewportPosition(last);
         QPainter p(viewport());
-        p.save();
+        p.setFont(font());
         paintSection(&p, QRect(x, 0, viewport()->width() - x, viewport()->height()), last);
-        p.restore();
     }
     // A press in the room right of the last section, moved onto that section.
     QPointF moved(const QMouseEvent *e) const
@@ -224,6 +224,10 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     QItemSelectionModel *oldSelection = selectionModel();
     setSelectionModel(new GridSelectionModel(m_view, this));
     delete oldSelection;
+    // The titles never show the selection (highlightSections is off), so
+    // they get a selection model of their own that stays empty: with the
+    // table's, every repaint asked it about each column down every row.
+    horizontalHeader()->setSelectionModel(new QItemSelectionModel(m_view, horizontalHeader()));
 
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);

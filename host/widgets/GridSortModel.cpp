@@ -252,7 +252,12 @@ QItemSelection TQELGridSortModel::mapSelectionFromSource(const QItemSelection &s
 
 QModelIndex TQELGridSortModel::index(int row, int column, const QModelIndex &parent) const
 {
-    if (parent.isValid() || row < 0 || column < 0 || row >= rowCount() || column >= columnCount())
+    // Views ask for every row of a long list at times (a column's selection
+    // state): no more than the bounds' own cost.
+    if (parent.isValid() || row < 0 || column < 0 || !m_source)
+        return QModelIndex();
+    const int rows = m_toSource.empty() ? m_source->rowCount() : int(m_toSource.size());
+    if (row >= rows || column >= m_source->columnCount())
         return QModelIndex();
     return createIndex(row, column);
 }
@@ -301,5 +306,6 @@ Qt::ItemFlags TQELGridSortModel::flags(const QModelIndex &index) const
 {
     if (!m_source || !index.isValid())
         return Qt::NoItemFlags;
-    return m_source->flags(m_source->index(sourceRow(index.row()), index.column()));
+    // The index is ours and in range: the source's index without its checks.
+    return m_source->flags(createSourceIndex(sourceRow(index.row()), index.column(), nullptr));
 }
