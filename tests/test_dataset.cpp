@@ -14,6 +14,7 @@
 #include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QTest>
+#include "ModelTesterLog.h"
 #include <gtest/gtest.h>
 #include <cmath>
 #include <functional>
@@ -741,28 +742,6 @@ TEST(ClientDataSet, CalculatedFieldsAreComputedOnDemand)
 }
 
 // ---- TQELDataSource ---------------------------------------------------------------
-
-// Collects what QAbstractItemModelTester reports.
-class ModelTesterLog {
-public:
-    ModelTesterLog() : m_prev(qInstallMessageHandler(&ModelTesterLog::handler)) { s_log = &m_lines; }
-    ~ModelTesterLog()
-    {
-        qInstallMessageHandler(m_prev);
-        s_log = nullptr;
-    }
-    QStringList lines() const { return m_lines; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
-    {
-        if (s_log && (type != QtDebugMsg) && ctx.category && QByteArray(ctx.category).startsWith("qt.modeltest"))
-            s_log->append(msg);
-    }
-    static inline QStringList *s_log = nullptr;
-    QStringList m_lines;
-    QtMessageHandler m_prev;
-};
 
 // The model shows exactly the dataset's rows, in its order.
 void expectMirrors(const TQELDataSource &src, TQELClientDataSet &ds, const char *where)

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include "ModelTesterLog.h"
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -72,28 +73,6 @@ DataPacket packet(const std::vector<Show> &shows)
     }
     return p;
 }
-
-// Collects what QAbstractItemModelTester reports.
-class ModelTesterLog {
-public:
-    ModelTesterLog() : m_prev(qInstallMessageHandler(&ModelTesterLog::handler)) { s_log = &m_lines; }
-    ~ModelTesterLog()
-    {
-        qInstallMessageHandler(m_prev);
-        s_log = nullptr;
-    }
-    QStringList lines() const { return m_lines; }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
-    {
-        if (s_log && type != QtDebugMsg && ctx.category && QByteArray(ctx.category).startsWith("qt.modeltest"))
-            s_log->append(msg);
-    }
-    static inline QStringList *s_log = nullptr;
-    QStringList m_lines;
-    QtMessageHandler m_prev;
-};
 
 enum Col { CODE, NAME, QTY, WHEN, PRICE };
 
