@@ -176,6 +176,13 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
     field("CHANGES", FieldType::Text, QStringLiteral("变更内容"), 60, FieldKind::Calculated);
+    m_nodeField = cdsHistory->FieldIndex(QStringLiteral("NODECODE"));
+    m_groupField = cdsHistory->FieldIndex(QStringLiteral("USERGROUP"));
+    m_userField = cdsHistory->FieldIndex(QStringLiteral("USERNAME"));
+    m_rowActionField = cdsHistory->FieldIndex(QStringLiteral("ACTION"));
+    m_rowKindField = cdsHistory->FieldIndex(QStringLiteral("ROW_KIND"));
+    m_beforeField = cdsHistory->FieldIndex(QStringLiteral("BEFORE_VALUES"));
+    m_afterField = cdsHistory->FieldIndex(QStringLiteral("AFTER_VALUES"));
     m_operatorField = cdsHistory->FieldIndex(QStringLiteral("OPERATOR"));
     m_actionField = cdsHistory->FieldIndex(QStringLiteral("ACTIONNAME"));
     m_kindField = cdsHistory->FieldIndex(QStringLiteral("KINDNAME"));
@@ -189,11 +196,10 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
 {
     if (row < 0)
         return QVariant();
-    const auto text = [&](const char *name) { return ds.text(row, ds.FieldIndex(QLatin1String(name))); };
     if (field == m_operatorField) {
         QStringList parts;
-        for (const char *name : {"NODECODE", "USERGROUP", "USERNAME"}) {
-            const QString v = text(name);
+        for (int f : {m_nodeField, m_groupField, m_userField}) {
+            const QString v = ds.text(row, f);
             if (!v.isEmpty())
                 parts << v;
         }
@@ -201,9 +207,9 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
         return parts.isEmpty() ? QStringLiteral("（未记录）") : parts.join(QLatin1Char('/'));
     }
     if (field == m_actionField)
-        return ActionName(text("ACTION"));
+        return ActionName(ds.text(row, m_rowActionField));
     if (field == m_kindField)
-        return RowKindName(text("ROW_KIND"));
+        return RowKindName(ds.text(row, m_rowKindField));
     if (field == m_changesField)
         return ChangesText(entryAt(row));
     return QVariant();
@@ -211,12 +217,11 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
 
 THistoryEntry TCDHistory::entryAt(int row) const
 {
-    const auto text = [&](const char *name) { return cdsHistory->text(row, cdsHistory->FieldIndex(QLatin1String(name))); };
     THistoryEntry e;
-    e.RowKind = text("ROW_KIND");
-    e.Action = text("ACTION");
-    e.BeforeValues = text("BEFORE_VALUES");
-    e.AfterValues = text("AFTER_VALUES");
+    e.RowKind = cdsHistory->text(row, m_rowKindField);
+    e.Action = cdsHistory->text(row, m_rowActionField);
+    e.BeforeValues = cdsHistory->text(row, m_beforeField);
+    e.AfterValues = cdsHistory->text(row, m_afterField);
     return e;
 }
 

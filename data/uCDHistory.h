@@ -111,4 +111,6 @@ private:
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
     int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1;
+    // The data fields the calculated ones read, looked up once: they are design-time fields.
+    int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1;
 };
