@@ -1,4 +1,5 @@
 #include "uCDSearchproduct_pro.h"
+#include <ByteKeyTable.h>
 #include <CommaText.h>
 #include <Context.h>
 #include <Dialogs.h>
@@ -48,58 +49,6 @@ bool isAscii(std::string_view s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
-
-// Codes to their ids in one open-addressing table: a node-based map misses
-// the cache on nearly every one of the 100,000 rows a search looks up.
-class CodeTable {
-public:
-    explicit CodeTable(size_t expected)
-    {
-        size_t cap = 16;
-        while (cap < expected * 2)
-            cap <<= 1;
-        m_slots.assign(cap, Slot{0, -1});
-        m_mask = cap - 1;
-        m_keys.reserve(expected);
-    }
-    // The id of key; when absent it is added with the id given. second: added.
-    // Holds at most `expected` keys, so half the slots or more stay empty.
-    std::pair<int, bool> insert(std::string_view key, int id)
-    {
-        Q_ASSERT((m_keys.size() + 1) * 2 <= m_slots.size());
-        const size_t h = std::hash<std::string_view>()(key);
-        for (size_t i = h & m_mask;; i = (i + 1) & m_mask) {
-            Slot &s = m_slots[i];
-            if (s.key < 0) {
-                s = Slot{uint32_t(h), int(m_keys.size())};
-                m_keys.emplace_back(key, id);
-                return {id, true};
-            }
-            if (s.tag == uint32_t(h) && m_keys[size_t(s.key)].first == key)
-                return {m_keys[size_t(s.key)].second, false};
-        }
-    }
-    int find(std::string_view key) const
-    {
-        const size_t h = std::hash<std::string_view>()(key);
-        for (size_t i = h & m_mask;; i = (i + 1) & m_mask) {
-            const Slot &s = m_slots[i];
-            if (s.key < 0)
-                return -1;
-            if (s.tag == uint32_t(h) && m_keys[size_t(s.key)].first == key)
-                return m_keys[size_t(s.key)].second;
-        }
-    }
-
-private:
-    struct Slot {
-        uint32_t tag; // low bits of the hash: most mismatches end here
-        int key;      // index into m_keys; -1 empty
-    };
-    std::vector<Slot> m_slots;
-    std::vector<std::pair<std::string_view, int>> m_keys;
-    size_t m_mask = 0;
-};
 
 // A dataset filter compares a status code without its trailing blanks.
 QString withoutTrailingBlanks(QString s)
@@ -325,17 +274,14 @@ void TCDSearchProduct_pro::narrowResults()
     // order: a code listed twice, two rows. ASCII codes are keyed by their
     // bytes (held in one buffer), other codes by their text; an ASCII text
     // never equals a text with another character, so the two never overlap.
-    const QStringList codes = ReadCommaText(ExcludeProducts);
     std::vector<int> left; // how many rows each distinct code may still take away
-    const auto asciiText = [](const QString &t) { return std::all_of(t.cbegin(), t.cend(), [](QChar ch) { return ch.unicode() < 0x80; }); };
-    size_t asciiTotal = 0;
-    for (const QString &c : codes)
-        asciiTotal += size_t(c.size());
+    const auto asciiText = [](QStringView t) { return std::all_of(t.cbegin(), t.cend(), [](QChar ch) { return ch.unicode() < 0x80; }); };
     std::string asciiCodes;
-    asciiCodes.reserve(asciiTotal); // never grows below: the views stay valid
-    CodeTable byAscii(size_t(codes.size()));
+    asciiCodes.reserve(size_t(ExcludeProducts.size())); // never grows below: the views stay valid
+    ByteKeyTable byAscii(size_t(ExcludeProducts.size() / 8 + 1));
     QHash<QString, int> byText;
-    for (const QString &c : codes) {
+    qsizetype toTake = 0;
+    ReadCommaItems(ExcludeProducts, [&](QStringView c) {
         int id;
         if (asciiText(c)) {
             const size_t start = asciiCodes.size();
@@ -348,48 +294,59 @@ void TCDSearchProduct_pro::narrowResults()
                 asciiCodes.resize(start);
             id = known;
         } else {
-            auto it = byText.find(c);
+            const QString text = c.toString();
+            auto it = byText.find(text);
             if (it == byText.end()) {
-                it = byText.insert(c, int(left.size()));
+                it = byText.insert(text, int(left.size()));
                 left.push_back(0);
             }
             id = *it;
         }
         ++left[size_t(id)];
-    }
-    qsizetype toTake = codes.size();
+        ++toTake;
+    });
     const int codeField = cdsProduct->FieldIndex(QStringLiteral("productcode"));
-    const auto takenAway = [&](int row) {
-        if (toTake == 0)
-            return false;
-        int id = -1;
+    const auto codeId = [&](int row) {
         std::string_view bytes;
-        if (cdsProduct->storedUtf8(row, codeField, bytes) && isAscii(bytes)) {
-            id = byAscii.find(bytes);
-        } else if (!cdsProduct->isNull(row, codeField)) {
-            const QString t = cdsProduct->text(row, codeField);
-            if (asciiText(t)) {
-                const QByteArray b = t.toLatin1();
-                id = byAscii.find(std::string_view(b.constData(), size_t(b.size())));
-            } else {
-                id = byText.value(t, -1);
-            }
+        if (cdsProduct->storedUtf8(row, codeField, bytes) && isAscii(bytes))
+            return byAscii.find(bytes);
+        if (cdsProduct->isNull(row, codeField))
+            return -1;
+        const QString t = cdsProduct->text(row, codeField);
+        if (asciiText(t)) {
+            const QByteArray b = t.toLatin1();
+            return byAscii.find(std::string_view(b.constData(), size_t(b.size())));
         }
-        if (id < 0 || left[size_t(id)] == 0)
-            return false;
-        --left[size_t(id)];
-        --toTake;
-        return true;
+        return byText.value(t, -1);
     };
 
+    // Every row is decided in the packet's own order, which reads its cells
+    // front to back; only the taking away needs the shown order, and that
+    // pass reads the small array made here. 0: hidden; 1: shown, no
+    // listed code; 2 + id: shown unless its code takes it away.
+    const int rows = cdsProduct->packet().rowCount();
+    std::vector<int> state(size_t(rows), 0);
+    for (int row = 0; row < rows; ++row) {
+        if (!visible(row))
+            continue;
+        const int id = toTake > 0 ? codeId(row) : -1;
+        state[size_t(row)] = id < 0 ? 1 : 2 + id;
+    }
     // One pass decides every row; the filter then only looks the answer up,
     // so the view is rebuilt once. Removed in memory only.
-    auto shown = std::make_shared<std::vector<uint8_t>>(size_t(cdsProduct->packet().rowCount()), 0);
+    auto shown = std::make_shared<std::vector<uint8_t>>(size_t(rows), 0);
     const int count = cdsProduct->RecordCount();
     for (int pos = 0; pos < count; ++pos) {
         const int row = cdsProduct->rowAt(pos);
-        if (visible(row) && !takenAway(row))
-            (*shown)[size_t(row)] = 1;
+        const int st = state[size_t(row)];
+        if (st == 0)
+            continue;
+        if (st >= 2 && toTake > 0 && left[size_t(st - 2)] > 0) {
+            --left[size_t(st - 2)];
+            --toTake;
+            continue;
+        }
+        (*shown)[size_t(row)] = 1;
     }
     cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
     cdsProduct->SetFiltered(true);

@@ -1,6 +1,7 @@
 // Host pieces that need no server: client dataset, data source, grid,
 // comma text, session context, snap-in and data packets.
 #include "ClientDataSet.h"
+#include "ByteKeyTable.h"
 #include "CommaText.h"
 #include "SqlText.h"
 #include "Context.h"
@@ -1043,6 +1044,31 @@ void PrintTo(const CommaCase &c, std::ostream *os)
     for (qsizetype i = 0; i < c.items.size(); ++i)
         *os << (i ? "|" : "") << (c.items[i].isEmpty() ? std::string("<empty>") : printable(c.items[i]));
     *os << ']';
+}
+
+TEST(ByteKeyTable, KeepsEveryKeyThroughGrowthAndTellsAbsentOnes)
+{
+    // Starts small and grows many times; keys differ only in their last
+    // bytes or by length, the empty key and a NUL byte among them.
+    std::vector<std::string> keys = {"", std::string("a\0b", 3), std::string("a\0c", 3), "a"};
+    for (int i = 0; i < 20000; ++i)
+        keys.push_back("P" + std::to_string(i));
+    ByteKeyTable table(4);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const auto [id, added] = table.insert(keys[i], int(i));
+        ASSERT_TRUE(added) << i;
+        ASSERT_EQ(id, int(i));
+    }
+    EXPECT_EQ(table.size(), keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        ASSERT_EQ(table.find(keys[i]), int(i)) << i;
+    // A second insert keeps the first id.
+    const auto [again, addedAgain] = table.insert(keys[7], 99999);
+    EXPECT_FALSE(addedAgain);
+    EXPECT_EQ(again, 7);
+    for (const char *absent : {"P20000", "P-1", "p1", "P01", "b"})
+        EXPECT_EQ(table.find(absent), -1) << absent;
+    EXPECT_EQ(table.find(std::string("a\0", 2)), -1);
 }
 
 class CommaTextRoundTrip : public ::testing::TestWithParam<CommaCase> {};

@@ -1,5 +1,6 @@
 // The performance search data module: visibility by the operator's kind,
 // exclusions, weekday column, order, reset and the city list.
+#include "CommaText.h"
 #include "Context.h"
 #include "Errors.h"
 #include "TestDb.h"
@@ -191,6 +192,43 @@ TEST_F(SearchDataTest, ExcludedCodesAreRemovedOncePerListing)
     dm.cdsCondition->Post();
     search();
     EXPECT_EQ(listed(), QStringList({"D", "D", "E", "F", "X Y"}));
+}
+
+TEST_F(SearchDataTest, AListedCodeTakesTheRowShownFirstNotTheRowLoadedFirst)
+{
+    db.exec(QStringLiteral("drop table QEL_PRODUCT"));
+    db.exec(QStringLiteral("create table QEL_PRODUCT (PRODUCTCODE varchar(20), CNAME varchar(128), HAPPENTIME timestamp, "
+                           "PRODUCTCLASSCODE varchar(4), PLACECODE varchar(5), NODECODE varchar(2), MAPCODE varchar(20), CREATEGROUP varchar(20), "
+                           "PLACEGROUP varchar(20), STATUS varchar(1), CREATEUSER varchar(20), PRODUCTOWNERGROUP varchar(5))"));
+    // The statement gives them by time: 乙 (day 1) before 阿 (day 2); the list
+    // shows them by name in pinyin: 阿 (a) before 乙 (yi).
+    add(QStringLiteral("G"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 1, QStringLiteral("乙"));
+    add(QStringLiteral("G"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 2, QStringLiteral("阿"));
+    // Codes in other scripts, one of them needing quotes in comma text.
+    add(QStringLiteral("演01"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 3, QStringLiteral("丙"));
+    add(QStringLiteral("演 02"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 4, QStringLiteral("丁"));
+    add(QStringLiteral("\"Q\""), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 5, QStringLiteral("戊"));
+
+    const auto names = [&] {
+        QStringList out;
+        TQELClientDataSet *ds = dm.cdsProduct;
+        const TField name = ds->FieldByName(QStringLiteral("CNAME"));
+        for (ds->First(); !ds->Eof(); ds->Next())
+            out << name.AsString();
+        return out;
+    };
+    dm.ExcludeProducts = QString();
+    search();
+    ASSERT_EQ(names(), QStringList({"阿", "丙", "丁", "戊", "乙"})) << "shown in pinyin order";
+
+    dm.ExcludeProducts = QStringLiteral("G");
+    search();
+    EXPECT_EQ(names(), QStringList({"丙", "丁", "戊", "乙"})) << "the G shown first goes";
+
+    dm.ExcludeProducts = WriteCommaText({QStringLiteral("演 02"), QStringLiteral("\"Q\""), QStringLiteral("演01"), QStringLiteral("G")});
+    search();
+    EXPECT_EQ(names(), QStringList({"乙"}));
+    EXPECT_EQ(testPresenter().count(), 0);
 }
 
 TEST_F(SearchDataTest, WeekdayColumnAndOrderByNameThenTime)

@@ -1,6 +1,7 @@
 #include "ClientDataSet.h"
-#include <QScopedValueRollback>
+#include "ByteKeyTable.h"
 #include "HostError.h"
+#include <QScopedValueRollback>
 #include <QCollator>
 #include <QLocale>
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <numeric>
 #include <utility>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 quint64 editKey(int row, int field)
@@ -727,16 +727,15 @@ void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) cons
     std::vector<int> idOf(size_t(n), -1);
     QStringList distinct;
     if (col >= 0) {
-        std::unordered_map<std::string_view, int> ids;
-        ids.reserve(1024);
+        ByteKeyTable ids(1024);
         for (int r : m_order) {
             if (m_data.isNull(r, col))
                 continue;
             const std::string_view v = m_data.utf8(r, col);
-            const auto [it, added] = ids.try_emplace(v, int(distinct.size()));
+            const auto [id, added] = ids.insert(v, int(distinct.size()));
             if (added)
                 distinct << QString::fromUtf8(v.data(), qsizetype(v.size()));
-            idOf[size_t(r)] = it->second;
+            idOf[size_t(r)] = id;
         }
     } else {
         QHash<QString, int> ids;

@@ -15,10 +15,6 @@ bool needsQuotes(QStringView s)
             return true;
     return false;
 }
-bool blank(QChar c)
-{
-    return c.unicode() <= 0x20;
-}
 } // namespace
 
 void CommaTextWriter::addQuoted(QStringView s)
@@ -87,43 +83,6 @@ QString WriteCommaText(const QStringList &items)
 QStringList ReadCommaText(const QString &text)
 {
     QStringList items;
-    const qsizetype n = text.size();
-    qsizetype p = 0;
-    while (p < n && blank(text[p]))
-        ++p;
-    while (p < n) {
-        QString item;
-        if (text[p] == QLatin1Char('"')) {
-            ++p;
-            while (p < n) {
-                if (text[p] == QLatin1Char('"')) {
-                    if (p + 1 < n && text[p + 1] == QLatin1Char('"')) {
-                        item += QLatin1Char('"');
-                        p += 2;
-                        continue;
-                    }
-                    ++p;
-                    break;
-                }
-                item += text[p++];
-            }
-        } else {
-            const qsizetype start = p;
-            while (p < n && !blank(text[p]) && text[p] != QLatin1Char(','))
-                ++p;
-            item = text.mid(start, p - start);
-        }
-        items << item;
-        while (p < n && blank(text[p]))
-            ++p;
-        if (p < n && text[p] == QLatin1Char(',')) {
-            ++p;
-            // A trailing comma stands for one more, empty item.
-            if (p == n)
-                items << QString();
-            while (p < n && blank(text[p]))
-                ++p;
-        }
-    }
+    ReadCommaItems(text, [&items](QStringView item) { items << item.toString(); });
     return items;
 }

@@ -361,10 +361,21 @@ bool DataPacket::parseStamp(std::string_view s, qint64 &stamp)
             }
         }
     }
-    const QDate date(y, mo, d);
-    if (!date.isValid() || h > 23 || mi > 59 || sec > 59)
+    if (h > 23 || mi > 59 || sec > 59)
         return false;
-    stamp = date.toJulianDay() * kDayMs + ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
+    // Loads come ordered or clustered by day: the calendar is asked once per
+    // run of equal dates, not once per row.
+    thread_local int lastYmd = -1;
+    thread_local qint64 lastDay = 0;
+    const int ymd = (y * 100 + mo) * 100 + d;
+    if (ymd != lastYmd) {
+        const QDate date(y, mo, d);
+        if (!date.isValid())
+            return false;
+        lastDay = date.toJulianDay();
+        lastYmd = ymd;
+    }
+    stamp = lastDay * kDayMs + ((h * 60 + mi) * 60 + sec) * 1000LL + ms;
     return true;
 }
 
