@@ -11,6 +11,8 @@
 #include <QDate>
 #include <QHash>
 #include <algorithm>
+#include <future>
+#include <system_error>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -186,10 +188,8 @@ void TCDSearchProduct_pro::ResetCondition(bool)
         cdsPlaceBrief->SetFiltered(false);
 }
 
-void TCDSearchProduct_pro::SearchProduct()
+void TCDSearchProduct_pro::installRows(DataPacket &&rows)
 {
-    TCAProductShow show;
-    DataPacket rows = show.GetProduct(Context, cdsCondition->GetData());
     // The new rows start unfiltered; the caller narrows them again. Closing
     // first spares running the old filter over the old rows.
     cdsProduct->Close();
@@ -197,6 +197,205 @@ void TCDSearchProduct_pro::SearchProduct()
     cdsProduct->SetFilter({});
     cdsProduct->SetData(std::move(rows));
 }
+
+void TCDSearchProduct_pro::SearchProduct()
+{
+    TCAProductShow show;
+    installRows(show.GetProduct(Context, cdsCondition->GetData()));
+}
+
+namespace {
+enum class Owner { Anyone, OwnGroup, OwnUser };
+
+// What one narrowing hides: rows whose status is out of range, rows of other
+// owners, and the listed codes. Each listed code takes away one visible row,
+// the first in the shown order: a code listed twice, two rows.
+class Narrowing {
+public:
+    Narrowing(const QString &contextText, bool allStatus) : m_all(allStatus)
+    {
+        TQELContext context;
+        context.SetAsString(contextText);
+        const QString kind = context.KindCode();
+        m_who = context.UserName();
+        if (kind == QLatin1String("A") || kind == QLatin1String("C")) {
+            m_owner = Owner::Anyone;
+        } else if (kind == QLatin1String("G")) {
+            m_owner = Owner::OwnGroup;
+            m_who = context.Group();
+        }
+        m_whoBytes = m_who.toUtf8();
+        m_whoAscii = isAscii(whoView());
+    }
+
+    QString ownerField() const { return m_owner == Owner::OwnGroup ? QStringLiteral("CREATEGROUP") : QStringLiteral("CREATEUSER"); }
+
+    // Reads the listed codes, then decides the rows whose cells the rules
+    // read are plain ASCII text, from their bytes alone (for ASCII, comparing
+    // bytes is comparing text); the others stay undecided for finish().
+    // Reads nothing but its arguments, so it may run on another thread while
+    // the rows are installed.
+    void decideFromBytes(const QString &excluded, const DataPacket::Column *status, const DataPacket::Column *owner,
+                         const DataPacket::Column *code, int rows)
+    {
+        readExclusions(excluded);
+        m_state.assign(size_t(rows), kUndecided);
+        const auto plainText = [](const DataPacket::Column *c) { return c && c->def.type == FieldType::Text; };
+        const bool byOwner = m_owner != Owner::Anyone;
+        if (!plainText(status) || (byOwner && (!plainText(owner) || !m_whoAscii)) || (m_toTake > 0 && !plainText(code)))
+            return;
+        for (int row = 0; row < rows; ++row) {
+            if (status->nulls[size_t(row)])
+                continue;
+            std::string_view bytes = DataPacket::utf8(*status, row);
+            if (!isAscii(bytes))
+                continue;
+            while (!bytes.empty() && bytes.back() == ' ')
+                bytes.remove_suffix(1);
+            if (!asciiStatusInRange(bytes)) {
+                m_state[size_t(row)] = kHidden;
+                continue;
+            }
+            if (byOwner) {
+                if (owner->nulls[size_t(row)])
+                    continue;
+                bytes = DataPacket::utf8(*owner, row);
+                if (!isAscii(bytes))
+                    continue;
+                if (bytes != whoView()) {
+                    m_state[size_t(row)] = kHidden;
+                    continue;
+                }
+            }
+            int id = -1;
+            if (m_toTake > 0 && !code->nulls[size_t(row)]) {
+                bytes = DataPacket::utf8(*code, row);
+                if (!isAscii(bytes))
+                    continue;
+                id = m_byAscii.find(bytes);
+            }
+            m_state[size_t(row)] = id < 0 ? kShown : kListed + id;
+        }
+    }
+
+    // Decides the rows left undecided by their text, then takes the listed
+    // codes away in the shown order. 1 for each row to show, by bookmark.
+    std::shared_ptr<std::vector<uint8_t>> finish(const TQELClientDataSet &ds)
+    {
+        const int rows = ds.packet().rowCount();
+        if (m_state.size() != size_t(rows))
+            m_state.assign(size_t(rows), kUndecided);
+        const int status = ds.FieldIndex(QStringLiteral("STATUS"));
+        const int owner = ds.FieldIndex(ownerField());
+        const int code = ds.FieldIndex(QStringLiteral("productcode"));
+        for (int row = 0; row < rows; ++row)
+            if (m_state[size_t(row)] == kUndecided)
+                m_state[size_t(row)] = decideFromText(ds, row, status, owner, code);
+
+        auto shown = std::make_shared<std::vector<uint8_t>>(size_t(rows), 0);
+        qsizetype toTake = m_toTake;
+        const int count = ds.RecordCount();
+        for (int pos = 0; pos < count; ++pos) {
+            const int row = ds.rowAt(pos);
+            const int st = m_state[size_t(row)];
+            if (st == kHidden)
+                continue;
+            if (st >= kListed && toTake > 0 && m_left[size_t(st - kListed)] > 0) {
+                --m_left[size_t(st - kListed)];
+                --toTake;
+                continue;
+            }
+            (*shown)[size_t(row)] = 1;
+        }
+        return shown;
+    }
+
+private:
+    static constexpr int kUndecided = -1, kHidden = 0, kShown = 1, kListed = 2; // kListed + the code's id
+
+    static bool asciiText(QStringView t)
+    {
+        return std::all_of(t.cbegin(), t.cend(), [](QChar ch) { return ch.unicode() < 0x80; });
+    }
+    std::string_view whoView() const { return std::string_view(m_whoBytes.constData(), size_t(m_whoBytes.size())); }
+    bool asciiStatusInRange(std::string_view s) const
+    {
+        using namespace std::string_view_literals;
+        return m_all ? (s >= "0"sv && s <= "7"sv) : (s == "5"sv || s == "6"sv);
+    }
+    bool statusInRange(const QString &s) const
+    {
+        return m_all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
+    }
+
+    // ASCII codes are keyed by their bytes (held in one buffer), other codes
+    // by their text; an ASCII text never equals a text with another
+    // character, so the two never overlap.
+    void readExclusions(const QString &excluded)
+    {
+        m_asciiCodes.reserve(size_t(excluded.size())); // never grows below: the views stay valid
+        ReadCommaItems(excluded, [&](QStringView c) {
+            int id;
+            if (asciiText(c)) {
+                const size_t start = m_asciiCodes.size();
+                for (QChar ch : c)
+                    m_asciiCodes.push_back(char(ch.unicode()));
+                const auto [known, added] = m_byAscii.insert(std::string_view(m_asciiCodes.data() + start, size_t(c.size())), int(m_left.size()));
+                if (added)
+                    m_left.push_back(0);
+                else
+                    m_asciiCodes.resize(start);
+                id = known;
+            } else {
+                const QString text = c.toString();
+                auto it = m_byText.find(text);
+                if (it == m_byText.end()) {
+                    it = m_byText.insert(text, int(m_left.size()));
+                    m_left.push_back(0);
+                }
+                id = *it;
+            }
+            ++m_left[size_t(id)];
+            ++m_toTake;
+        });
+    }
+
+    // The same rules on the dataset's text, for cells that are edited, null,
+    // of another type or not plain ASCII. Values are compared, never spliced
+    // into an expression: a quote in a group or user name is just a
+    // character of that name.
+    int decideFromText(const TQELClientDataSet &ds, int row, int status, int owner, int code) const
+    {
+        if (ds.isNull(row, status) || !statusInRange(withoutTrailingBlanks(ds.text(row, status))))
+            return kHidden;
+        if (m_owner != Owner::Anyone && (ds.isNull(row, owner) || ds.text(row, owner) != m_who))
+            return kHidden;
+        if (m_toTake == 0 || ds.isNull(row, code))
+            return kShown;
+        const QString t = ds.text(row, code);
+        int id;
+        if (asciiText(t)) {
+            const QByteArray b = t.toLatin1();
+            id = m_byAscii.find(std::string_view(b.constData(), size_t(b.size())));
+        } else {
+            id = m_byText.value(t, -1);
+        }
+        return id < 0 ? kShown : kListed + id;
+    }
+
+    bool m_all;
+    Owner m_owner = Owner::OwnUser;
+    QString m_who;
+    QByteArray m_whoBytes;
+    bool m_whoAscii = false;
+    std::vector<int> m_left; // how many rows each distinct code may still take away
+    std::string m_asciiCodes;
+    ByteKeyTable m_byAscii;
+    QHash<QString, int> m_byText;
+    qsizetype m_toTake = 0;
+    std::vector<int> m_state;
+};
+} // namespace
 
 void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
 {
@@ -211,143 +410,35 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
         return;
     }
     WaitCursor busy;
-    SearchProduct();
-    narrowResults();
-}
-
-void TCDSearchProduct_pro::narrowResults()
-{
-    if (!cdsProduct->Active())
-        return;
-    TQELContext context;
-    context.SetAsString(Context);
-    const QString kind = context.KindCode();
-    enum class Owner { Anyone, OwnGroup, OwnUser };
-    Owner owner = Owner::OwnUser;
-    QString who = context.UserName();
-    if (kind == QLatin1String("A") || kind == QLatin1String("C")) {
-        owner = Owner::Anyone;
-    } else if (kind == QLatin1String("G")) {
-        owner = Owner::OwnGroup;
-        who = context.Group();
+    TCAProductShow show;
+    DataPacket rows = show.GetProduct(Context, cdsCondition->GetData());
+    Narrowing narrowing(Context, AllStatus);
+    const auto column = [&rows](const QString &name) -> const DataPacket::Column * {
+        const int c = rows.columnIndex(name);
+        return c < 0 ? nullptr : &rows.columnData(c);
+    };
+    const DataPacket::Column *status = column(QStringLiteral("STATUS")), *owner = column(narrowing.ownerField()),
+                             *code = column(QStringLiteral("PRODUCTCODE"));
+    const int count = rows.rowCount();
+    const auto decide = [&narrowing, excluded = ExcludeProducts, status, owner, code, count] {
+        narrowing.decideFromBytes(excluded, status, owner, code, count);
+    };
+    // Deciding rows by their bytes only reads the packet's columns; the
+    // dataset takes those columns over as they are, so it runs beside the
+    // ordering that installing the rows does. `rows` is declared before
+    // `decided`: on any exception the thread is joined before the columns go.
+    std::future<void> decided;
+    try {
+        decided = std::async(std::launch::async, decide);
+    } catch (const std::system_error &) {
+        decide(); // no thread to be had: in turn
     }
-    const bool all = AllStatus;
-    const int status = cdsProduct->FieldIndex(QStringLiteral("STATUS"));
-    const int ownerField = cdsProduct->FieldIndex(owner == Owner::OwnGroup ? QStringLiteral("CREATEGROUP") : QStringLiteral("CREATEUSER"));
-    const auto statusInRange = [all](const auto &s) {
-        return all ? (s >= QLatin1String("0") && s <= QLatin1String("7")) : (s == QLatin1String("5") || s == QLatin1String("6"));
-    };
-    // The same test on plain ASCII bytes: for those, byte order is text order.
-    const auto asciiStatusInRange = [all](std::string_view s) {
-        using namespace std::string_view_literals;
-        return all ? (s >= "0"sv && s <= "7"sv) : (s == "5"sv || s == "6"sv);
-    };
-    // Most cells are plain ASCII as stored: those are compared as bytes, which
-    // for ASCII is the same as comparing their text; anything else (edited,
-    // null, other characters) is read as text, as before.
-    const QByteArray whoBytes = who.toUtf8();
-    const std::string_view whoView(whoBytes.constData(), size_t(whoBytes.size()));
-    const bool whoAscii = isAscii(whoView);
-    // Values are compared, never spliced into an expression: a quote in a
-    // group or user name is just a character of that name.
-    const auto visible = [&](int row) {
-        std::string_view bytes;
-        if (cdsProduct->storedUtf8(row, status, bytes) && isAscii(bytes)) {
-            while (!bytes.empty() && bytes.back() == ' ')
-                bytes.remove_suffix(1);
-            if (!asciiStatusInRange(bytes))
-                return false;
-        } else {
-            if (cdsProduct->isNull(row, status))
-                return false;
-            if (!statusInRange(withoutTrailingBlanks(cdsProduct->text(row, status))))
-                return false;
-        }
-        if (owner == Owner::Anyone)
-            return true;
-        if (whoAscii && cdsProduct->storedUtf8(row, ownerField, bytes) && isAscii(bytes))
-            return bytes == whoView;
-        return !cdsProduct->isNull(row, ownerField) && cdsProduct->text(row, ownerField) == who;
-    };
-
-    // Each listed code takes away one visible row, the first in the shown
-    // order: a code listed twice, two rows. ASCII codes are keyed by their
-    // bytes (held in one buffer), other codes by their text; an ASCII text
-    // never equals a text with another character, so the two never overlap.
-    std::vector<int> left; // how many rows each distinct code may still take away
-    const auto asciiText = [](QStringView t) { return std::all_of(t.cbegin(), t.cend(), [](QChar ch) { return ch.unicode() < 0x80; }); };
-    std::string asciiCodes;
-    asciiCodes.reserve(size_t(ExcludeProducts.size())); // never grows below: the views stay valid
-    ByteKeyTable byAscii(size_t(ExcludeProducts.size() / 8 + 1));
-    QHash<QString, int> byText;
-    qsizetype toTake = 0;
-    ReadCommaItems(ExcludeProducts, [&](QStringView c) {
-        int id;
-        if (asciiText(c)) {
-            const size_t start = asciiCodes.size();
-            for (QChar ch : c)
-                asciiCodes.push_back(char(ch.unicode()));
-            const auto [known, added] = byAscii.insert(std::string_view(asciiCodes.data() + start, size_t(c.size())), int(left.size()));
-            if (added)
-                left.push_back(0);
-            else
-                asciiCodes.resize(start);
-            id = known;
-        } else {
-            const QString text = c.toString();
-            auto it = byText.find(text);
-            if (it == byText.end()) {
-                it = byText.insert(text, int(left.size()));
-                left.push_back(0);
-            }
-            id = *it;
-        }
-        ++left[size_t(id)];
-        ++toTake;
-    });
-    const int codeField = cdsProduct->FieldIndex(QStringLiteral("productcode"));
-    const auto codeId = [&](int row) {
-        std::string_view bytes;
-        if (cdsProduct->storedUtf8(row, codeField, bytes) && isAscii(bytes))
-            return byAscii.find(bytes);
-        if (cdsProduct->isNull(row, codeField))
-            return -1;
-        const QString t = cdsProduct->text(row, codeField);
-        if (asciiText(t)) {
-            const QByteArray b = t.toLatin1();
-            return byAscii.find(std::string_view(b.constData(), size_t(b.size())));
-        }
-        return byText.value(t, -1);
-    };
-
-    // Every row is decided in the packet's own order, which reads its cells
-    // front to back; only the taking away needs the shown order, and that
-    // pass reads the small array made here. 0: hidden; 1: shown, no
-    // listed code; 2 + id: shown unless its code takes it away.
-    const int rows = cdsProduct->packet().rowCount();
-    std::vector<int> state(size_t(rows), 0);
-    for (int row = 0; row < rows; ++row) {
-        if (!visible(row))
-            continue;
-        const int id = toTake > 0 ? codeId(row) : -1;
-        state[size_t(row)] = id < 0 ? 1 : 2 + id;
-    }
-    // One pass decides every row; the filter then only looks the answer up,
-    // so the view is rebuilt once. Removed in memory only.
-    auto shown = std::make_shared<std::vector<uint8_t>>(size_t(rows), 0);
-    const int count = cdsProduct->RecordCount();
-    for (int pos = 0; pos < count; ++pos) {
-        const int row = cdsProduct->rowAt(pos);
-        const int st = state[size_t(row)];
-        if (st == 0)
-            continue;
-        if (st >= 2 && toTake > 0 && left[size_t(st - 2)] > 0) {
-            --left[size_t(st - 2)];
-            --toTake;
-            continue;
-        }
-        (*shown)[size_t(row)] = 1;
-    }
+    installRows(std::move(rows));
+    if (decided.valid())
+        decided.get();
+    // The filter only looks the answer up, so the view is rebuilt once.
+    // Removed in memory only.
+    auto shown = narrowing.finish(*cdsProduct);
     cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
     cdsProduct->SetFiltered(true);
 }

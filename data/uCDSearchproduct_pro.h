@@ -48,8 +48,8 @@ public:
     static QString WeekdayName(const QDate &day);
 
 private:
-    // Hides what this operator may not see and the excluded performances.
-    void narrowResults();
+    // Closes the old rows and opens these, unfiltered.
+    void installRows(DataPacket &&rows);
     int m_weekField = -1;
     int m_timeField = -1;
 };

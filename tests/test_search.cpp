@@ -194,6 +194,42 @@ TEST_F(SearchDataTest, ExcludedCodesAreRemovedOncePerListing)
     EXPECT_EQ(listed(), QStringList({"D", "D", "E", "F", "X Y"}));
 }
 
+TEST_F(SearchDataTest, RowsReadAsTextAndRowsReadAsBytesFollowTheSameRules)
+{
+    // Owners and codes in Chinese go the text road, ASCII ones the byte road;
+    // one search mixes both, with trailing blanks in a status.
+    add(QStringLiteral("A1"), QStringLiteral("5"), QStringLiteral("票务组"), QStringLiteral("张三"), 1, QStringLiteral("甲"));
+    add(QStringLiteral("演2"), QStringLiteral("6"), QStringLiteral("票务组"), QStringLiteral("张三"), 2, QStringLiteral("乙"));
+    add(QStringLiteral("A3"), QStringLiteral("3"), QStringLiteral("票务组"), QStringLiteral("张三"), 3, QStringLiteral("丙"));
+    add(QStringLiteral("A4"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 4, QStringLiteral("丁"));
+    add(QStringLiteral("演5"), QStringLiteral("5"), QStringLiteral("G1"), QStringLiteral("u1"), 5, QStringLiteral("戊"));
+    db.exec(QStringLiteral("update QEL_PRODUCT set STATUS = '5 ' where PRODUCTCODE = 'A4'"));
+
+    struct Case {
+        const char *group, *user, *kind;
+        bool all;
+        const char *excluded;
+        QStringList want;
+    };
+    const QList<Case> cases = {
+        {"票务组", "张三", "U", false, "", {"A1", "演2"}},
+        {"票务组", "张三", "U", true, "", {"A1", "A3", "演2"}},
+        {"票务组", "nobody", "G", true, "A3", {"A1", "演2"}},
+        {"G1", "u1", "U", false, "", {"A4", "演5"}},
+        {"G1", "u1", "U", false, "演5,A4", {}},
+        {"x", "x", "A", false, "演2,A1", {"A4", "演5"}},
+        {"x", "x", "A", true, "A3,NOPE,演9", {"A1", "A4", "演2", "演5"}},
+    };
+    for (const Case &c : cases) {
+        dm.SetContext(context(QString::fromUtf8(c.group), QString::fromUtf8(c.user), QLatin1String(c.kind)));
+        dm.AllStatus = c.all;
+        dm.ExcludeProducts = QString::fromUtf8(c.excluded);
+        search();
+        EXPECT_EQ(listed(), c.want) << c.group << "/" << c.user << " kind " << c.kind << " all " << c.all << " excluding " << c.excluded;
+    }
+    EXPECT_EQ(testPresenter().count(), 0);
+}
+
 TEST_F(SearchDataTest, AListedCodeTakesTheRowShownFirstNotTheRowLoadedFirst)
 {
     db.exec(QStringLiteral("drop table QEL_PRODUCT"));

@@ -119,7 +119,7 @@ void TQELClientDataSet::rebuildFields()
     m_lookupCache.clear();
 }
 
-void TQELClientDataSet::SetData(DataPacket packet)
+void TQELClientDataSet::SetData(DataPacket &&packet)
 {
     emit aboutToReset();
     m_data = std::move(packet);

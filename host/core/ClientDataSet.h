@@ -74,7 +74,10 @@ public:
     void AddFieldDef(const FieldDef &def);
     void SetOnCalcField(CalcFieldFn fn) { m_calc = std::move(fn); }
 
-    void SetData(DataPacket packet);
+    // The packet's columns are taken over as they are, not copied or moved
+    // one by one: a view into them stays valid while the dataset holds them.
+    void SetData(DataPacket &&packet);
+    void SetData(const DataPacket &packet) { SetData(DataPacket(packet)); }
     DataPacket GetData() const;
     // Opens with the design-time fields and no rows.
     void CreateDataSet();

@@ -151,9 +151,9 @@ public:
     QDateTime dateTime(int row, int col) const;
     QVariant value(int row, int col) const;
     // Raw UTF-8 of a text cell (no copy).
-    std::string_view utf8(int row, int col) const
+    std::string_view utf8(int row, int col) const { return utf8(m_columns[size_t(col)], row); }
+    static std::string_view utf8(const Column &c, int row)
     {
-        const Column &c = m_columns[size_t(col)];
         const uint32_t b = c.offsets[size_t(row)], e = c.offsets[size_t(row) + 1];
         return std::string_view(c.text.data() + b, e - b);
     }
