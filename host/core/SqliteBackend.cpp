@@ -265,12 +265,25 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
             // One call into the connection per cell; the value accessors
             // below take no mutex.
             sqlite3_value *v = sqlite3_column_value(stmt.get(), c);
+            const FieldType ft = types[size_t(c)];
+            if (ft == FieldType::Text || ft == FieldType::DateTime) {
+                // A text pointer means a value: the type is asked only when
+                // there is none (a null, or a value SQLite gave no text for).
+                const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(v));
+                if (text)
+                    p.putText(c, std::string_view(text, size_t(sqlite3_value_bytes(v))));
+                else if (sqlite3_value_type(v) == SQLITE_NULL)
+                    p.putNull(c);
+                else
+                    p.putText(c, std::string_view());
+                continue;
+            }
             const int t = sqlite3_value_type(v);
             if (t == SQLITE_NULL) {
                 p.putNull(c);
                 continue;
             }
-            switch (types[size_t(c)]) {
+            switch (ft) {
             case FieldType::Integer:
                 if (t == SQLITE_INTEGER)
                     p.putInteger(c, sqlite3_value_int64(v));
