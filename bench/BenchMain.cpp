@@ -12,6 +12,7 @@
 #include <DBGrid.h>
 #include <DataSource.h>
 #include <Database.h>
+#include <HostMemory.h>
 #include <Dialogs.h>
 #include <HostError.h>
 #include <Pipe.h>
@@ -1587,6 +1588,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext &ctx, const QString &
 
 int main(int argc, char **argv)
 {
+    // Measured as qelclient runs: with the host's allocator setting.
+    KeepFreedMemoryForReuse();
     qInstallMessageHandler(quietHandler);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

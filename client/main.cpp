@@ -3,6 +3,7 @@
 #include <Context.h>
 #include <DBGrid.h>
 #include <Database.h>
+#include <HostMemory.h>
 #include <DemoData.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
@@ -178,6 +179,7 @@ void screenshots(QWidget *main, const QString &dir)
 
 int main(int argc, char **argv)
 {
+    KeepFreedMemoryForReuse();
     preferOffscreenForScreenshots(argc, argv);
     HostApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));

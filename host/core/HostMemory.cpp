@@ -1,0 +1,15 @@
+#include "HostMemory.h"
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+void KeepFreedMemoryForReuse()
+{
+#if defined(__GLIBC__)
+    // Blocks under 256 MiB come from the heap, and up to 256 MiB free at its
+    // top is kept: a 300,000-row list and SQLite's sorter for it fit.
+    constexpr int kKeep = 256 * 1024 * 1024;
+    mallopt(M_MMAP_THRESHOLD, kKeep);
+    mallopt(M_TRIM_THRESHOLD, kKeep);
+#endif
+}
