@@ -7,4 +7,5 @@
 // fresh, every page of it faulted in and zeroed, then handed back on free;
 // kept in the heap it is reused by the next load. The cost is that memory
 // freed after the largest list stays with the process until it ends.
-QELCORE_EXPORT void KeepFreedMemoryForReuse();
+// False where the allocator is not glibc's or refused the setting.
+QELCORE_EXPORT bool KeepFreedMemoryForReuse();
