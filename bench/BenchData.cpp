@@ -343,7 +343,7 @@ void GenerateDataSet(const Scale &scale, const QDate &anchor, const std::functio
     // project in all. The loads above left theirs where triggers ran; the
     // rest are edits of the projects' discounts by forty operators.
     {
-        const qint64 wanted = qint64(scale.projects) * 10;
+        const qint64 wanted = HistoryEntries(scale);
         qint64 have = pipe.GetData(ctx, QStringLiteral("select count(*) from QEL_PROJECT_HISTORY")).integer(0, 0);
         progress(QStringLiteral("%1 history entries").arg(wanted));
         Batch history(pipe, QStringLiteral("INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, "

@@ -16,6 +16,12 @@ struct Scale {
     int exclusions = 0; // N / 5 codes held by one project
 };
 
+// How many change history entries a data set is made with.
+inline qint64 HistoryEntries(const Scale &s)
+{
+    return qint64(s.projects) * 10;
+}
+
 Scale FullScale();
 Scale TenthScale();
 

@@ -12,6 +12,7 @@
 #include <DBGrid.h>
 #include <DataSource.h>
 #include <Database.h>
+#include <SqliteBackend.h>
 #include <HostMemory.h>
 #include <Dialogs.h>
 #include <HostError.h>
@@ -244,6 +245,11 @@ void prepareSqlite(const Options &o, Env &env)
     QFile sf(stampPath);
     if (!o.regen && sf.open(QIODevice::ReadOnly) && QString::fromUtf8(sf.readAll()).trimmed() == stamp && QFileInfo::exists(path)) {
         say(QStringLiteral("sqlite %1: reusing %2").arg(env.scale.label, path));
+        // The writes measured last time left their history entries: back
+        // to the entries the set was made with (numbered from 1), so every
+        // run reads the same history.
+        SqliteBackend db(path);
+        db.exec("DELETE FROM QEL_PROJECT_HISTORY WHERE ID > " + QByteArray::number(HistoryEntries(env.scale)));
         return;
     }
     sf.close();
