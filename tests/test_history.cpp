@@ -355,6 +355,48 @@ TEST_F(HistoryTest, TheOperatorSurvivesARolledBackTransactionAndALostSession)
 
 // ---- the list for the window ------------------------------------------------------------
 
+TEST_F(HistoryTest, AProjectsOldEntriesAreReadOffItsIndexNotFoundByWalkingNewerOnes)
+{
+    // Project 7's 3,000 entries come first; 60,000 entries of other projects
+    // after them. Walking entries backwards by ID would pass all of those.
+    const bool pg = db.isPostgres();
+    const auto fill = [&](int first, int count, const QString &project) {
+        const QString rows = pg ? QStringLiteral("generate_series(%1, %2) AS g(x)").arg(first).arg(first + count - 1)
+                                : QStringLiteral("g");
+        const QString with = pg ? QString()
+                                : QStringLiteral("WITH RECURSIVE g(x) AS (SELECT %1 UNION ALL SELECT x + 1 FROM g WHERE x < %2) ")
+                                      .arg(first)
+                                      .arg(first + count - 1);
+        db.exec(with + QStringLiteral("INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, AFTER_VALUES) "
+                                      "SELECT '2026-01-01 00:00:00', x, 'project', 'update', %1, 'p', '{}' FROM %2")
+                        .arg(project, rows));
+    };
+    fill(1, 3000, QStringLiteral("7"));
+    fill(3001, 60000, QStringLiteral("8 + x % 500"));
+    db.exec(QStringLiteral("ANALYZE"));
+
+    THistoryFilter f;
+    f.ProjectID = 7;
+    f.Limit = 500;
+    const QString sql = TCDHistory::HistorySql(f);
+    // PostgreSQL's plan is one text column; SQLite's detail is the last.
+    const DataPacket plan = db.query((pg ? QStringLiteral("EXPLAIN ") : QStringLiteral("EXPLAIN QUERY PLAN ")) + sql);
+    QString text;
+    for (int r = 0; r < plan.rowCount(); ++r)
+        text += plan.text(r, plan.columnCount() - 1) + QLatin1Char('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("ix_qel_project_history_project"), Qt::CaseInsensitive)) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("Sort"), Qt::CaseInsensitive) || text.contains(QStringLiteral("TEMP B-TREE"))) << text.toStdString();
+
+    // And what it reads: the project's newest 500, newest first.
+    const QList<THistoryEntry> got = hist.ReadHistory(f);
+    ASSERT_EQ(got.size(), 500);
+    const qint64 newest = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where PROJECT_ID = 7")).toLongLong();
+    for (int i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].ProjectID, 7) << i;
+        ASSERT_EQ(got[i].ID, newest - i) << i;
+    }
+}
+
 TEST_F(HistoryTest, TheListFiltersByOperatorActionProjectAndTimeNewestFirst)
 {
     const qint64 a = projectWithRows(QStringLiteral("甲项目"));
