@@ -434,13 +434,19 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
         decide(); // no thread to be had: in turn
     }
     installRows(std::move(rows));
-    if (decided.valid())
-        decided.get();
-    // The filter only looks the answer up, so the view is rebuilt once.
-    // Removed in memory only.
-    auto shown = narrowing.finish(*cdsProduct);
-    cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
-    cdsProduct->SetFiltered(true);
+    try {
+        if (decided.valid())
+            decided.get();
+        // The filter only looks the answer up, so the view is rebuilt once.
+        // Removed in memory only.
+        auto shown = narrowing.finish(*cdsProduct);
+        cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
+        cdsProduct->SetFiltered(true);
+    } catch (...) {
+        // Rows this operator may not see or pick are never left on show.
+        cdsProduct->Close();
+        throw;
+    }
 }
 
 void TCDSearchProduct_pro::actResetExecute(QObject *)
