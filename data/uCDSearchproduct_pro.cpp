@@ -433,8 +433,8 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
     } catch (const std::system_error &) {
         decide(); // no thread to be had: in turn
     }
-    installRows(std::move(rows));
     try {
+        installRows(std::move(rows));
         if (decided.valid())
             decided.get();
         // The filter only looks the answer up, so the view is rebuilt once.
@@ -443,7 +443,10 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
         cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
         cdsProduct->SetFiltered(true);
     } catch (...) {
-        // Rows this operator may not see or pick are never left on show.
+        // Rows this operator may not see or pick are never left on show;
+        // the thread is done with their columns before they go.
+        if (decided.valid())
+            decided.wait();
         cdsProduct->Close();
         throw;
     }
