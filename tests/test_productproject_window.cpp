@@ -43,9 +43,7 @@ protected:
     {
         spring = addProject(db, QStringLiteral("春季项目"));
         autumn = addProject(db, QStringLiteral("秋季项目"));
-        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
-        db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
-        db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+        addVenueAndClass(db);
         addPerformance(db, QStringLiteral("K1"), QStringLiteral("安魂曲"), 2);
         addPerformance(db, QStringLiteral("K2"), QStringLiteral("北京人艺话剧"), 3);
         addPerformance(db, QStringLiteral("K3"), QStringLiteral("茶花女"), 4);

@@ -72,9 +72,7 @@ protected:
         db.exec(QStringLiteral("insert into um_member_class values ('M2', '银卡会员')"));
         db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) values (%1, 'M1', 4, '1', '1')")
                     .arg(spring));
-        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
-        db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
-        db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+        addVenueAndClass(db);
         const QStringList names = {QStringLiteral("梁祝"), QStringLiteral("茶花女"), QStringLiteral("天鹅湖"), QStringLiteral("雷雨")};
         for (int i = 0; i < names.size(); ++i)
             db.exec(QStringLiteral("insert into QEL_PRODUCT values ('K%1', '%2', '%3', 'C01', 'P01', '01', 'M', 'G01', 'PG', '5', 'admin', 'OG')")

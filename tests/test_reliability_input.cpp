@@ -10,6 +10,7 @@
 #include "Gbk.h"
 #include "GuiTest.h"
 #include "HostError.h"
+#include "ProjectRows.h"
 #include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -156,9 +157,7 @@ protected:
         cd.Context = kCtx;
         pp.Context = kCtx;
         db.exec(QStringLiteral("insert into um_member_class values ('M1', '金卡会员'), ('M2', '银卡会员')"));
-        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
-        db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
-        db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+        addVenueAndClass(db);
         db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('参照项目')"));
         refId = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '参照项目'"));
         addProduct(QStringLiteral("R1"), QStringLiteral("参照演出"), QStringLiteral("admin"));

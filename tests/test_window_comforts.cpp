@@ -224,9 +224,7 @@ protected:
     void SetUp() override
     {
         project = addProject(db, QStringLiteral("春季项目"));
-        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
-        db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
-        db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+        addVenueAndClass(db);
         // Codes in one order, days in another.
         const QList<QPair<QString, int>> shows = {{"K1", 5}, {"K2", 2}, {"K3", 9}, {"K4", 1}, {"K5", 7}};
         for (const auto &s : shows) {
@@ -280,9 +278,7 @@ class SearchByName : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
-        db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
-        db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+        addVenueAndClass(db);
         addPerformance(db, QStringLiteral("S1"), QStringLiteral("贝多芬交响曲之夜"), 2);
         addPerformance(db, QStringLiteral("S2"), QStringLiteral("莫扎特 100% 经典"), 3);
         addPerformance(db, QStringLiteral("S3"), QStringLiteral("交响曲_巡演"), 4);

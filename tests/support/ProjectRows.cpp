@@ -8,6 +8,13 @@ QString addProject(TestDatabase &db, const QString &name)
     return db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '%1'").arg(name));
 }
 
+void addVenueAndClass(TestDatabase &db)
+{
+    db.exec(QStringLiteral("insert into qel_place (PLACECODE, NODECODE, CNAME, CITYCODE) values ('P01', '01', '北京音乐厅', '010')"));
+    db.exec(QStringLiteral("insert into QEL_PRODUCT_CLASS values ('C01', '音乐会', 'Concert')"));
+    db.exec(QStringLiteral("insert into QEL_PLACE_CITY values ('01', '010', '北京')"));
+}
+
 void addPerformance(TestDatabase &db, const QString &code, const QString &name, int day)
 {
     db.exec(QStringLiteral("insert into QEL_PRODUCT (PRODUCTCODE, CNAME, HAPPENTIME, PRODUCTCLASSCODE, PLACECODE, NODECODE, MAPCODE, "
