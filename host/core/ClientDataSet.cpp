@@ -604,51 +604,25 @@ void TQELClientDataSet::rebuildOrder()
         if (f >= 0)
             keys.push_back(f);
     }
-    // Every key becomes one number per row, computed once: text its rank in
-    // collation order (pinyin), collated once per distinct value; nulls first.
-    struct Key {
-        std::vector<qint64> nums;
-        std::vector<double> reals;
-    };
-    const int n = m_data.rowCount();
-    const bool plain = m_pending.isEmpty() && m_edits.isEmpty();
+    // Every key becomes one number per row, computed once, as the grid's
+    // sort reads it (SortKeys): text its rank in collation order (pinyin),
+    // numbers and times as numbers; nulls first.
     constexpr qint64 nullKey = std::numeric_limits<qint64>::min();
-    std::vector<Key> prepared(keys.size());
+    std::vector<std::vector<qint64>> prepared(keys.size());
+    std::vector<uint8_t> blank;
     for (size_t k = 0; k < keys.size(); ++k) {
-        const int f = keys[k];
-        Key &key = prepared[k];
-        const FieldType t = m_fields[size_t(f)].type;
-        // Packet values stand for the field's values: a data field, nothing edited.
-        const int col = plain ? m_column[size_t(f)] : -1;
-        const DataPacket::Column *data = col >= 0 && m_data.column(col).type == t ? &m_data.columnData(col) : nullptr;
-        if (t == FieldType::Text) {
-            rankText(f, data ? col : -1, key.nums);
-        } else if (t == FieldType::Float) {
-            key.reals.resize(size_t(n));
+        SortKeys(keys[k], prepared[k], blank);
+        // A text's null already ranks below every text; an empty text is a value.
+        if (m_fields[size_t(keys[k])].type != FieldType::Text)
             for (int r : m_order)
-                key.reals[size_t(r)] = isNull(r, f) ? -1e300 : (data ? data->floats[size_t(r)] : value(r, f).toDouble());
-        } else {
-            key.nums.resize(size_t(n));
-            if (data) {
-                for (int r : m_order)
-                    key.nums[size_t(r)] = data->nulls[size_t(r)] ? nullKey : data->ints[size_t(r)];
-            } else {
-                for (int r : m_order) {
-                    if (isNull(r, f))
-                        key.nums[size_t(r)] = nullKey;
-                    else if (t == FieldType::DateTime)
-                        key.nums[size_t(r)] = DataPacket::stampFromDateTime(dateTime(r, f));
-                    else
-                        key.nums[size_t(r)] = integer(r, f);
-                }
-            }
-        }
+                if (blank[size_t(r)])
+                    prepared[k][size_t(r)] = nullKey;
     }
     // One or two whole-number keys (the usual index): sort them side by side
     // with the row, in one block, instead of chasing two arrays per compare.
     // The row as the last key keeps equal rows in their order, as stable_sort does.
-    if (!prepared.empty() && prepared.size() <= 2 && std::all_of(prepared.begin(), prepared.end(), [](const Key &k) { return k.reals.empty(); })) {
-        const std::vector<qint64> &first = prepared[0].nums;
+    if (!prepared.empty() && prepared.size() <= 2) {
+        const std::vector<qint64> &first = prepared[0];
         const bool two = prepared.size() == 2;
         // A first key of small whole numbers (a text's rank, nulls below):
         // a stable counting sort by it, then each run of equal values by the
@@ -670,7 +644,7 @@ void TQELClientDataSet::rebuildOrder()
             for (int r : m_order)
                 sorted[size_t(next[bucket(r)]++)] = r;
             if (two) {
-                const std::vector<qint64> &second = prepared[1].nums;
+                const std::vector<qint64> &second = prepared[1];
                 const auto bySecond = [&](int x, int y) { return second[size_t(x)] < second[size_t(y)]; };
                 for (auto run = sorted.begin(); run != sorted.end();) {
                     const qint64 v = first[size_t(*run)];
@@ -690,7 +664,7 @@ void TQELClientDataSet::rebuildOrder()
         std::vector<Item> items;
         items.reserve(m_order.size());
         for (int r : m_order)
-            items.push_back({first[size_t(r)], two ? prepared[1].nums[size_t(r)] : 0, r});
+            items.push_back({first[size_t(r)], two ? prepared[1][size_t(r)] : 0, r});
         std::sort(items.begin(), items.end(), [](const Item &x, const Item &y) {
             if (x.a != y.a)
                 return x.a < y.a;
@@ -703,16 +677,10 @@ void TQELClientDataSet::rebuildOrder()
         return;
     }
     std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
-        for (const Key &key : prepared) {
-            if (!key.reals.empty()) {
-                const double x = key.reals[size_t(a)], y = key.reals[size_t(b)];
-                if (x != y)
-                    return x < y;
-            } else {
-                const qint64 x = key.nums[size_t(a)], y = key.nums[size_t(b)];
-                if (x != y)
-                    return x < y;
-            }
+        for (const std::vector<qint64> &key : prepared) {
+            const qint64 x = key[size_t(a)], y = key[size_t(b)];
+            if (x != y)
+                return x < y;
         }
         return false;
     });
