@@ -85,11 +85,49 @@ QByteArray HistorySchemaScript(const QString &engine)
     return script.mid(at);
 }
 
+namespace {
+// SQLite history triggers that still insert their entries themselves (made by
+// an earlier version): each of them is compiled into every statement that
+// fires it.
+int OldHistoryTriggers(Backend &db)
+{
+    const DataPacket p = db.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'TR!_%!_HISTORY!_%' ESCAPE '!'"
+                                  " AND sql NOT LIKE '%qel!_history(%' ESCAPE '!'");
+    return p.rowCount() > 0 ? int(p.integer(0, 0)) : 0;
+}
+
+// Replaces them with the script's, in one transaction: same entries, same text.
+bool ReplaceHistoryTriggers(Backend &db)
+{
+    const QByteArray section = HistorySchemaScript(db.engine());
+    const qsizetype first = section.indexOf("CREATE TRIGGER");
+    if (first < 0)
+        return false;
+    const QByteArray triggers = section.mid(first);
+    static const QRegularExpression name(QStringLiteral("^CREATE TRIGGER (\\w+)"), QRegularExpression::MultilineOption);
+    try {
+        BackendTransaction tx(db);
+        // Two desks starting at once: the second finds the work done.
+        if (OldHistoryTriggers(db) == 0)
+            return false;
+        for (auto it = name.globalMatch(QString::fromUtf8(triggers)); it.hasNext();)
+            db.exec("DROP TRIGGER IF EXISTS " + it.next().captured(1).toUtf8());
+        db.execScript(triggers);
+        tx.commit();
+    } catch (const EHostError &e) {
+        throw EHostError(QStringLiteral("无法更新修改历史的触发器，数据库未作任何修改：%1").arg(e.message()));
+    }
+    return true;
+}
+} // namespace
+
 bool UpgradeDatabase(Backend &db)
 {
-    // One catalogue read per start when there is nothing to do.
-    if (!HasTable(db, "qel_project") || HasTable(db, "qel_project_history"))
+    // One catalogue read per start when there is nothing to do (two on SQLite).
+    if (!HasTable(db, "qel_project"))
         return false;
+    if (HasTable(db, "qel_project_history"))
+        return db.engine() == QLatin1String("sqlite") && OldHistoryTriggers(db) > 0 && ReplaceHistoryTriggers(db);
     const QByteArray script = HistorySchemaScript(db.engine());
     try {
         BackendTransaction tx(db);

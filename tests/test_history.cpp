@@ -301,6 +301,39 @@ TEST_F(HistoryTest, RefusedChangesLeaveNoEntry)
     EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
 }
 
+TEST_F(HistoryTest, AStatementThatFailsOnALaterRowKeepsNoneOfItsEntries)
+{
+    const qint64 id = projectWithRows(QStringLiteral("多行项目"));
+    const QString pid = QString::number(id);
+    const int before = entries();
+    const QStringList rows = tables();
+    // The first limit is updated (its entry written) before the second fails.
+    const QString failOnSecond = db.isPostgres() ? QStringLiteral("MAX_NUM + 1 / (case when MEMBER_CLASS_ID = 'M2' then 0 else 1 end)")
+                                                 : QStringLiteral("case when MEMBER_CLASS_ID = 'M2' then 1.5 else MAX_NUM + 1 end");
+    const QString update = QStringLiteral("update qel_project_member_limit set MAX_NUM = %1 where PID = %2").arg(failOnSecond, pid);
+    EXPECT_FALSE(thrownMessage([&] { cd.DBPipe->ExecSQL(kZhang, update); }).isEmpty());
+    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(tables(), rows);
+
+    // Inside a transaction: the earlier statement keeps its entry, the failed one leaves none.
+    {
+        PipeTransaction tx(*cd.DBPipe);
+        cd.DBPipe->ExecSQL(kZhang, QStringLiteral("update QEL_PROJECT set CROSSDISCOUNT = 40 where ID = ") + pid);
+        EXPECT_FALSE(thrownMessage([&] { cd.DBPipe->ExecSQL(kZhang, update); }).isEmpty());
+        if (!db.isPostgres()) { // PostgreSQL ends the transaction on an error
+            EXPECT_EQ(cd.DBPipe->GetData(kZhang, QStringLiteral("select count(*) from QEL_PROJECT_HISTORY")).integer(0, 0), before + 1);
+            tx.commit();
+        }
+    }
+    if (!db.isPostgres()) {
+        const QList<THistoryEntry> e = since(0);
+        ASSERT_EQ(e.size(), before + 1);
+        EXPECT_EQ(e.last().Action, QStringLiteral("update"));
+        EXPECT_TRUE(e.last().AfterValues.contains(QStringLiteral("\"CROSSDISCOUNT\":40"))) << e.last().AfterValues.toStdString();
+    }
+    EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(HistoryTest, AWriteThatTimesOutOnALockLeavesNoEntry)
 {
     ASSERT_TRUE(cd.InsertPro(QStringLiteral("锁定项目"), 0, 0, 0));
@@ -699,6 +732,45 @@ TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
     QStringList after = snapshot(*Database::connection());
     after[4] = before[4];
     EXPECT_EQ(after, before);
+}
+
+TEST(HistoryUpgrade, SqliteTriggersThatInsertTheirEntriesThemselvesAreReplacedOnStart)
+{
+    TestDatabase db;
+    if (db.isPostgres())
+        GTEST_SKIP() << "SQLite's triggers only";
+    // The update trigger as an earlier version made it.
+    db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY_UPD"));
+    db.exec(QStringLiteral(
+        "CREATE TRIGGER TR_QEL_PROJECT_HISTORY_UPD AFTER UPDATE ON QEL_PROJECT BEGIN "
+        "INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, "
+        "BEFORE_VALUES, AFTER_VALUES) VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), "
+        "qel_operator(0), qel_operator(1), qel_operator(2), 'project', 'update', NEW.ID, NEW.CNAME, NULL, "
+        "json_object('ID', OLD.ID, 'CNAME', OLD.CNAME, 'CROSSDISCOUNT', OLD.CROSSDISCOUNT, 'CROSTNUM', OLD.CROSTNUM, 'CROSSPNUM', OLD.CROSSPNUM), "
+        "json_object('ID', NEW.ID, 'CNAME', NEW.CNAME, 'CROSSDISCOUNT', NEW.CROSSDISCOUNT, 'CROSTNUM', NEW.CROSTNUM, 'CROSSPNUM', NEW.CROSSPNUM)); END"));
+    TCDProject cd;
+    cd.Context = kZhang;
+    ASSERT_TRUE(cd.InsertPro(QStringLiteral("旧触发器"), 10, 1, 1));
+    const qint64 id = db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = '旧触发器'")).toLongLong();
+    ASSERT_TRUE(cd.EdtPro(id, QStringLiteral("旧触发器"), 20, 2, 2));
+    const QString byOld = QStringLiteral("select NODECODE || '|' || USERNAME || '|' || ROW_KIND || '|' || ACTION || '|' || PROJECT_NAME || '|' || "
+                                         "BEFORE_VALUES || '|' || AFTER_VALUES from QEL_PROJECT_HISTORY where ACTION = 'update' order by ID");
+    const QStringList oldEntries = db.texts(byOld);
+    ASSERT_EQ(oldEntries.size(), 1);
+
+    EXPECT_TRUE(UpgradeDatabase(*Database::connection()));
+    EXPECT_FALSE(UpgradeDatabase(*Database::connection())) << "the next start finds nothing to do";
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from sqlite_master where type = 'trigger' and sql like '%qel_history(%'")), 9);
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from sqlite_master where type = 'trigger' and sql like '%INSERT INTO QEL_PROJECT_HISTORY%'")), 0);
+
+    // Back and forth: the new trigger's entry reads exactly as the old one's would.
+    ASSERT_TRUE(cd.EdtPro(id, QStringLiteral("旧触发器"), 10, 1, 1));
+    ASSERT_TRUE(cd.EdtPro(id, QStringLiteral("旧触发器"), 20, 2, 2));
+    const QStringList all = db.texts(byOld);
+    ASSERT_EQ(all.size(), 3);
+    EXPECT_EQ(all[0], oldEntries[0]) << "kept";
+    EXPECT_EQ(all[2], oldEntries[0]);
+    EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(HistoryUpgrade, ASchemaCreatedTodayHasTheHistoryFromTheStart)

@@ -144,14 +144,18 @@ END;
 -- Change history. Every row that a statement inserts, updates or deletes in
 -- the three tables above gets one entry, written by the triggers below in the
 -- same statement, so the change and its entry commit or vanish together.
--- The statements themselves stay as they are: the operator comes from
--- qel_operator(i) (node, group, user), a function the client's connection
--- registers and feeds from the session context; a connection without it
--- cannot change these tables. CHANGED_AT is UTC. TXID groups the entries of
--- one transaction: the ID of its first entry (qel_txid keeps the first value
--- it is given until the transaction ends). Values are JSON objects under the
--- column names, in the same text on both engines.
--- Databases made before this section get it on start (UpgradeDatabase), so
+-- The statements themselves stay as they are. A trigger hands the entry to
+-- qel_history(kind, action, project, name, key, before, after), which the
+-- client's connection registers: it inserts the entry with a statement
+-- prepared once, where an INSERT in the trigger would be compiled into every
+-- statement that fires it. The operator comes from qel_operator(i) (node,
+-- group, user), fed from the session context; a connection without these
+-- functions cannot change these tables. CHANGED_AT is UTC. TXID groups the
+-- entries of one transaction: the ID of its first entry (qel_txid keeps the
+-- first value it is given until the transaction ends). Values are JSON objects
+-- under the column names, in the same text on both engines.
+-- Databases made before this section get it on start (UpgradeDatabase), and
+-- those whose triggers insert the entries themselves get these triggers; so
 -- it stays the last section of this file.
 CREATE TABLE QEL_PROJECT_HISTORY (
     ID            INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -175,25 +179,21 @@ CREATE INDEX IX_QEL_PROJECT_HISTORY_TIME ON QEL_PROJECT_HISTORY (CHANGED_AT);
 
 CREATE TRIGGER TR_QEL_PROJECT_HISTORY_INS AFTER INSERT ON QEL_PROJECT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'project', 'insert', NEW.ID, NEW.CNAME, NULL, NULL,
-           json_object('ID', NEW.ID, 'CNAME', NEW.CNAME, 'CROSSDISCOUNT', NEW.CROSSDISCOUNT, 'CROSTNUM', NEW.CROSTNUM, 'CROSSPNUM', NEW.CROSSPNUM));
+    SELECT qel_history('project', 'insert', NEW.ID, NEW.CNAME, NULL,
+                       NULL,
+                       json_object('ID', NEW.ID, 'CNAME', NEW.CNAME, 'CROSSDISCOUNT', NEW.CROSSDISCOUNT, 'CROSTNUM', NEW.CROSTNUM, 'CROSSPNUM', NEW.CROSSPNUM));
 END;
 CREATE TRIGGER TR_QEL_PROJECT_HISTORY_UPD AFTER UPDATE ON QEL_PROJECT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'project', 'update', NEW.ID, NEW.CNAME, NULL,
-           json_object('ID', OLD.ID, 'CNAME', OLD.CNAME, 'CROSSDISCOUNT', OLD.CROSSDISCOUNT, 'CROSTNUM', OLD.CROSTNUM, 'CROSSPNUM', OLD.CROSSPNUM),
-           json_object('ID', NEW.ID, 'CNAME', NEW.CNAME, 'CROSSDISCOUNT', NEW.CROSSDISCOUNT, 'CROSTNUM', NEW.CROSTNUM, 'CROSSPNUM', NEW.CROSSPNUM));
+    SELECT qel_history('project', 'update', NEW.ID, NEW.CNAME, NULL,
+                       json_object('ID', OLD.ID, 'CNAME', OLD.CNAME, 'CROSSDISCOUNT', OLD.CROSSDISCOUNT, 'CROSTNUM', OLD.CROSTNUM, 'CROSSPNUM', OLD.CROSSPNUM),
+                       json_object('ID', NEW.ID, 'CNAME', NEW.CNAME, 'CROSSDISCOUNT', NEW.CROSSDISCOUNT, 'CROSTNUM', NEW.CROSTNUM, 'CROSSPNUM', NEW.CROSSPNUM));
 END;
 CREATE TRIGGER TR_QEL_PROJECT_HISTORY_DEL AFTER DELETE ON QEL_PROJECT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'project', 'delete', OLD.ID, OLD.CNAME, NULL,
-           json_object('ID', OLD.ID, 'CNAME', OLD.CNAME, 'CROSSDISCOUNT', OLD.CROSSDISCOUNT, 'CROSTNUM', OLD.CROSTNUM, 'CROSSPNUM', OLD.CROSSPNUM), NULL);
+    SELECT qel_history('project', 'delete', OLD.ID, OLD.CNAME, NULL,
+                       json_object('ID', OLD.ID, 'CNAME', OLD.CNAME, 'CROSSDISCOUNT', OLD.CROSSDISCOUNT, 'CROSTNUM', OLD.CROSTNUM, 'CROSSPNUM', OLD.CROSSPNUM),
+                       NULL);
 END;
 
 -- The project's name at that moment: from its row, or, once the row is gone
@@ -201,64 +201,38 @@ END;
 -- its latest entry.
 CREATE TRIGGER TR_QEL_LIMIT_HISTORY_INS AFTER INSERT ON qel_project_member_limit
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'limit', 'insert', NEW.PID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = NEW.PID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = NEW.PID ORDER BY ID DESC LIMIT 1)),
-           NEW.MEMBER_CLASS_ID, NULL,
-           json_object('PID', NEW.PID, 'MEMBER_CLASS_ID', NEW.MEMBER_CLASS_ID, 'MAX_NUM', NEW.MAX_NUM, 'limit_type', NEW.limit_type, 'enable', NEW.enable));
+    SELECT qel_history('limit', 'insert', NEW.PID, NULL, NEW.MEMBER_CLASS_ID,
+                       NULL,
+                       json_object('PID', NEW.PID, 'MEMBER_CLASS_ID', NEW.MEMBER_CLASS_ID, 'MAX_NUM', NEW.MAX_NUM, 'limit_type', NEW.limit_type, 'enable', NEW.enable));
 END;
 CREATE TRIGGER TR_QEL_LIMIT_HISTORY_UPD AFTER UPDATE ON qel_project_member_limit
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'limit', 'update', NEW.PID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = NEW.PID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = NEW.PID ORDER BY ID DESC LIMIT 1)),
-           NEW.MEMBER_CLASS_ID,
-           json_object('PID', OLD.PID, 'MEMBER_CLASS_ID', OLD.MEMBER_CLASS_ID, 'MAX_NUM', OLD.MAX_NUM, 'limit_type', OLD.limit_type, 'enable', OLD.enable),
-           json_object('PID', NEW.PID, 'MEMBER_CLASS_ID', NEW.MEMBER_CLASS_ID, 'MAX_NUM', NEW.MAX_NUM, 'limit_type', NEW.limit_type, 'enable', NEW.enable));
+    SELECT qel_history('limit', 'update', NEW.PID, NULL, NEW.MEMBER_CLASS_ID,
+                       json_object('PID', OLD.PID, 'MEMBER_CLASS_ID', OLD.MEMBER_CLASS_ID, 'MAX_NUM', OLD.MAX_NUM, 'limit_type', OLD.limit_type, 'enable', OLD.enable),
+                       json_object('PID', NEW.PID, 'MEMBER_CLASS_ID', NEW.MEMBER_CLASS_ID, 'MAX_NUM', NEW.MAX_NUM, 'limit_type', NEW.limit_type, 'enable', NEW.enable));
 END;
 CREATE TRIGGER TR_QEL_LIMIT_HISTORY_DEL AFTER DELETE ON qel_project_member_limit
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'limit', 'delete', OLD.PID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = OLD.PID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = OLD.PID ORDER BY ID DESC LIMIT 1)),
-           OLD.MEMBER_CLASS_ID,
-           json_object('PID', OLD.PID, 'MEMBER_CLASS_ID', OLD.MEMBER_CLASS_ID, 'MAX_NUM', OLD.MAX_NUM, 'limit_type', OLD.limit_type, 'enable', OLD.enable), NULL);
+    SELECT qel_history('limit', 'delete', OLD.PID, NULL, OLD.MEMBER_CLASS_ID,
+                       json_object('PID', OLD.PID, 'MEMBER_CLASS_ID', OLD.MEMBER_CLASS_ID, 'MAX_NUM', OLD.MAX_NUM, 'limit_type', OLD.limit_type, 'enable', OLD.enable),
+                       NULL);
 END;
 
 CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_HISTORY_INS AFTER INSERT ON QEL_PROJECT_PRODUCT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'product', 'insert', NEW.PROJECTID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = NEW.PROJECTID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = NEW.PROJECTID ORDER BY ID DESC LIMIT 1)),
-           NEW.PRODUCTCODE, NULL,
-           json_object('PROJECTID', NEW.PROJECTID, 'PRODUCTCODE', NEW.PRODUCTCODE));
+    SELECT qel_history('product', 'insert', NEW.PROJECTID, NULL, NEW.PRODUCTCODE,
+                       NULL,
+                       json_object('PROJECTID', NEW.PROJECTID, 'PRODUCTCODE', NEW.PRODUCTCODE));
 END;
 CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_HISTORY_UPD AFTER UPDATE ON QEL_PROJECT_PRODUCT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'product', 'update', NEW.PROJECTID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = NEW.PROJECTID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = NEW.PROJECTID ORDER BY ID DESC LIMIT 1)),
-           NEW.PRODUCTCODE,
-           json_object('PROJECTID', OLD.PROJECTID, 'PRODUCTCODE', OLD.PRODUCTCODE),
-           json_object('PROJECTID', NEW.PROJECTID, 'PRODUCTCODE', NEW.PRODUCTCODE));
+    SELECT qel_history('product', 'update', NEW.PROJECTID, NULL, NEW.PRODUCTCODE,
+                       json_object('PROJECTID', OLD.PROJECTID, 'PRODUCTCODE', OLD.PRODUCTCODE),
+                       json_object('PROJECTID', NEW.PROJECTID, 'PRODUCTCODE', NEW.PRODUCTCODE));
 END;
 CREATE TRIGGER TR_QEL_PROJECT_PRODUCT_HISTORY_DEL AFTER DELETE ON QEL_PROJECT_PRODUCT
 BEGIN
-    INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES)
-    VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)), qel_operator(0), qel_operator(1), qel_operator(2),
-           'product', 'delete', OLD.PROJECTID,
-           coalesce((SELECT CNAME FROM QEL_PROJECT WHERE ID = OLD.PROJECTID),
-                    (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = OLD.PROJECTID ORDER BY ID DESC LIMIT 1)),
-           OLD.PRODUCTCODE,
-           json_object('PROJECTID', OLD.PROJECTID, 'PRODUCTCODE', OLD.PRODUCTCODE), NULL);
+    SELECT qel_history('product', 'delete', OLD.PROJECTID, NULL, OLD.PRODUCTCODE,
+                       json_object('PROJECTID', OLD.PROJECTID, 'PRODUCTCODE', OLD.PRODUCTCODE),
+                       NULL);
 END;

@@ -10,6 +10,13 @@ Backend::~Backend() = default;
 struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
     sqlite3_int64 txid = 0; // the current transaction's group number; 0 = none yet
+    sqlite3_stmt *historyInsert = nullptr; // qel_history's statement, prepared on first use
+
+    void finalize()
+    {
+        sqlite3_finalize(historyInsert);
+        historyInsert = nullptr;
+    }
 };
 
 namespace {
@@ -80,6 +87,47 @@ void txidFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_int64(ctx, session->txid);
 }
 
+// qel_history(kind, action, project, name, key, before, after) writes one
+// entry through a statement prepared once per connection. A trigger that
+// inserted the entry itself was compiled again into every statement that
+// fires it, which cost a one-row write more than the write. The entry's name
+// is the one given, else the project's row, else its latest entry; its time,
+// transaction and operator are filled in as for any entry.
+const char kHistoryInsert[] =
+    "INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME,"
+    " ROW_KEY, BEFORE_VALUES, AFTER_VALUES)"
+    " VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)),"
+    " qel_operator(0), qel_operator(1), qel_operator(2), ?1, ?2, ?3,"
+    " coalesce(?4, (SELECT CNAME FROM QEL_PROJECT WHERE ID = ?3),"
+    " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7)";
+
+void historyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
+{
+    auto *session = static_cast<SqliteSession *>(sqlite3_user_data(ctx));
+    sqlite3 *db = sqlite3_context_db_handle(ctx);
+    if (!session->historyInsert &&
+        sqlite3_prepare_v3(db, kHistoryInsert, -1, SQLITE_PREPARE_PERSISTENT, &session->historyInsert, nullptr) != SQLITE_OK) {
+        sqlite3_result_error(ctx, sqlite3_errmsg(db), -1);
+        sqlite3_result_error_code(ctx, sqlite3_errcode(db));
+        return;
+    }
+    sqlite3_stmt *insert = session->historyInsert;
+    for (int i = 0; i < argc; ++i)
+        sqlite3_bind_value(insert, i + 1, argv[i]);
+    const int rc = sqlite3_step(insert);
+    if (rc != SQLITE_DONE) {
+        // The failing entry fails the change that fired it: neither is kept.
+        const QByteArray message = sqlite3_errmsg(db);
+        sqlite3_reset(insert);
+        sqlite3_result_error(ctx, message.constData(), int(message.size()));
+        sqlite3_result_error_code(ctx, rc);
+        return;
+    }
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);
+    sqlite3_result_null(ctx);
+}
+
 int txidEndsOnCommit(void *session)
 {
     static_cast<SqliteSession *>(session)->txid = 0;
@@ -105,6 +153,7 @@ SqliteBackend::SqliteBackend(const QString &path) : m_path(path), m_session(std:
         if (!readable()) {
             // A WAL file needs its -shm beside it; where none can be made,
             // read the file as it stands: nothing on read-only media changes it.
+            m_session->finalize();
             sqlite3_close_v2(m_db);
             m_db = nullptr;
             open(SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, true);
@@ -138,6 +187,8 @@ void SqliteBackend::registerHistoryFunctions()
     const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
     sqlite3_create_function_v2(m_db, "qel_operator", 1, flags, m_session.get(), operatorFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(m_db, "qel_txid", 1, flags, m_session.get(), txidFunction, nullptr, nullptr, nullptr);
+    // Not innocuous: it writes.
+    sqlite3_create_function_v2(m_db, "qel_history", 7, SQLITE_UTF8, m_session.get(), historyFunction, nullptr, nullptr, nullptr);
     sqlite3_commit_hook(m_db, txidEndsOnCommit, m_session.get());
     sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
 }
@@ -174,6 +225,7 @@ bool SqliteBackend::readable() const
 
 SqliteBackend::~SqliteBackend()
 {
+    m_session->finalize();
     sqlite3_close_v2(m_db);
 }
 
