@@ -952,12 +952,17 @@ void bmHistoryWindow(benchmark::State &st, Env *env, bool all)
 
 // What the history costs the writes an operator waits for, through the
 // module as the windows make them: 1,000 performances added (AddProducts, one
-// transaction), or 100 project edits (EdtPro, each its own transaction);
-// with the history's triggers, and with them dropped beforehand and made
-// again afterwards (outside the timing).
-void bmHistoryCost(benchmark::State &st, Env *env, bool edits)
+// transaction), 100 project edits (EdtPro, each its own transaction), or one
+// edit saved as the project window saves it (EdtPro, then the list reloaded
+// with the search text that found the project); with the history's triggers,
+// and with them dropped beforehand and made again afterwards (outside the
+// timing).
+enum class HistoryWrite { Adds, Edits, Save };
+
+void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
 {
-    const std::string measure = edits ? "history_edit" : "history_add";
+    const bool edits = kind != HistoryWrite::Adds;
+    const std::string measure = kind == HistoryWrite::Adds ? "history_add" : kind == HistoryWrite::Edits ? "history_edit" : "history_save";
     struct Trigger {
         QByteArray drop, create;
     };
@@ -996,10 +1001,17 @@ void bmHistoryCost(benchmark::State &st, Env *env, bool edits)
         env->raw->query("select CNAME from QEL_PROJECT where ID = " + QByteArray::number(id), name);
         if (name.empty())
             return st.SkipWithError("no project to edit");
-        write = [&] {
-            for (int i = 0; i < 100; ++i)
+        if (kind == HistoryWrite::Save)
+            write = [&, i = 0]() mutable {
+                ++i;
                 env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4);
-        };
+                env->cd->GetProject(name[0].toString());
+            };
+        else
+            write = [&] {
+                for (int i = 0; i < 100; ++i)
+                    env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4);
+            };
         undo = [] {};
     } else {
         const QString project = env->facts.insertProject;
@@ -1296,8 +1308,9 @@ void registerGroup(Env &env, const Options &o)
     rounds("add", 2, [e](benchmark::State &st) { bmAdd(st, e); });
     rounds("history_project", 3, [e](benchmark::State &st) { bmHistoryWindow(st, e, false); });
     rounds("history_all", 3, [e](benchmark::State &st) { bmHistoryWindow(st, e, true); });
-    rounds("history_add", 2, [e](benchmark::State &st) { bmHistoryCost(st, e, false); });
-    rounds("history_edit", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, true); });
+    rounds("history_add", 2, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Adds); });
+    rounds("history_edit", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Edits); });
+    rounds("history_save", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Save); });
     rounds("delete", 1, [e](benchmark::State &st) { bmDelete(st, e); });
     rounds("cold", 1, [e](benchmark::State &st) { bmCold(st, e); });
     plain("memory", [e](benchmark::State &st) { bmMemory(st, e); })->Iterations(1)->Repetitions(1);
@@ -1418,6 +1431,10 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
            "without", QStringLiteral("the same without its %1 history triggers").arg(count("history_add/triggers")), 1.2);
     versus(QStringLiteral("history cost: 100 project edits (EdtPro, each its own transaction), with the history"), "history_edit", "with", "without",
            QStringLiteral("the same without its %1 history triggers").arg(count("history_edit/triggers")), 1.2);
+    versus(QStringLiteral("history cost as the operator waits for it: one project edit saved from the project window (EdtPro, then GetProject with the "
+                          "search text that found it), with the history"),
+           "history_save", "with", "without", QStringLiteral("the same without its %1 history triggers").arg(count("history_save/triggers")), 1.2,
+           false);
     versus(QStringLiteral("limit dialog: getpromemberinfo fills %1 projects, dialog shown and painted").arg(thousands(count("limit_dialog/projects"))),
            "limit_dialog", "module", "engine", engineAlone, 1.5);
     if (ran("dropdown/module")) {
