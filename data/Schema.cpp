@@ -123,7 +123,7 @@ bool ReplaceHistoryTriggers(Backend &db)
 
 bool UpgradeDatabase(Backend &db)
 {
-    // One catalogue read per start when there is nothing to do (two on SQLite).
+    // Nothing to do costs two catalogue reads per start (three on SQLite).
     if (!HasTable(db, "qel_project"))
         return false;
     if (HasTable(db, "qel_project_history"))

@@ -345,7 +345,7 @@ DataPacket SqliteBackend::query(const QByteArray &sql)
                 break;
             case FieldType::Float: p.putReal(c, sqlite3_value_double(v)); break;
             case FieldType::Text:
-            case FieldType::DateTime: p.putText(c, valueText(v)); break;
+            case FieldType::DateTime: break; // read above
             }
         }
     }
