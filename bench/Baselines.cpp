@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <charconv>
+#include <map>
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
@@ -18,6 +19,11 @@ class RawSqlite : public RawEngine {
 public:
     // A connection of its own, opened with the host's settings (pragmas), then used through the C API only.
     explicit RawSqlite(const QString &path) : m_conn(path), m_db(m_conn.handle()) {}
+    ~RawSqlite() override
+    {
+        for (auto &[sql, st] : m_prepared)
+            sqlite3_finalize(st);
+    }
 
     qsizetype query(const QByteArray &sql, std::vector<QVariant> &out) override
     {
@@ -64,6 +70,29 @@ public:
             fail();
     }
 
+    void transaction(const std::vector<QByteArray> &sqls, const QByteArray &repeated, qsizetype times) override
+    {
+        exec("BEGIN IMMEDIATE");
+        try {
+            for (const QByteArray &q : sqls)
+                exec(q);
+            sqlite3_stmt *&st = m_prepared[repeated];
+            if (times > 0 && !st &&
+                sqlite3_prepare_v3(m_db, repeated.constData(), int(repeated.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK)
+                fail();
+            for (qsizetype i = 0; i < times; ++i) {
+                const int rc = sqlite3_step(st);
+                sqlite3_reset(st);
+                if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+                    fail();
+            }
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
     qsizetype touch(const QByteArray &sql) override
     {
         sqlite3_stmt *st = nullptr;
@@ -106,6 +135,7 @@ private:
     [[noreturn]] void fail() { throw EHostError(QStringLiteral("raw sqlite: %1").arg(QString::fromUtf8(sqlite3_errmsg(m_db)))); }
     SqliteBackend m_conn;
     sqlite3 *m_db;
+    std::map<QByteArray, sqlite3_stmt *> m_prepared;
 };
 
 class RawPg : public RawEngine {
@@ -166,6 +196,33 @@ public:
         PQclear(r);
     }
 
+    void transaction(const std::vector<QByteArray> &sqls, const QByteArray &repeated, qsizetype times) override
+    {
+        QByteArray text = "BEGIN;\n";
+        for (const QByteArray &q : sqls)
+            text += q + ";\n";
+        if (times > 0) {
+            auto it = m_prepared.find(repeated);
+            if (it == m_prepared.end()) {
+                const QByteArray name = "qelbench_" + QByteArray::number(qulonglong(m_prepared.size()));
+                exec("PREPARE " + name + " AS " + repeated);
+                it = m_prepared.emplace(repeated, name).first;
+            }
+            const QByteArray call = "EXECUTE " + it->second + ";\n";
+            text.reserve(text.size() + call.size() * times);
+            for (qsizetype i = 0; i < times; ++i)
+                text += call;
+        }
+        text += "COMMIT";
+        PGresult *r = PQexec(m_conn, text.constData());
+        const ExecStatusType s = PQresultStatus(r);
+        if (s != PGRES_COMMAND_OK && s != PGRES_TUPLES_OK) {
+            PQclear(PQexec(m_conn, "ROLLBACK"));
+            fail(r);
+        }
+        PQclear(r);
+    }
+
     qsizetype touch(const QByteArray &sql) override
     {
         PGresult *r = PQexec(m_conn, sql.constData());
@@ -202,6 +259,7 @@ private:
     }
     PostgresBackend m_backend;
     PGconn *m_conn;
+    std::map<QByteArray, QByteArray> m_prepared; // statement -> its PREPAREd name
 };
 
 bool isPostgres(const QString &url)

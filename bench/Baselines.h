@@ -13,6 +13,12 @@ public:
     // Returns the number of rows; out is cleared first (its capacity kept).
     virtual qsizetype query(const QByteArray &sql, std::vector<QVariant> &out) = 0;
     virtual void exec(const QByteArray &sql) = 0;
+    // One write transaction as a client that knows its engine sends it: the
+    // statements (queries stepped to the end, nothing kept), then `repeated`
+    // `times` times through a statement prepared once per connection, then
+    // COMMIT. SQLite steps them one by one; PostgreSQL gets them in one round
+    // trip. On an error it rolls back and throws.
+    virtual void transaction(const std::vector<QByteArray> &sqls, const QByteArray &repeated, qsizetype times) = 0;
     // The engine alone: every row stepped, every cell's value fetched, nothing kept.
     virtual qsizetype touch(const QByteArray &sql) = 0;
     // Sum of the bytes of every cell as text (the engine's own text form).

@@ -31,6 +31,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -44,11 +45,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardItemModel>
 #include <QSysInfo>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <valgrind/callgrind.h>
@@ -940,10 +944,45 @@ void bmHistoryWindow(benchmark::State &st, Env *env, bool all)
         sql = record(open);
         close();
     }
+    // Qt's own floor for such a window: a bare dialog of the same size whose
+    // table view shows the same rows and texts, already in memory.
+    QStandardItemModel rows;
+    {
+        open();
+        const QAbstractItemModel *m = w->GrdHistory->model();
+        rows.setColumnCount(m->columnCount());
+        for (int c = 0; c < m->columnCount(); ++c)
+            rows.setHorizontalHeaderItem(c, new QStandardItem(m->headerData(c, Qt::Horizontal).toString()));
+        for (int r = 0; r < m->rowCount(); ++r) {
+            QList<QStandardItem *> items;
+            for (int c = 0; c < m->columnCount(); ++c)
+                items << new QStandardItem(m->index(r, c).data().toString());
+            rows.appendRow(items);
+        }
+        close();
+    }
+    std::unique_ptr<QDialog> bare;
+    const auto openBare = [&] {
+        bare = std::make_unique<QDialog>();
+        auto *layout = new QVBoxLayout(bare.get());
+        auto *view = new QTableView;
+        layout->addWidget(view);
+        view->setModel(&rows);
+        bare->resize(1100, 560);
+        PaintCounter grid(view->viewport());
+        bare->show();
+        painted = spinUntil([&] { return grid.count > 0; }) && painted;
+    };
     bmRotation(st, env, measure,
                {
                    {"module", open, close, {}},
                    {"engine", [env, &sql] { replay(*env->raw, sql); }, {}, {}},
+                   {"qt_floor", openBare,
+                    [&] {
+                        bare.reset();
+                        settle();
+                    },
+                    {}},
                });
     env->counts["history/entries"] = double(env->raw->touch("select ID from QEL_PROJECT_HISTORY"));
     if (!painted)
@@ -1020,16 +1059,69 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
         write = [&] { addTheWindowsWay(w.data(), env->facts.addCodes); };
         undo = [env, project] { unassign(*env, project); };
     }
-    bmRotation(st, env, measure,
-               {
-                   {"with", write, undo, {}},
-                   {"without", write,
-                    [&] {
-                        create();
-                        undo();
-                    },
-                    drop},
-               });
+    std::vector<Contender> cs = {
+        {"with", write, undo, {}},
+        {"without", write,
+         [&] {
+             create();
+             undo();
+         },
+         drop},
+    };
+    // The floor of any entry written in the change's own transaction: the
+    // module's statements on the engine alone, in the same transactions,
+    // with and without one more row per changed row (the entry's text) in a
+    // table without indexes, through a statement prepared once.
+    const bool sqlite = env->engine == QLatin1String("sqlite");
+    struct Transaction {
+        std::vector<QByteArray> sql;
+        qsizetype entries;
+    };
+    std::vector<Transaction> floorTx;
+    if (kind == HistoryWrite::Edits)
+        for (int i = 0; i < 100; ++i)
+            floorTx.push_back({record([&] { env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4); }), 1});
+    else if (kind == HistoryWrite::Adds)
+        floorTx.push_back({record(write), env->facts.addCodes.size()});
+    QByteArray entry, indexedEntry;
+    if (!floorTx.empty()) {
+        std::vector<QVariant> last;
+        env->raw->query("select NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES "
+                        "from QEL_PROJECT_HISTORY order by ID desc limit 1",
+                        last);
+        undo();
+        if (last.size() != 10)
+            return st.SkipWithError("the writes left no history entry");
+        const auto value = [&](int i) { return last[size_t(i)].isNull() ? QByteArray("NULL") : QuotedStr(last[size_t(i)].toString()).toUtf8(); };
+        // Into a table without any index, and into the history table itself
+        // (its key and the two indexes the window reads by, its size), with
+        // the triggers' work left out.
+        const QByteArray columns = ", CHANGED_AT timestamp, TXID bigint, NODECODE text, USERGROUP text, USERNAME text, ROW_KIND text, ACTION text, "
+                                   "PROJECT_ID bigint, PROJECT_NAME text, ROW_KEY text, BEFORE_VALUES text, AFTER_VALUES text)";
+        env->raw->exec(QByteArray("CREATE TABLE QELBENCH_FLOOR (ID ") + (sqlite ? "INTEGER PRIMARY KEY" : "bigint") + columns);
+        QByteArray values = QByteArray(" (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, "
+                                       "BEFORE_VALUES, AFTER_VALUES) VALUES (") +
+                            (sqlite ? "strftime('%Y-%m-%d %H:%M:%f','now')" : "clock_timestamp()") + ", 1";
+        for (int i = 0; i < 10; ++i)
+            values += ", " + value(i);
+        values += ")";
+        entry = "INSERT INTO QELBENCH_FLOOR" + values;
+        indexedEntry = "INSERT INTO QEL_PROJECT_HISTORY" + values;
+        const auto floor = [&](const QByteArray *withEntries) {
+            for (const Transaction &tx : floorTx)
+                env->raw->transaction(tx.sql, withEntries ? *withEntries : entry, withEntries ? tx.entries : 0);
+        };
+        const auto restore = [&] {
+            create();
+            undo();
+        };
+        cs.push_back({"floor_entry", [&] { floor(&entry); }, restore, drop});
+        cs.push_back({"floor_indexed", [&] { floor(&indexedEntry); }, restore, drop});
+        cs.push_back({"floor_plain", [&] { floor(nullptr); }, restore, drop});
+    }
+    bmRotation(st, env, measure, cs);
+    if (!entry.isEmpty())
+        env->raw->exec("DROP TABLE QELBENCH_FLOOR");
     if (w)
         dispose(w);
     settle();
@@ -1435,6 +1527,27 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
                           "search text that found it), with the history"),
            "history_save", "with", "without", QStringLiteral("the same without its %1 history triggers").arg(count("history_save/triggers")), 1.2,
            false);
+    versus(QStringLiteral("(floor) the same 1,000 adds' statements on the engine alone, in one transaction, with one more row per performance "
+                          "(the entry's text) in a table without indexes"),
+           "history_add", "floor_entry", "floor_plain", QStringLiteral("the same without those rows"), 1.2, false);
+    // The time those rows add, put on the module's own write without history.
+    const auto onModule = [&](const std::string &measure) {
+        const double base = med(measure + "/without"), extra = med(measure + "/floor_indexed") - med(measure + "/floor_plain");
+        return base > 0 ? QStringLiteral("; added to the module's write without history: %1").arg(formatRatio((base + extra) / base)) : QString();
+    };
+    versus(QStringLiteral("(floor) the same, the rows inserted straight into the history table (its key, its two indexes, its size)%1")
+               .arg(onModule("history_add")),
+           "history_add", "floor_indexed", "floor_plain", QStringLiteral("the same without those rows"), 1.2, false);
+    versus(QStringLiteral("(floor) the same 100 edits' statements on the engine alone, each its own transaction, with one more row (the entry's "
+                          "text) in a table without indexes"),
+           "history_edit", "floor_entry", "floor_plain", QStringLiteral("the same without that row"), 1.2, false);
+    versus(QStringLiteral("(floor) the same, the row inserted straight into the history table (its key, its two indexes, its size)%1")
+               .arg(onModule("history_edit")),
+           "history_edit", "floor_indexed", "floor_plain", QStringLiteral("the same without that row"), 1.2, false);
+    versus(QStringLiteral("(floor) Qt's own window for the history: a bare QDialog of its size whose QTableView shows the same %1 rows, already "
+                          "in memory (no statement), shown and painted; above 0.5× the statement, 1.5× is out of reach")
+               .arg(thousands(count("history_project/rows"))),
+           "history_project", "qt_floor", "engine", engineAlone, 0.5, false);
     versus(QStringLiteral("limit dialog: getpromemberinfo fills %1 projects, dialog shown and painted").arg(thousands(count("limit_dialog/projects"))),
            "limit_dialog", "module", "engine", engineAlone, 1.5);
     if (ran("dropdown/module")) {
