@@ -148,12 +148,12 @@ END;
 -- qel_history(kind, action, project, name, key, before, after), which the
 -- client's connection registers: it inserts the entry with a statement
 -- prepared once, where an INSERT in the trigger would be compiled into every
--- statement that fires it. The operator comes from qel_operator(i) (node,
--- group, user), fed from the session context; a connection without these
--- functions cannot change these tables. CHANGED_AT is UTC. TXID groups the
--- entries of one transaction: the ID of its first entry (qel_txid keeps the
--- first value it is given until the transaction ends). Values are JSON objects
--- under the column names, in the same text on both engines.
+-- statement that fires it. It fills in the operator (node, group, user) from
+-- the session context and TXID; a connection without the function cannot
+-- change these tables. CHANGED_AT is UTC. TXID groups the entries of one
+-- transaction: one more than the largest entry ID when its first entry is
+-- written, kept until the transaction ends. Values are JSON objects under the
+-- column names, in the same text on both engines.
 -- Databases made before this section get it on start (UpgradeDatabase), and
 -- those whose triggers insert the entries themselves get these triggers; so
 -- it stays the last section of this file.

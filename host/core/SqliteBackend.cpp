@@ -11,11 +11,14 @@ struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
     sqlite3_int64 txid = 0; // the current transaction's group number; 0 = none yet
     sqlite3_stmt *historyInsert = nullptr; // qel_history's statement, prepared on first use
+    sqlite3_stmt *nextEntryId = nullptr;   // the ID after the largest entry's, for a transaction's first entry
 
     void finalize()
     {
         sqlite3_finalize(historyInsert);
         historyInsert = nullptr;
+        sqlite3_finalize(nextEntryId);
+        nextEntryId = nullptr;
     }
 };
 
@@ -91,36 +94,64 @@ void txidFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 // entry through a statement prepared once per connection. A trigger that
 // inserted the entry itself was compiled again into every statement that
 // fires it, which cost a one-row write more than the write. The entry's name
-// is the one given, else the project's row, else its latest entry; its time,
-// transaction and operator are filled in as for any entry.
+// is the one given, else the project's row, else its latest entry; its time
+// is the statement's; its transaction and operator come from the session,
+// as qel_txid and qel_operator give them.
 const char kHistoryInsert[] =
     "INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME,"
     " ROW_KEY, BEFORE_VALUES, AFTER_VALUES)"
-    " VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), qel_txid((SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY)),"
-    " qel_operator(0), qel_operator(1), qel_operator(2), ?1, ?2, ?3,"
+    " VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), ?8, ?9, ?10, ?11, ?1, ?2, ?3,"
     " coalesce(?4, (SELECT CNAME FROM QEL_PROJECT WHERE ID = ?3),"
     " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7)";
+const char kNextEntryId[] = "SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY";
+
+// Fails the calling statement with the connection's error: the entry's
+// change is not kept either.
+void historyFailed(sqlite3_context *ctx, sqlite3 *db, int rc)
+{
+    const QByteArray message = sqlite3_errmsg(db);
+    sqlite3_result_error(ctx, message.constData(), int(message.size()));
+    sqlite3_result_error_code(ctx, rc);
+}
+
+bool prepareOnce(sqlite3 *db, const char *sql, sqlite3_stmt **st)
+{
+    return *st || sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, st, nullptr) == SQLITE_OK;
+}
 
 void historyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     auto *session = static_cast<SqliteSession *>(sqlite3_user_data(ctx));
     sqlite3 *db = sqlite3_context_db_handle(ctx);
-    if (!session->historyInsert &&
-        sqlite3_prepare_v3(db, kHistoryInsert, -1, SQLITE_PREPARE_PERSISTENT, &session->historyInsert, nullptr) != SQLITE_OK) {
-        sqlite3_result_error(ctx, sqlite3_errmsg(db), -1);
-        sqlite3_result_error_code(ctx, sqlite3_errcode(db));
-        return;
+    if (!prepareOnce(db, kHistoryInsert, &session->historyInsert) || !prepareOnce(db, kNextEntryId, &session->nextEntryId))
+        return historyFailed(ctx, db, sqlite3_errcode(db));
+    // The transaction's number: one more than the largest entry ID when its
+    // first entry is written, which no earlier transaction's entries carry.
+    if (session->txid == 0) {
+        sqlite3_stmt *next = session->nextEntryId;
+        const int rc = sqlite3_step(next);
+        const sqlite3_int64 id = rc == SQLITE_ROW ? sqlite3_column_int64(next, 0) : 0;
+        sqlite3_reset(next);
+        if (rc != SQLITE_ROW)
+            return historyFailed(ctx, db, rc);
+        session->txid = id;
     }
     sqlite3_stmt *insert = session->historyInsert;
     for (int i = 0; i < argc; ++i)
         sqlite3_bind_value(insert, i + 1, argv[i]);
+    sqlite3_bind_int64(insert, 8, session->txid);
+    for (int i = 0; i < 3; ++i) {
+        // Bound until the reset below, while the session cannot change.
+        const QByteArray &op = session->op[i];
+        if (!op.isEmpty())
+            sqlite3_bind_text(insert, 9 + i, op.constData(), int(op.size()), SQLITE_STATIC);
+    }
     const int rc = sqlite3_step(insert);
     if (rc != SQLITE_DONE) {
         // The failing entry fails the change that fired it: neither is kept.
-        const QByteArray message = sqlite3_errmsg(db);
+        historyFailed(ctx, db, rc);
         sqlite3_reset(insert);
-        sqlite3_result_error(ctx, message.constData(), int(message.size()));
-        sqlite3_result_error_code(ctx, rc);
+        sqlite3_clear_bindings(insert);
         return;
     }
     sqlite3_reset(insert);

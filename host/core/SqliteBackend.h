@@ -26,7 +26,7 @@ public:
     sqlite3 *handle() const { return m_db; }
 
 protected:
-    // Read by the history triggers through qel_operator(0..2).
+    // The operator qel_history writes into each entry (and qel_operator(0..2) gives).
     void operatorChanged(const QString &node, const QString &group, const QString &user) override;
 
 private:
@@ -35,7 +35,8 @@ private:
     void configure(bool writable);
     // False when even a read of the schema fails (e.g. no -shm can be made).
     bool readable() const;
-    // Registers qel_operator and qel_txid, which the history triggers call.
+    // Registers qel_history, which the history triggers call, and qel_operator
+    // and qel_txid, which triggers of older files called.
     void registerHistoryFunctions();
     sqlite3 *m_db = nullptr;
     QString m_path;
