@@ -123,6 +123,10 @@ bool ReplaceHistoryTriggers(Backend &db)
 
 bool UpgradeDatabase(Backend &db)
 {
+    // A file this desk can only read takes no change to record: it is used
+    // as it stands, and its history (if any) read as it is.
+    if (db.readOnly())
+        return false;
     // Nothing to do costs two catalogue reads per start (three on SQLite).
     if (!HasTable(db, "qel_project"))
         return false;

@@ -16,8 +16,9 @@ QStringList SchemaTables(const QString &engine);
 // (the change history table, its indexes and triggers).
 QByteArray HistorySchemaScript(const QString &engine);
 // Adds that part, in one transaction, to a database that has the module's
-// tables but no history; true when it did. No row is touched. Throws
-// EHostError (and changes nothing) when the database refuses it.
+// tables but no history; true when it did. No row is touched. A read-only
+// connection is left as it is. Throws EHostError (and changes nothing) when
+// the database refuses it.
 bool UpgradeDatabase(Backend &db);
 // Readies an SQLite file for the module: a file with no tables gets the schema
 // and the demo data in one transaction; a file with all the module's tables is

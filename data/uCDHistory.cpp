@@ -2,6 +2,7 @@
 #include <SqlText.h>
 #include <HostError.h>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -76,7 +77,11 @@ bool ValueText(const QJsonValue &v, QString &out)
         out = i != none ? QString::number(i) : QString::number(v.toDouble(), 'g', 17);
         return true;
     }
-    default: out = QString::fromUtf8(QJsonDocument(v.toObject()).toJson(QJsonDocument::Compact)); return true;
+    default: {
+        const QJsonDocument doc = v.isArray() ? QJsonDocument(v.toArray()) : QJsonDocument(v.toObject());
+        out = QString::fromUtf8(doc.toJson(QJsonDocument::Compact));
+        return true;
+    }
     }
 }
 
@@ -261,10 +266,14 @@ QString TCDHistory::HistorySql(const THistoryFilter &f)
         where << QStringLiteral("ACTION IN ") + InList(f.Actions);
     if (!f.RowKinds.isEmpty())
         where << QStringLiteral("ROW_KIND IN ") + InList(f.RowKinds);
-    // Compared as the UTC text both engines order correctly.
-    if (f.From.isValid())
+    // Compared as the UTC text both engines order correctly; that text has
+    // four-digit years, and a bound past year 9999 leaves nothing out.
+    const auto inCalendar = [](const QDateTime &t) { return t.isValid() && t.toUTC().date().year() <= 9999; };
+    if (inCalendar(f.From))
         where << QStringLiteral("CHANGED_AT >= ") + QuotedStr(StoredFromLocal(f.From));
-    if (f.To.isValid())
+    else if (f.From.isValid())
+        where << QStringLiteral("1 = 0");
+    if (inCalendar(f.To))
         where << QStringLiteral("CHANGED_AT < ") + QuotedStr(StoredFromLocal(f.To));
     QString sql = QStringLiteral("SELECT %1 FROM QEL_PROJECT_HISTORY").arg(QLatin1String(kColumns));
     if (!where.isEmpty())
@@ -276,15 +285,28 @@ QString TCDHistory::HistorySql(const THistoryFilter &f)
     return sql;
 }
 
+DataPacket TCDHistory::readEntries(const THistoryFilter &filter)
+{
+    try {
+        return DBPipe->GetData(Context, HistorySql(filter));
+    } catch (const EHostError &e) {
+        // A file made before the history, which this desk may only read, has none.
+        const QString m = e.message();
+        if (m.contains(QLatin1String("no such table"), Qt::CaseInsensitive) && m.contains(QLatin1String("QEL_PROJECT_HISTORY"), Qt::CaseInsensitive))
+            throw EHostError(QStringLiteral("这个数据库还没有修改历史：它是只读的，本机无法为它添加修改历史表（可写的数据库在启动时自动添加）。"));
+        throw;
+    }
+}
+
 void TCDHistory::GetHistory(const THistoryFilter &filter)
 {
-    DataPacket rows = WithLocalTimes(DBPipe->GetData(Context, HistorySql(filter)));
+    DataPacket rows = WithLocalTimes(readEntries(filter));
     cdsHistory->SetData(std::move(rows));
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)
 {
-    const DataPacket p = DBPipe->GetData(Context, HistorySql(filter));
+    const DataPacket p = readEntries(filter);
     QList<THistoryEntry> out;
     out.reserve(p.rowCount());
     for (int r = 0; r < p.rowCount(); ++r)
@@ -466,13 +488,14 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     QString name;
     ValueText(project.value(QStringLiteral("CNAME")), name);
 
-    // What the same transaction deleted with it, in the order it went.
+    // What the same transaction deleted with it, in the order it went:
+    // after the project row (this client), or before it (a writer that
+    // deletes the rows that hang on a project first).
     const DataPacket rows = DBPipe->GetData(
-        Context, QStringLiteral("SELECT ROW_KIND, ROW_KEY, BEFORE_VALUES FROM QEL_PROJECT_HISTORY WHERE TXID = %1 AND PROJECT_ID = %2 AND ID > %3 "
+        Context, QStringLiteral("SELECT ROW_KIND, ROW_KEY, BEFORE_VALUES FROM QEL_PROJECT_HISTORY WHERE TXID = %1 AND PROJECT_ID = %2 "
                                 "AND ACTION = 'delete' AND ROW_KIND IN ('limit', 'product') ORDER BY ID")
                      .arg(del.TxID)
-                     .arg(del.ProjectID)
-                     .arg(del.ID));
+                     .arg(del.ProjectID));
     QList<QJsonObject> limits;
     QStringList codes, classes;
     for (int r = 0; r < rows.rowCount(); ++r) {
@@ -490,9 +513,29 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         }
     }
 
-    // Every blocker, not just the first.
+    // Every blocker, not just the first. A delete restored before stays
+    // restored, even when the restored project has been renamed since: its
+    // restore entry carries this delete's values under its name.
+    qint64 restoredAs = 0;
+    const DataPacket restores = DBPipe->GetData(
+        Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE ROW_KIND = 'project' AND ACTION = 'restore' "
+                                "AND ID > %1 AND PROJECT_NAME = %2 ORDER BY ID")
+                     .arg(del.ID)
+                     .arg(QuotedStr(name)));
+    QJsonObject deleted = project;
+    deleted.remove(QStringLiteral("ID"));
+    for (int r = 0; r < restores.rowCount() && restoredAs == 0; ++r) {
+        QJsonObject made = QJsonDocument::fromJson(restores.text(r, 2).toUtf8()).object();
+        made.remove(QStringLiteral("ID"));
+        if (made != deleted)
+            continue;
+        restoredAs = restores.integer(r, 1);
+        result.Blockers << QStringLiteral("这次删除已于 %1 恢复过（恢复为项目 %2），不能再恢复一次")
+                               .arg(LocalFromStored(restores.dateTime(r, 0)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                               .arg(restoredAs);
+    }
     const DataPacket holder = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
-    if (holder.rowCount() > 0) {
+    if (holder.rowCount() > 0 && holder.integer(0, 0) != restoredAs) {
         const qint64 holderId = holder.integer(0, 0);
         if (holderId == oldId)
             result.Blockers << QStringLiteral("项目“%1”（编号 %2）已经存在，可能已经恢复过").arg(name).arg(oldId);

@@ -107,6 +107,8 @@ public:
     void DataModuleDestroy(QObject *Sender);
 
 private:
+    // The entries HistorySql selects; a clear message where there is no history table.
+    DataPacket readEntries(const THistoryFilter &filter);
     // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;

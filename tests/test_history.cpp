@@ -563,9 +563,9 @@ TEST_F(HistoryTest, ARestoredProjectComesBackWithItsLimitsAndPerformancesAndItsI
     const int count = entries();
     const TRestoreResult again = hist.RestoreProject(deletes[0].ID);
     EXPECT_FALSE(again.Restored);
-    // The project itself, and its two performances that it holds again.
+    // Restored before, and its two performances that it holds again.
     ASSERT_EQ(again.Blockers.size(), 3) << again.Message.toStdString();
-    EXPECT_TRUE(again.Blockers[0].contains(QStringLiteral("已经存在"))) << again.Message.toStdString();
+    EXPECT_TRUE(again.Blockers[0].contains(QStringLiteral("恢复过（恢复为项目 %1）").arg(id))) << again.Message.toStdString();
     EXPECT_EQ(entries(), count);
     EXPECT_EQ(tables(), before);
 
@@ -638,6 +638,81 @@ TEST_F(HistoryTest, EveryBlockerIsListedAndNothingIsRestored)
     EXPECT_EQ(ok.Limits, 2);
     EXPECT_EQ(ok.Performances, 2);
     EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(HistoryTest, ADeleteThatTookTheRowsBeforeTheProjectRestoresThemToo)
+{
+    // Another writer's order: performances and limits first, then the project, in one transaction.
+    const qint64 id = projectWithRows(QStringLiteral("先删子项"));
+    const QStringList before = tables();
+    TCADBPipe2 pipe;
+    {
+        PipeTransaction tx(pipe);
+        pipe.ExecSQL(kLi, QStringLiteral("delete from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(id));
+        pipe.ExecSQL(kLi, QStringLiteral("delete from qel_project_member_limit where PID = %1").arg(id));
+        pipe.ExecSQL(kLi, QStringLiteral("delete from QEL_PROJECT where ID = %1").arg(id));
+        tx.commit();
+    }
+    ASSERT_EQ(db.scalar(QStringLiteral("select ROW_KIND || ACTION from QEL_PROJECT_HISTORY where ID = %1").arg(lastId())), QStringLiteral("projectdelete"));
+
+    const TRestoreResult r = hist.RestoreProject(lastId());
+    ASSERT_TRUE(r.Restored) << r.Message.toStdString();
+    EXPECT_EQ(r.Limits, 2);
+    EXPECT_EQ(r.Performances, 2);
+    EXPECT_EQ(tables(), before);
+    EXPECT_TRUE(history::mismatches(db).isEmpty()) << history::mismatches(db).join(QLatin1Char('\n')).toStdString();
+}
+
+TEST_F(HistoryTest, ADeleteRestoredOnceStaysRestoredAfterTheProjectIsRenamed)
+{
+    // Limits only: no performance of its own would block a second restore.
+    ASSERT_TRUE(cd.InsertPro(QStringLiteral("改名前"), 15, 2, 3));
+    const qint64 id = projectId(QStringLiteral("改名前"));
+    ASSERT_TRUE(cd.Insertmemberlimit(QString::number(id), QStringLiteral("M1"), QStringLiteral("4"), QStringLiteral("1")));
+    ASSERT_TRUE(cd.DelPro(id));
+    const qint64 first = lastId() - 1;
+    ASSERT_EQ(db.scalar(QStringLiteral("select ROW_KIND || ACTION from QEL_PROJECT_HISTORY where ID = %1").arg(first)), QStringLiteral("projectdelete"));
+    ASSERT_TRUE(hist.RestoreProject(first).Restored);
+    ASSERT_TRUE(cd.EdtPro(id, QStringLiteral("改名后"), 15, 2, 3));
+    const QStringList before = tables();
+    const int count = entries();
+
+    const TRestoreResult again = hist.RestoreProject(first);
+    EXPECT_FALSE(again.Restored);
+    ASSERT_EQ(again.Blockers.size(), 1) << again.Message.toStdString();
+    EXPECT_TRUE(again.Blockers[0].contains(QStringLiteral("恢复过（恢复为项目 %1）").arg(id))) << again.Message.toStdString();
+    EXPECT_EQ(tables(), before) << "no second project, no second set of limits";
+    EXPECT_EQ(entries(), count);
+
+    // Its later delete is the one to restore, under the name it had then.
+    ASSERT_TRUE(cd.DelPro(id));
+    const TRestoreResult later = hist.RestoreProject(lastId() - 1);
+    ASSERT_TRUE(later.Restored) << later.Message.toStdString();
+    EXPECT_EQ(tables(), before);
+    EXPECT_FALSE(hist.RestoreProject(first).Restored);
+    EXPECT_EQ(tables(), before);
+}
+
+TEST_F(HistoryTest, DateBoundsPastTheCalendarsEndAndOddValuesReadSafely)
+{
+    ASSERT_TRUE(cd.InsertPro(QStringLiteral("某项目"), 0, 0, 0));
+    // The date box's last day: the bound after it lies past year 9999.
+    THistoryFilter f;
+    f.To = QDate(9999, 12, 31).addDays(1).startOfDay();
+    EXPECT_EQ(hist.ReadHistory(f).size(), entries());
+    f = THistoryFilter();
+    f.From = QDate(9999, 12, 31).addDays(1).startOfDay();
+    EXPECT_TRUE(hist.ReadHistory(f).isEmpty());
+
+    // Values written by another tool are shown as stored, arrays included.
+    THistoryEntry e;
+    e.RowKind = QStringLiteral("project");
+    e.Action = QStringLiteral("update");
+    e.BeforeValues = QStringLiteral("{\"CNAME\":[\"甲\",\"乙\"],\"CROSSDISCOUNT\":{\"a\":1}}");
+    e.AfterValues = QStringLiteral("{\"CNAME\":\"丙\",\"CROSSDISCOUNT\":5}");
+    const QString text = TCDHistory::ChangesText(e);
+    EXPECT_TRUE(text.contains(QStringLiteral("[\"甲\",\"乙\"] → 丙"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("{\"a\":1} → 5"))) << text.toStdString();
 }
 
 // ---- a database made before the history -------------------------------------------------

@@ -19,8 +19,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <ctime>
 
 namespace {
 
@@ -200,6 +202,43 @@ TEST_F(HistoryWindowTest, OperatorActionAndDatesNarrowTheList)
     ASSERT_EQ(testPresenter().count(), 1);
     EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("晚于"))) << testPresenter().last().text.toStdString();
     testPresenter().clear();
+}
+
+TEST_F(HistoryWindowTest, DaysWhoseMidnightTheClocksSkipStillBoundTheList)
+{
+    // A zone whose clocks go from 00:00 to 01:00 on the first Sunday of
+    // September (a rule, so no zone files are needed).
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "CLT4CLST,M9.1.0/0,M4.1.0/0");
+    tzset();
+    const auto restore = qScopeGuard([&] {
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
+    });
+    const QDate skipped(2023, 9, 3);
+    ASSERT_FALSE(QDateTime(skipped, QTime(0, 0)).isValid()) << "the zone has no midnight on that day";
+
+    TFrmHistory w;
+    w.SetContext(kZhang);
+    w.DtpFrom->setDate(skipped);
+    w.DtpTo->setDate(skipped.addDays(-1));
+    THistoryFilter f = w.CurrentFilter();
+    ASSERT_TRUE(f.From.isValid());
+    EXPECT_EQ(f.From, QDateTime(skipped, QTime(1, 0)));
+    EXPECT_TRUE(TCDHistory::HistorySql(f).contains(QStringLiteral("CHANGED_AT >= ")));
+    // From after To is refused, not run without bounds.
+    EXPECT_EQ(f.To, f.From);
+    QTest::mouseClick(w.BtnSearch, Qt::LeftButton);
+    ASSERT_EQ(testPresenter().count(), 1);
+    EXPECT_TRUE(testPresenter().calls()[0].text.contains(QStringLiteral("晚于"))) << testPresenter().calls()[0].text.toStdString();
+    testPresenter().clear();
+
+    w.DtpTo->setDate(skipped);
+    f = w.CurrentFilter();
+    EXPECT_EQ(f.To, QDateTime(skipped.addDays(1), QTime(0, 0)));
 }
 
 TEST_F(HistoryWindowTest, RestoreBringsADeletedProjectBackOrListsWhatBlocksIt)

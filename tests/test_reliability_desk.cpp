@@ -15,6 +15,7 @@
 #include "SqliteBackend.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
+#include "uCDHistory.h"
 #include "uCDProductProject.h"
 #include "uCDProject.h"
 #include "uUIProject.h"
@@ -349,6 +350,40 @@ TEST_F(ReadOnlyMediaTest, ListsAndSearchesWorkAndEveryWriteIsRefusedAsReadOnly)
     SqliteBackend db(file);
     EXPECT_EQ(db.query("PRAGMA integrity_check").text(0, 0), QStringLiteral("ok"));
     EXPECT_EQ(scalarInt(db, "select count(*) from QEL_PROJECT where CNAME = '只读介质上的项目'"), 0);
+}
+
+TEST_F(ReadOnlyMediaTest, AFileMadeBeforeTheHistoryOpensAsItStandsAndSaysItHasNoHistory)
+{
+    {
+        // The file as an earlier version left it: no history table, no triggers.
+        SqliteBackend db(file);
+        const DataPacket triggers = db.query("select name from sqlite_master where type = 'trigger' and name like '%HISTORY%'");
+        ASSERT_GT(triggers.rowCount(), 0);
+        for (int r = 0; r < triggers.rowCount(); ++r)
+            db.exec("DROP TRIGGER " + triggers.text(r, 0).toUtf8());
+        db.exec("DROP TABLE QEL_PROJECT_HISTORY");
+        db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    int checked = 0;
+    onReadOnlyMedia([&](const QString &path) {
+        ++checked;
+        Database::open(QStringLiteral("sqlite:") + path);
+        const auto close = qScopeGuard([] { Database::close(); });
+        EXPECT_TRUE(Database::connection()->readOnly());
+        // What the client does on start: nothing to write, nothing refused.
+        PrepareSqliteDatabase(*Database::connection());
+        TCDProject m;
+        m.Context = kCtx;
+        m.GetProject(QString());
+        EXPECT_GT(m.cdsProject->RecordCount(), 5);
+        TCDHistory h;
+        h.Context = kCtx;
+        const QString msg = thrownMessage([&] { h.GetHistory(THistoryFilter()); });
+        EXPECT_TRUE(msg.startsWith(QStringLiteral("这个数据库还没有修改历史"))) << msg.toStdString();
+    });
+    EXPECT_GT(checked, 0) << "no way to make read-only media here";
+    SqliteBackend db(file);
+    EXPECT_EQ(scalarInt(db, "select count(*) from sqlite_master where name = 'QEL_PROJECT_HISTORY'"), 0) << "the file was not changed";
 }
 
 // ---- numbers read exactly -----------------------------------------------------------

@@ -82,11 +82,13 @@ THistoryFilter TFrmHistory::CurrentFilter() const
     const QString action = CbbAction->currentData().toString();
     if (!action.isEmpty())
         f.Actions << action;
+    // A day starts at its first valid moment: where the clocks jump at
+    // midnight, 00:00 does not exist.
     if (DtpFrom->date() != kOpenDate)
-        f.From = QDateTime(DtpFrom->date(), QTime(0, 0));
+        f.From = DtpFrom->date().startOfDay();
     // The last day counts whole.
     if (DtpTo->date() != kOpenDate)
-        f.To = QDateTime(DtpTo->date().addDays(1), QTime(0, 0));
+        f.To = DtpTo->date().addDays(1).startOfDay();
     f.Limit = kMaxRows;
     return f;
 }

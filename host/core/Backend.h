@@ -27,6 +27,8 @@ public:
 
     // "sqlite" or "postgresql".
     virtual QString engine() const = 0;
+    // True when this connection can only read (a file on read-only media).
+    virtual bool readOnly() const { return false; }
 
     // The operator the change history records: node, group and user, the
     // first three fields of the session context. The database's triggers read

@@ -225,6 +225,11 @@ void SqliteBackend::registerHistoryFunctions()
     sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
 }
 
+bool SqliteBackend::readOnly() const
+{
+    return m_db && sqlite3_db_readonly(m_db, "main") == 1;
+}
+
 void SqliteBackend::operatorChanged(const QString &node, const QString &group, const QString &user)
 {
     m_session->op[0] = node.toUtf8();

@@ -22,6 +22,7 @@ public:
     void rollback() override;
     bool inTransaction() const override;
     QString engine() const override { return QStringLiteral("sqlite"); }
+    bool readOnly() const override;
 
     sqlite3 *handle() const { return m_db; }
 
