@@ -1,5 +1,6 @@
 #include "uCDHistory.h"
 #include <SqlText.h>
+#include <Gbk.h>
 #include <HostError.h>
 #include <QHash>
 #include <QJsonArray>
@@ -513,51 +514,70 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         }
     }
 
-    // Every blocker, not just the first. A delete restored before stays
-    // restored, even when the restored project has been renamed since: its
-    // restore entry carries this delete's values under its name.
+    // Every blocker, not just the first. Text another tool wrote that this
+    // system cannot write back blocks, and is not looked up either.
+    const auto writable = [&result](const QString &what, const QString &text) {
+        const QString bad = NonGbkCharacter(text);
+        if (!bad.isEmpty())
+            result.Blockers << QStringLiteral("%1“%2”含有 GBK 无法表示的字符 %3，本系统无法写回").arg(what, text, bad);
+        return bad.isEmpty();
+    };
+    const bool nameWritable = writable(QStringLiteral("项目名称"), name);
+    QStringList lookupCodes, lookupClasses;
+    for (const QString &mc : std::as_const(classes))
+        if (writable(QStringLiteral("会员类别"), mc))
+            lookupClasses << mc;
+    for (const QString &code : std::as_const(codes))
+        if (writable(QStringLiteral("演出编码"), code))
+            lookupCodes << code;
+
+    // A delete restored before stays restored, even when the restored
+    // project has been renamed since: its restore entry carries this delete's
+    // values under its name.
     qint64 restoredAs = 0;
-    const DataPacket restores = DBPipe->GetData(
-        Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE ROW_KIND = 'project' AND ACTION = 'restore' "
-                                "AND ID > %1 AND PROJECT_NAME = %2 ORDER BY ID")
-                     .arg(del.ID)
-                     .arg(QuotedStr(name)));
-    QJsonObject deleted = project;
-    deleted.remove(QStringLiteral("ID"));
-    for (int r = 0; r < restores.rowCount() && restoredAs == 0; ++r) {
-        QJsonObject made = QJsonDocument::fromJson(restores.text(r, 2).toUtf8()).object();
-        made.remove(QStringLiteral("ID"));
-        if (made != deleted)
-            continue;
-        restoredAs = restores.integer(r, 1);
-        result.Blockers << QStringLiteral("这次删除已于 %1 恢复过（恢复为项目 %2），不能再恢复一次")
-                               .arg(LocalFromStored(restores.dateTime(r, 0)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                               .arg(restoredAs);
+    if (nameWritable) {
+        const DataPacket restores = DBPipe->GetData(
+            Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE ROW_KIND = 'project' AND ACTION = "
+                                    "'restore' AND ID > %1 AND PROJECT_NAME = %2 ORDER BY ID")
+                         .arg(del.ID)
+                         .arg(QuotedStr(name)));
+        QJsonObject deleted = project;
+        deleted.remove(QStringLiteral("ID"));
+        for (int r = 0; r < restores.rowCount() && restoredAs == 0; ++r) {
+            QJsonObject made = QJsonDocument::fromJson(restores.text(r, 2).toUtf8()).object();
+            made.remove(QStringLiteral("ID"));
+            if (made != deleted)
+                continue;
+            restoredAs = restores.integer(r, 1);
+            result.Blockers << QStringLiteral("这次删除已于 %1 恢复过（恢复为项目 %2），不能再恢复一次")
+                                   .arg(LocalFromStored(restores.dateTime(r, 0)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                   .arg(restoredAs);
+        }
+        const DataPacket holder = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
+        if (holder.rowCount() > 0 && holder.integer(0, 0) != restoredAs) {
+            const qint64 holderId = holder.integer(0, 0);
+            if (holderId == oldId)
+                result.Blockers << QStringLiteral("项目“%1”（编号 %2）已经存在，可能已经恢复过").arg(name).arg(oldId);
+            else
+                result.Blockers << QStringLiteral("项目名称“%1”已被项目 %2 使用").arg(name).arg(holderId);
+        }
     }
-    const DataPacket holder = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
-    if (holder.rowCount() > 0 && holder.integer(0, 0) != restoredAs) {
-        const qint64 holderId = holder.integer(0, 0);
-        if (holderId == oldId)
-            result.Blockers << QStringLiteral("项目“%1”（编号 %2）已经存在，可能已经恢复过").arg(name).arg(oldId);
-        else
-            result.Blockers << QStringLiteral("项目名称“%1”已被项目 %2 使用").arg(name).arg(holderId);
-    }
-    for (qsizetype at = 0; at < codes.size(); at += kInChunk) {
+    for (qsizetype at = 0; at < lookupCodes.size(); at += kInChunk) {
         const DataPacket taken = DBPipe->GetData(
             Context, QStringLiteral("SELECT B.PRODUCTCODE, B.PROJECTID, C.CNAME FROM QEL_PROJECT_PRODUCT B LEFT JOIN QEL_PROJECT C ON C.ID = B.PROJECTID "
                                     "WHERE B.PRODUCTCODE IN ") +
-                         InList(codes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE"));
+                         InList(lookupCodes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE"));
         for (int r = 0; r < taken.rowCount(); ++r)
             result.Blockers << QStringLiteral("演出 %1 已属于项目 %2（%3）").arg(taken.text(r, 0), taken.text(r, 1), taken.text(r, 2));
     }
     QSet<QString> known;
-    for (qsizetype at = 0; at < classes.size(); at += kInChunk) {
+    for (qsizetype at = 0; at < lookupClasses.size(); at += kInChunk) {
         const DataPacket found = DBPipe->GetData(
-            Context, QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(classes.mid(at, kInChunk)));
+            Context, QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(lookupClasses.mid(at, kInChunk)));
         for (int r = 0; r < found.rowCount(); ++r)
             known.insert(found.text(r, 0));
     }
-    for (const QString &mc : std::as_const(classes))
+    for (const QString &mc : std::as_const(lookupClasses))
         if (!known.contains(mc))
             result.Blockers << QStringLiteral("会员类别 %1 已不存在（该项目有此类别的限购）").arg(mc);
     if (!result.Blockers.isEmpty()) {

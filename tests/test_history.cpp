@@ -693,6 +693,29 @@ TEST_F(HistoryTest, ADeleteRestoredOnceStaysRestoredAfterTheProjectIsRenamed)
     EXPECT_EQ(tables(), before);
 }
 
+TEST_F(HistoryTest, ADeletedProjectWhoseTextGbkCannotHoldSaysSoAndStaysDeleted)
+{
+    // Written by another tool: names and codes this system cannot write back.
+    db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) values ('한국공연', 0, 0, 0)"));
+    const qint64 id = projectId(QStringLiteral("한국공연"));
+    db.exec(QStringLiteral("insert into um_member_class values ('M한', '韩卡')"));
+    db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type) values (%1, 'M한', 2, '1')").arg(id));
+    ASSERT_TRUE(pp.InsertProduct(QString::number(id), QStringLiteral("P3")));
+    ASSERT_TRUE(cd.DelPro(id));
+    const qint64 del = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ROW_KIND = 'project' and ACTION = 'delete'")).toLongLong();
+    const QStringList before = tables();
+    const int count = entries();
+
+    const TRestoreResult r = hist.RestoreProject(del);
+    EXPECT_FALSE(r.Restored);
+    ASSERT_EQ(r.Blockers.size(), 2) << r.Message.toStdString();
+    EXPECT_TRUE(r.Blockers[0].startsWith(QStringLiteral("项目名称“한국공연”含有 GBK 无法表示的字符"))) << r.Message.toStdString();
+    EXPECT_TRUE(r.Blockers[1].startsWith(QStringLiteral("会员类别“M한”含有 GBK 无法表示的字符"))) << r.Message.toStdString();
+    EXPECT_TRUE(chineseFirst(r.Message)) << r.Message.toStdString();
+    EXPECT_EQ(tables(), before);
+    EXPECT_EQ(entries(), count);
+}
+
 TEST_F(HistoryTest, DateBoundsPastTheCalendarsEndAndOddValuesReadSafely)
 {
     ASSERT_TRUE(cd.InsertPro(QStringLiteral("某项目"), 0, 0, 0));
