@@ -1036,20 +1036,21 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
     QPointer<TFrmProductProject> w;
     std::vector<QVariant> name;
     const qint64 id = env->facts.deleteProject.toLongLong();
+    // The i-th edit: its values change from one edit to the next.
+    const auto edit = [&](int i) { env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4); };
     if (edits) {
         env->raw->query("select CNAME from QEL_PROJECT where ID = " + QByteArray::number(id), name);
         if (name.empty())
             return st.SkipWithError("no project to edit");
         if (kind == HistoryWrite::Save)
             write = [&, i = 0]() mutable {
-                ++i;
-                env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4);
+                edit(++i);
                 env->cd->GetProject(name[0].toString());
             };
         else
             write = [&] {
                 for (int i = 0; i < 100; ++i)
-                    env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4);
+                    edit(i);
             };
         undo = [] {};
     } else {
@@ -1059,14 +1060,14 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
         write = [&] { addTheWindowsWay(w.data(), env->facts.addCodes); };
         undo = [env, project] { unassign(*env, project); };
     }
+    // After a call without the triggers: they are made again, the write undone.
+    const auto restore = [&] {
+        create();
+        undo();
+    };
     std::vector<Contender> cs = {
         {"with", write, undo, {}},
-        {"without", write,
-         [&] {
-             create();
-             undo();
-         },
-         drop},
+        {"without", write, restore, drop},
     };
     // The floor of any entry written in the change's own transaction: the
     // module's statements on the engine alone, in the same transactions,
@@ -1080,7 +1081,7 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
     std::vector<Transaction> floorTx;
     if (kind == HistoryWrite::Edits)
         for (int i = 0; i < 100; ++i)
-            floorTx.push_back({record([&] { env->cd->EdtPro(id, name[0].toString(), 70 + i % 25, 1 + i % 5, 1 + i % 4); }), 1});
+            floorTx.push_back({record([&] { edit(i); }), 1});
     else if (kind == HistoryWrite::Adds)
         floorTx.push_back({record(write), env->facts.addCodes.size()});
     QByteArray entry, indexedEntry;
@@ -1110,10 +1111,6 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
         const auto floor = [&](const QByteArray *withEntries) {
             for (const Transaction &tx : floorTx)
                 env->raw->transaction(tx.sql, withEntries ? *withEntries : entry, withEntries ? tx.entries : 0);
-        };
-        const auto restore = [&] {
-            create();
-            undo();
         };
         cs.push_back({"floor_entry", [&] { floor(&entry); }, restore, drop});
         cs.push_back({"floor_indexed", [&] { floor(&indexedEntry); }, restore, drop});
