@@ -2,8 +2,17 @@
 #include "DataPacket.h"
 #include "CoreGlobal.h"
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+// A change another connection committed. Table is the changed table's name in
+// lower case and ProjectID its project; an empty Table means "something in the
+// database changed" (all an engine without notifications can tell).
+struct TChangeNotice {
+    QString Table;
+    qint64 ProjectID = 0;
+};
 
 // One live connection to one database. Statements arrive as UTF-8 text that
 // has already passed the GBK check. Failures throw EHostError; a lost
@@ -29,6 +38,17 @@ public:
     virtual QString engine() const = 0;
     // True when this connection can only read (a file on read-only media).
     virtual bool readOnly() const { return false; }
+
+    // Other desks' changes. Off until a window that shows lists asks for them
+    // (watching costs a listening session on PostgreSQL). Never includes this
+    // connection's own writes.
+    virtual void watchChanges(bool on) { (void)on; }
+    // A socket that becomes readable when notices may have come (-1: none;
+    // poll takeChanges on a timer). It may change after a reconnect.
+    virtual int changeSocket() const { return -1; }
+    // The changes committed elsewhere since the last call; never blocks and
+    // never throws (a failure to read simply reports nothing).
+    virtual QList<TChangeNotice> takeChanges() { return {}; }
 
     // The operator the change history records: node, group and user, the
     // first three fields of the session context. The database's triggers read

@@ -1,3 +1,19 @@
 #include "HostError.h"
 
-EHostError::EHostError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
+EHostError::EHostError(const QString &message, THostErrorCause cause)
+    : std::runtime_error(message.toStdString()), m_message(message), m_cause(cause)
+{
+}
+
+THostErrorCause CauseOf(const std::exception_ptr &e)
+{
+    if (!e)
+        return THostErrorCause::Other;
+    try {
+        std::rethrow_exception(e);
+    } catch (const EHostError &err) {
+        return err.cause();
+    } catch (...) {
+    }
+    return THostErrorCause::Other;
+}

@@ -81,14 +81,18 @@ QString serverText(const PGresult *r, pg_conn *conn)
     const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
     const QByteArray code(state ? state : "");
     if (code.startsWith("23"))
-        throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg));
+        throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg), THostErrorCause::Constraint);
     if (code == "40001" || code == "40P01")
         throw EHostError(QStringLiteral("其他操作员正在同时修改相同的数据，本次修改未保存，请重试：%1").arg(msg));
     // lock_timeout: the same words the SQLite desk uses when its busy timeout runs out.
     if (code == "55P03")
-        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg));
+        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg), THostErrorCause::Busy);
     if (code == "57014")
         throw EHostError(QStringLiteral("数据库语句执行超时，已取消，未保存任何修改：%1").arg(msg));
+    if (code == "25006")
+        throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg), THostErrorCause::ReadOnly);
+    if (code == "53100")
+        throw EHostError(QStringLiteral("磁盘已满，无法保存：%1").arg(msg), THostErrorCause::DiskFull);
     if (code == "25P02")
         throw EHostError(QStringLiteral("本事务中先前的语句已失败，事务必须回滚后重做：%1").arg(msg));
     throw EHostError(QStringLiteral("%1：%2").arg(what, msg));

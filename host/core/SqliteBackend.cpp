@@ -271,15 +271,15 @@ void SqliteBackend::fail(const char *what, int rc) const
     QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
     const int primary = rc & 0xff;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg));
+        throw EHostError(QStringLiteral("数据库正被其他操作员占用，请稍后再试：%1").arg(msg), THostErrorCause::Busy);
     if (primary == SQLITE_READONLY)
-        throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg));
+        throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg), THostErrorCause::ReadOnly);
     if (primary == SQLITE_FULL)
-        throw EHostError(QStringLiteral("磁盘已满，无法保存：%1").arg(msg));
+        throw EHostError(QStringLiteral("磁盘已满，无法保存：%1").arg(msg), THostErrorCause::DiskFull);
     if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT)
         throw EHostError(QStringLiteral("文件“%1”不是本系统的数据库文件，或已损坏：%2").arg(m_path, msg));
     if (primary == SQLITE_CONSTRAINT)
-        throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg));
+        throw EHostError(QStringLiteral("数据库拒绝了这次修改（违反约束）：%1").arg(msg), THostErrorCause::Constraint);
     throw EHostError(QStringLiteral("数据库错误（%1）：%2").arg(QString::fromLatin1(what), msg));
 }
 
