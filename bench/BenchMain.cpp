@@ -1126,6 +1126,44 @@ void bmHistoryCost(benchmark::State &st, Env *env, HistoryWrite kind)
         st.SkipWithError(("messages while writing: " + g_presenter.last.toStdString()).c_str());
 }
 
+// The check that no other desk changed the row, on one project edit as the
+// project window saves it: EdtProChecked (the row read under its lock, then
+// EdtPro, in one transaction) against EdtPro alone as it ran before; each
+// followed by the list reload with the search text that found the project.
+void bmEditCheck(benchmark::State &st, Env *env)
+{
+    std::vector<QVariant> name;
+    const qint64 id = env->facts.deleteProject.toLongLong();
+    env->raw->query("select CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM from QEL_PROJECT where ID = " + QByteArray::number(id), name);
+    if (name.size() != 4)
+        return st.SkipWithError("no project to edit");
+    TProjectRow read{name[0].toString(), name[1].toInt(), name[2].toInt(), name[3].toInt()};
+    int i = 0;
+    const auto next = [&] { return TProjectRow{read.CName, 70 + ++i % 25, 1 + i % 5, 1 + i % 4}; };
+    const std::vector<Contender> cs = {
+        {"checked",
+         [&] {
+             const TProjectRow mine = next();
+             TProjectRow now;
+             if (env->cd->EdtProChecked(id, read, mine, now) != TSaveOutcome::Saved)
+                 st.SkipWithError("the checked edit was not saved");
+             read = mine;
+             env->cd->GetProject(read.CName);
+         },
+         {},
+         {}},
+        {"plain",
+         [&] {
+             read = next();
+             env->cd->EdtPro(id, read.CName, read.CrossDiscount, read.CrosTNum, read.CrossPNum);
+             env->cd->GetProject(read.CName);
+         },
+         {},
+         {}},
+    };
+    bmRotation(st, env, "edit_check", cs);
+}
+
 // A cold qelclient until its main window is drawn (the screenshot run saves it
 // first), against the engine's own shell running the main window's statements.
 void bmCold(benchmark::State &st, Env *env)
@@ -1400,6 +1438,7 @@ void registerGroup(Env &env, const Options &o)
     rounds("history_add", 2, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Adds); });
     rounds("history_edit", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Edits); });
     rounds("history_save", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Save); });
+    rounds("edit_check", 3, [e](benchmark::State &st) { bmEditCheck(st, e); });
     rounds("delete", 1, [e](benchmark::State &st) { bmDelete(st, e); });
     rounds("cold", 1, [e](benchmark::State &st) { bmCold(st, e); });
     plain("memory", [e](benchmark::State &st) { bmMemory(st, e); })->Iterations(1)->Repetitions(1);
@@ -1524,6 +1563,9 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
                           "search text that found it), with the history"),
            "history_save", "with", "without", QStringLiteral("the same without its %1 history triggers").arg(count("history_save/triggers")), 1.2,
            false);
+    versus(QStringLiteral("conflict check on one project edit saved from the project window (the row read under its lock, then EdtPro, in one "
+                          "transaction; then GetProject with the search text that found it)"),
+           "edit_check", "checked", "plain", QStringLiteral("EdtPro alone, then the same GetProject"), 1.2, false);
     versus(QStringLiteral("(floor) the same 1,000 adds' statements on the engine alone, in one transaction, with one more row per performance "
                           "(the entry's text) in a table without indexes"),
            "history_add", "floor_entry", "floor_plain", QStringLiteral("the same without those rows"), 1.2, false);

@@ -1,4 +1,5 @@
 #include "uCDProject.h"
+#include <Database.h>
 #include <HostError.h>
 #include <QComboBox>
 #include <QListView>
@@ -112,15 +113,62 @@ bool TCDProject::EdtPro(qint64 id, const QString &name, int crossDiscount, int c
 
 bool TCDProject::DelPro(qint64 id)
 {
-    const QString n = QString::number(id);
     // All three or none: a project never survives without its rules, nor do
     // assignments and limits outlive their project.
     PipeTransaction tx(*DBPipe);
+    const bool found = deleteProjectRows(id);
+    tx.commit();
+    return found;
+}
+
+bool TCDProject::deleteProjectRows(qint64 id)
+{
+    const QString n = QString::number(id);
     const bool found = DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT where ID=") + n) > 0;
     DBPipe->ExecSQL(Context, QStringLiteral("Delete From QEL_PROJECT_PRODUCT where projectID=") + n);
     DBPipe->ExecSQL(Context, QStringLiteral("Delete From qel_project_member_limit where pID=") + n);
-    tx.commit();
     return found;
+}
+
+QString TCDProject::rowLock() const
+{
+    return Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral(" for update") : QString();
+}
+
+bool TCDProject::readProject(qint64 id, TProjectRow &row)
+{
+    const DataPacket p = DBPipe->GetData(
+        Context, QStringLiteral("Select CName, CROSSDISCOUNT, CROSTNUM, CROSSPNUM from QEL_Project where ID=") + QString::number(id) + rowLock());
+    if (p.rowCount() == 0)
+        return false;
+    row = {p.text(0, 0), int(p.integer(0, 1)), int(p.integer(0, 2)), int(p.integer(0, 3))};
+    return true;
+}
+
+TSaveOutcome TCDProject::EdtProChecked(qint64 id, const TProjectRow &read, const TProjectRow &mine, TProjectRow &now)
+{
+    PipeTransaction tx(*DBPipe);
+    if (!readProject(id, now))
+        return TSaveOutcome::Gone;
+    // Another desk's values that this save would put back: the operator decides.
+    // When that desk already saved exactly these values, nothing is lost.
+    if (now != read && now != mine)
+        return TSaveOutcome::Changed;
+    if (!EdtPro(id, mine.CName, mine.CrossDiscount, mine.CrosTNum, mine.CrossPNum))
+        return TSaveOutcome::Gone;
+    tx.commit();
+    return TSaveOutcome::Saved;
+}
+
+TSaveOutcome TCDProject::DelProChecked(qint64 id, const TProjectRow &read, TProjectRow &now)
+{
+    PipeTransaction tx(*DBPipe);
+    if (readProject(id, now) && now != read)
+        return TSaveOutcome::Changed;
+    // A project already gone still has what it left behind removed.
+    const bool found = deleteProjectRows(id);
+    tx.commit();
+    return found ? TSaveOutcome::Saved : TSaveOutcome::Gone;
 }
 
 int TCDProject::readStatus(const QString &sql)
@@ -192,6 +240,48 @@ bool TCDProject::Dellimit(qint64 projectId, const QString &memberClassId, const 
                         QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId) + QStringLiteral(" and limit_type=") +
                         QuotedStr(limitType);
     return DBPipe->ExecSQL(Context, sql) > 0;
+}
+
+bool TCDProject::readLimit(const QString &projectId, const QString &memberClassId, TLimitRow &row)
+{
+    const DataPacket p = DBPipe->GetData(Context, QStringLiteral("Select MAX_NUM, limit_type, enable from qel_project_member_limit where pid=") +
+                                                      QuotedStr(projectId) + QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId) +
+                                                      rowLock());
+    if (p.rowCount() == 0)
+        return false;
+    row = {p.text(0, 0), p.text(0, 1), p.text(0, 2)};
+    return true;
+}
+
+TSaveOutcome TCDProject::UpdateLimitChecked(const QString &projectId, const QString &storedMemberClassId, const TLimitRow &read,
+                                            const QString &newMemberClassId, const TLimitRow &mine, TLimitRow &now)
+{
+    PipeTransaction tx(*DBPipe);
+    if (!readLimit(projectId, storedMemberClassId, now))
+        return TSaveOutcome::Gone;
+    if (now != read && !(now == mine && newMemberClassId == storedMemberClassId))
+        return TSaveOutcome::Changed;
+    if (bhavepromemupdatexglx(projectId, mine.LimitType, now.LimitType))
+        return TSaveOutcome::OtherType;
+    if (bhavepromemupdate(projectId, newMemberClassId, storedMemberClassId))
+        return TSaveOutcome::SameClass;
+    if (!updatememberlimit(projectId, newMemberClassId, storedMemberClassId, mine.MaxNum, mine.LimitType, mine.Enable))
+        return TSaveOutcome::Gone;
+    tx.commit();
+    return TSaveOutcome::Saved;
+}
+
+TSaveOutcome TCDProject::DellimitChecked(qint64 projectId, const QString &memberClassId, const TLimitRow &read, TLimitRow &now)
+{
+    PipeTransaction tx(*DBPipe);
+    if (!readLimit(QString::number(projectId), memberClassId, now))
+        return TSaveOutcome::Gone;
+    if (now != read)
+        return TSaveOutcome::Changed;
+    if (!Dellimit(projectId, memberClassId, read.LimitType))
+        return TSaveOutcome::Gone;
+    tx.commit();
+    return TSaveOutcome::Saved;
 }
 
 bool TCDProject::bhaveproxglx(const QString &projectId, const QString &limitType)

@@ -10,6 +10,28 @@
 
 class QComboBox;
 
+// A project's values as a list row or a dialog holds them.
+struct TProjectRow {
+    QString CName;
+    int CrossDiscount = 0, CrosTNum = 0, CrossPNum = 0;
+    bool operator==(const TProjectRow &) const = default;
+};
+
+// A limit's values besides its key (project and member class), as text.
+struct TLimitRow {
+    QString MaxNum, LimitType, Enable;
+    bool operator==(const TLimitRow &) const = default;
+};
+
+// How a checked write ended. Only Saved wrote anything.
+enum class TSaveOutcome {
+    Saved,
+    Changed,   // another desk changed the row since it was read; `now` holds it
+    Gone,      // the row is no longer there
+    OtherType, // the limit checks refused it: the project has the other limit type
+    SameClass, // the limit checks refused it: the member class is taken
+};
+
 // Project records and their purchase limits. Every operation composes its
 // statement here, values through QuotedStr or as decimal numbers, and runs it
 // through the module's own pipe under the session context.
@@ -39,6 +61,11 @@ public:
     // False when the project row was already gone (its leftovers are removed all the same).
     bool DelPro(qint64 id);
     bool ChkProName(qint64 id, const QString &name);
+    // The edit and the delete, each in one transaction that first reads the
+    // row under its lock and writes only when it still holds `read`; otherwise
+    // nothing is written and `now` gets the row as it stands.
+    TSaveOutcome EdtProChecked(qint64 id, const TProjectRow &read, const TProjectRow &mine, TProjectRow &now);
+    TSaveOutcome DelProChecked(qint64 id, const TProjectRow &read, TProjectRow &now);
 
     // Purchase limits.
     void GetProjectmember(const QString &filter);
@@ -54,6 +81,13 @@ public:
     bool bhavepromem(const QString &projectId, const QString &memberClassId, const QString &leaveOut);
     bool bhavepromemupdatexglx(const QString &projectId, const QString &newLimitType, const QString &storedLimitType);
     bool bhavepromemupdate(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId);
+    // A limit edit as the window saves it, in one transaction: the row read
+    // under its lock and compared with `read`, then the two edit checks,
+    // then updatememberlimit. `mine` carries the new values.
+    TSaveOutcome UpdateLimitChecked(const QString &projectId, const QString &storedMemberClassId, const TLimitRow &read,
+                                    const QString &newMemberClassId, const TLimitRow &mine, TLimitRow &now);
+    // Dellimit after the same read; a limit whose type changed elsewhere is Changed, not Gone.
+    TSaveOutcome DellimitChecked(qint64 projectId, const QString &memberClassId, const TLimitRow &read, TLimitRow &now);
 
     void DataModuleCreate(QObject *Sender);
     void DataModuleDestroy(QObject *Sender);
@@ -65,6 +99,12 @@ public:
 
 private:
     int readStatus(const QString &sql);
+    bool deleteProjectRows(qint64 id);
+    // " for update" where the engine needs it to hold the row (SQLite's
+    // BEGIN IMMEDIATE already holds the whole file).
+    QString rowLock() const;
+    bool readProject(qint64 id, TProjectRow &row);
+    bool readLimit(const QString &projectId, const QString &memberClassId, TLimitRow &row);
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TCDProject> CDProject;

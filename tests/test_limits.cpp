@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include "GuiTest.h"
 
 namespace {
@@ -687,6 +688,53 @@ TEST_F(LimitTest, EditOfALimitAnotherDeskDeletedSaysItFailed)
     EXPECT_EQ(testPresenter().last().flags, 16);
     EXPECT_EQ(limit(kSpring, QStringLiteral("M02")), QString()) << "not brought back";
     EXPECT_EQ(limits(), 5);
+}
+
+// Another desk raised the quantity while this desk only unticked 是否可用.
+TEST_F(LimitTest, ASaveOrDeleteOverAnotherDesksChangeShowsTheFieldsAndTheOperatorChooses)
+{
+    TFrmProject *w = openOnLimitTab();
+    const QString other = QStringLiteral("UPDATE qel_project_member_limit SET MAX_NUM = %1 WHERE PID = %2 AND MEMBER_CLASS_ID = 'M01'");
+    for (const bool overwrite : {false, true}) {
+        SCOPED_TRACE(overwrite ? "overwrite" : "keep theirs");
+        db.exec(other.arg(4).arg(idOf(kSpring)));
+        QTest::mouseClick(w->ToolButton5, Qt::LeftButton);
+        testPresenter().clear();
+        ASSERT_TRUE(selectLimit(kSpring, QStringLiteral("钻石会员")));
+        DialogState reopened;
+        std::unique_ptr<ModalAnswer<TFormprojectinfo>> again;
+        ModalAnswer<TFormprojectinfo> answer([&](TFormprojectinfo *d) {
+            QTest::mouseClick(d->ckbenable, Qt::LeftButton, {}, QPoint(6, d->ckbenable->height() / 2));
+            db.exec(other.arg(10).arg(idOf(kSpring)));
+            again = std::make_unique<ModalAnswer<TFormprojectinfo>>([&](TFormprojectinfo *d2) { reopened = stateOf(d2); });
+            d->btnok->click();
+        });
+        testPresenter().pushAnswer(overwrite ? mrYes : mrNo);
+        w->ToolButton2->click();
+        ASSERT_GE(testPresenter().count(), 1);
+        EXPECT_TRUE(testPresenter().calls()[0].text.contains(QStringLiteral("\n限购数量\t10\t4\n"))) << testPresenter().calls()[0].text.toStdString();
+        EXPECT_EQ(limit(kSpring, QStringLiteral("M01")), overwrite ? QStringLiteral("4/1/0") : QStringLiteral("10/1/1"));
+        EXPECT_EQ(again->seen(), !overwrite);
+        if (!overwrite) {
+            EXPECT_EQ(reopened.quantity, QStringLiteral("10"));
+            EXPECT_TRUE(reopened.enabledTicked);
+            EXPECT_EQ(reopened.memberClass, QStringLiteral("钻石会员"));
+        }
+        EXPECT_TRUE(gridRows().contains(kSpring + (overwrite ? QStringLiteral("|钻石会员|4|会员类别|否") : QStringLiteral("|钻石会员|10|会员类别|是"))));
+    }
+
+    // A delete of a limit changed elsewhere since the list was loaded asks first.
+    for (const int answer : {mrNo, mrYes}) {
+        ASSERT_TRUE(selectLimit(kSpring, QStringLiteral("钻石会员")));
+        db.exec(other.arg(answer == mrNo ? 12 : 13).arg(idOf(kSpring)));
+        testPresenter().clear();
+        testPresenter().pushAnswer(mrYes); // 确认要删除吗?
+        testPresenter().pushAnswer(answer);
+        w->ToolButton4->click();
+        ASSERT_EQ(testPresenter().count(), 2) << messages().join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(testPresenter().last().text.contains(answer == mrNo ? QStringLiteral("限购数量\t4\t12") : QStringLiteral("限购数量\t12\t13")));
+        EXPECT_EQ(limit(kSpring, QStringLiteral("M01")), answer == mrNo ? QStringLiteral("12/1/0") : QString());
+    }
 }
 
 TEST_F(LimitTest, EditOfALimitWhoseProjectIsGoneCanOnlyBeCancelled)

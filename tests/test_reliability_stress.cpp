@@ -321,9 +321,12 @@ private:
             return g.size() == 1 && g[0].kind == QLatin1String("project") && g[0].action == QLatin1String("insert") && same(g[0].after, "CNAME", o.arg(0)) &&
                    sameNumber(g[0].after, "CROSSDISCOUNT", o.arg(1)) && sameNumber(g[0].after, "CROSTNUM", o.arg(2)) &&
                    sameNumber(g[0].after, "CROSSPNUM", o.arg(3));
+        // An edit lands over the row the desk read, or is shown as a conflict.
         if (op == QLatin1String("PE"))
             return one(g, "project", "update", o.arg(0)) && same(g[0].after, "CNAME", o.arg(1)) && sameNumber(g[0].after, "CROSSDISCOUNT", o.arg(2)) &&
-                   sameNumber(g[0].after, "CROSTNUM", o.arg(3)) && sameNumber(g[0].after, "CROSSPNUM", o.arg(4));
+                   sameNumber(g[0].after, "CROSTNUM", o.arg(3)) && sameNumber(g[0].after, "CROSSPNUM", o.arg(4)) && same(g[0].before, "CNAME", o.arg(5)) &&
+                   sameNumber(g[0].before, "CROSSDISCOUNT", o.arg(6)) && sameNumber(g[0].before, "CROSTNUM", o.arg(7)) &&
+                   sameNumber(g[0].before, "CROSSPNUM", o.arg(8));
         if (op == QLatin1String("PD")) {
             if (g.empty() || g[0].kind != QLatin1String("project") || g[0].action != QLatin1String("delete") || g[0].projectId != o.arg(0))
                 return false;
@@ -337,7 +340,9 @@ private:
                    sameNumber(g[0].after, "MAX_NUM", o.arg(3)) && same(g[0].after, "ENABLE", o.arg(4));
         if (op == QLatin1String("LE"))
             return one(g, "limit", "update", o.arg(0)) && same(g[0].before, "MEMBER_CLASS_ID", o.arg(1)) && g[0].key == o.arg(2) &&
-                   same(g[0].after, "LIMIT_TYPE", o.arg(3)) && sameNumber(g[0].after, "MAX_NUM", o.arg(4)) && same(g[0].after, "ENABLE", o.arg(5));
+                   same(g[0].after, "LIMIT_TYPE", o.arg(3)) && sameNumber(g[0].after, "MAX_NUM", o.arg(4)) && same(g[0].after, "ENABLE", o.arg(5)) &&
+                   ((sameNumber(g[0].before, "MAX_NUM", o.arg(6)) && same(g[0].before, "LIMIT_TYPE", o.arg(7)) && same(g[0].before, "ENABLE", o.arg(8))) ||
+                    (sameNumber(g[0].before, "MAX_NUM", o.arg(4)) && same(g[0].before, "LIMIT_TYPE", o.arg(3)) && same(g[0].before, "ENABLE", o.arg(5))));
         if (op == QLatin1String("L-"))
             return one(g, "limit", "delete", o.arg(0)) && g[0].key == o.arg(1) && same(g[0].before, "LIMIT_TYPE", o.arg(2));
         if (op == QLatin1String("A+"))

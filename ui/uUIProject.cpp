@@ -4,6 +4,7 @@
 #include "uCDProject.h"
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
+#include <ChangeWatcher.h>
 #include <Context.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -68,6 +69,89 @@ LimitInput readLimit(const TFormprojectinfo &dlg, const QStringList &projectIds,
         dlg.edtlimitcount->text().trimmed(),
         dlg.ckbenable->isChecked() ? QStringLiteral("1") : QStringLiteral("0"),
     };
+}
+
+// ---- rows another desk changed meanwhile ------------------------------------
+
+const QString kConflictCaption = QStringLiteral("修改冲突");
+
+TProjectRow projectRow(const TQELClientDataSet &ds)
+{
+    return {ds.FieldByName(QStringLiteral("CName")).AsString(), int(ds.FieldByName(QStringLiteral("CrossDiscount")).AsInteger()),
+            int(ds.FieldByName(QStringLiteral("CrosTNum")).AsInteger()), int(ds.FieldByName(QStringLiteral("CrossPNum")).AsInteger())};
+}
+
+TLimitRow limitRow(const TQELClientDataSet &ds)
+{
+    return {ds.FieldByName(QStringLiteral("max_num")).AsString(), ds.FieldByName(QStringLiteral("limit_type")).AsString(),
+            ds.FieldByName(QStringLiteral("enable")).AsString()};
+}
+
+struct FieldValues {
+    QString title, read, theirs, mine;
+};
+
+QList<FieldValues> projectFields(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine)
+{
+    const auto n = [](int v) { return QString::number(v); };
+    return {
+        {QStringLiteral("演出项目"), read.CName, theirs.CName, mine.CName},
+        {QStringLiteral("跨场折扣率(%)"), n(read.CrossDiscount), n(theirs.CrossDiscount), n(mine.CrossDiscount)},
+        {QStringLiteral("跨场打折满足张数"), n(read.CrosTNum), n(theirs.CrosTNum), n(mine.CrosTNum)},
+        {QStringLiteral("跨场打折满足场次数"), n(read.CrossPNum), n(theirs.CrossPNum), n(mine.CrossPNum)},
+    };
+}
+
+QList<FieldValues> limitFields(const TLimitRow &read, const TLimitRow &theirs, const TLimitRow &mine)
+{
+    const auto type = [](const QString &t) {
+        return t == QLatin1String("1") ? kMemberClass : t == QLatin1String("2") ? QStringLiteral("身份证") : t;
+    };
+    const auto enabled = [](const QString &e) {
+        return e == QLatin1String("1") ? QStringLiteral("是") : e == QLatin1String("0") ? QStringLiteral("否") : e;
+    };
+    return {
+        {QStringLiteral("限购数量"), read.MaxNum, theirs.MaxNum, mine.MaxNum},
+        {QStringLiteral("限购类型"), type(read.LimitType), type(theirs.LimitType), type(mine.LimitType)},
+        {QStringLiteral("是否可用"), enabled(read.Enable), enabled(theirs.Enable), enabled(mine.Enable)},
+    };
+}
+
+const QString kNone = QStringLiteral("（空）");
+
+QString shown(const QString &v)
+{
+    return v.isEmpty() ? kNone : v;
+}
+
+// The fields another desk changed since this desk read the row: what it
+// saved beside what this save would write.
+QString saveConflictText(const QString &what, const QList<FieldValues> &fields)
+{
+    QString text = QStringLiteral("其他操作员在您编辑期间修改了这条%1，您的修改还没有保存。\n").arg(what);
+    text += QStringLiteral("字段\t其他操作员保存的值\t您的值\n");
+    for (const FieldValues &f : fields)
+        if (f.theirs != f.read)
+            text += f.title + QLatin1Char('\t') + shown(f.theirs) + QLatin1Char('\t') + shown(f.mine) + QLatin1Char('\n');
+    text += QStringLiteral("用您的修改覆盖其他操作员的修改，还是保留其他操作员的修改（重新载入后可以再编辑）？");
+    return text;
+}
+
+int askSaveConflict(const QString &what, const QList<FieldValues> &fields)
+{
+    return ShowChoiceMessage(saveConflictText(what, fields), kConflictCaption, QStringLiteral("用我的修改覆盖"), QStringLiteral("保留对方的修改"));
+}
+
+// Deleting a row another desk changed: the operator sees what it holds now.
+int askDeleteConflict(const QString &what, const QList<FieldValues> &fields)
+{
+    QString text = QStringLiteral("其他操作员已修改了这条%1，尚未删除。\n").arg(what);
+    text += QStringLiteral("字段\t列表中的值\t现在的值\n");
+    for (const FieldValues &f : fields)
+        if (f.theirs != f.read)
+            text += f.title + QLatin1Char('\t') + shown(f.read) + QLatin1Char('\t') + shown(f.theirs) + QLatin1Char('\n');
+    text += QStringLiteral("仍要删除吗？");
+    return ShowChoiceMessage(text, kConflictCaption, QStringLiteral("仍然删除"), QStringLiteral("不删除"));
 }
 } // namespace
 
@@ -150,7 +234,26 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     connect(ActHistory, &QAction::triggered, this, Guarded([this](bool) { ShowHistoryClick(ActHistory); }));
     for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2})
         g->AddContextAction(ActHistory);
+
+    Watcher = new TQELChangeWatcher(this);
+    connect(Watcher, &TQELChangeWatcher::Changed, this, &TFrmProject::OtherDeskChanged);
     UpdateCommands();
+}
+
+void TFrmProject::OtherDeskChanged(const QList<TChangeNotice> &notices)
+{
+    bool projects = false, limits = false;
+    for (const TChangeNotice &n : notices) {
+        // The limit list shows project names too.
+        if (n.Table.isEmpty() || n.Table == QLatin1String("project"))
+            projects = limits = true;
+        else if (n.Table == QLatin1String("limit"))
+            limits = true;
+    }
+    if (projects)
+        QELDBGrid1->SetStale(true);
+    if (limits)
+        QELDBGrid2->SetStale(true);
 }
 
 void TFrmProject::ShowHistoryClick(QObject *)
@@ -265,10 +368,12 @@ void TFrmProject::FormShow(QObject *)
     Pgproject->setCurrentIndex(0);
     CDProject->GetProject(QString());
     CDProject->GetProjectmember(QString());
+    Watcher->Start();
 }
 
 void TFrmProject::FormClose(QObject *, TCloseAction &Action)
 {
+    Watcher->Stop();
     QELDBGrid1->SetDataSource(nullptr);
     QELDBGrid2->SetDataSource(nullptr);
     delete CDProject.data();
@@ -330,22 +435,45 @@ void TFrmProject::ToolButton2Click(QObject *)
     TQELClientDataSet *ds = CDProject->cdsProject;
     if (ds->IsEmpty())
         return;
-    const QString name = ds->FieldByName(QStringLiteral("CName")).AsString();
     const qint64 id = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString());
+    TProjectRow read = projectRow(*ds);
     std::unique_ptr<TfrmProjectEdit> dlg(new TfrmProjectEdit(this));
     frmProjectEdit = dlg.get();
     const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
     dlg->SetProjectID(id);
-    dlg->SetProjectName(name);
-    dlg->SetCrossDiscount(int(ds->FieldByName(QStringLiteral("CrossDiscount")).AsInteger()));
-    dlg->SetCrossTNum(int(ds->FieldByName(QStringLiteral("CrosTNum")).AsInteger()));
-    dlg->SetCrossPNum(int(ds->FieldByName(QStringLiteral("CrossPNum")).AsInteger()));
-    if (dlg->exec() == 1) {
+    bool conflicted = false;
+    for (;;) {
+        dlg->SetProjectName(read.CName);
+        dlg->SetCrossDiscount(read.CrossDiscount);
+        dlg->SetCrossTNum(read.CrosTNum);
+        dlg->SetCrossPNum(read.CrossPNum);
+        if (dlg->exec() != 1) {
+            // The list still shows what another desk has replaced.
+            if (conflicted)
+                CDProject->GetProject(EdtProName->text());
+            return;
+        }
+        const TProjectRow mine{dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()};
+        TProjectRow now;
+        TSaveOutcome out = CDProject->EdtProChecked(id, read, mine, now);
+        // "Overwrite" saves over the row just read; a third desk may have
+        // changed it again by then, which is asked about again.
+        while (out == TSaveOutcome::Changed && askSaveConflict(QStringLiteral("项目"), projectFields(read, now, mine)) == mrYes) {
+            read = now;
+            out = CDProject->EdtProChecked(id, read, mine, now);
+        }
+        if (out == TSaveOutcome::Changed) {
+            // Keep theirs: the dialog opens again on the row as it is now.
+            read = now;
+            conflicted = true;
+            continue;
+        }
         // Another desk deleted the project meanwhile: closing quietly would look like a save.
-        if (!CDProject->EdtPro(id, dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()))
+        if (out == TSaveOutcome::Gone)
             MessageBox(QStringLiteral("修改失败：该项目已不存在（可能已被其他操作员删除），未保存任何修改。"), QStringLiteral("错误提示"), MB_ICONERROR);
-        CDProject->GetProject(EdtProName->text());
+        break;
     }
+    CDProject->GetProject(EdtProName->text());
 }
 
 void TFrmProject::ToolButton4Click(QObject *)
@@ -359,7 +487,14 @@ void TFrmProject::ToolButton4Click(QObject *)
         return;
     if (ShowConfirmMessage(QStringLiteral("确认要删除此项目吗?"), QStringLiteral("请确认")) != mrYes)
         return;
-    if (!CDProject->DelPro(TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString())))
+    const qint64 id = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString());
+    TProjectRow read = projectRow(*ds), now;
+    TSaveOutcome out = CDProject->DelProChecked(id, read, now);
+    while (out == TSaveOutcome::Changed && askDeleteConflict(QStringLiteral("项目"), projectFields(read, now, now)) == mrYes) {
+        read = now;
+        out = CDProject->DelProChecked(id, read, now);
+    }
+    if (out == TSaveOutcome::Gone)
         MessageBox(QStringLiteral("该项目已不存在（可能已被其他操作员删除），无需删除。"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProject(EdtProName->text());
 }
@@ -438,37 +573,54 @@ void TFrmProject::updatelimit()
     QStringList projectIds, memberIds;
     dlg->setWindowTitle(QStringLiteral("编辑项目限购"));
     CDProject->getpromemberinfo(dlg->cbbproject, dlg->cbbmemberclassname, projectIds, memberIds);
+    const QString storedMember = ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString();
     dlg->cbbproject->setCurrentIndex(projectIds.indexOf(ds->FieldByName(QStringLiteral("projectid")).AsString()));
     dlg->cbbproject->setEnabled(false);
-    dlg->cbbmemberclassname->setCurrentIndex(memberIds.indexOf(ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString()));
-    dlg->edtlimitcount->setText(ds->FieldByName(QStringLiteral("max_num")).AsString());
-    if (ds->FieldByName(QStringLiteral("limit_type")).AsString() == QLatin1String("1")) {
-        dlg->cbblimit_type->setCurrentIndex(0);
-        dlg->cbbmemberclassname->setEnabled(true);
-    } else {
-        dlg->cbblimit_type->setCurrentIndex(1);
-        dlg->cbbmemberclassname->setEnabled(false);
-    }
-    dlg->ckbenable->setChecked(ds->FieldByName(QStringLiteral("enable")).AsString() == QLatin1String("1"));
-    if (dlg->exec() != 1)
-        return;
-    const LimitInput in = readLimit(*dlg, projectIds, memberIds);
-    const QString storedType = ds->FieldByName(QStringLiteral("limit_type")).AsString();
-    const QString storedMember = ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString();
-
-    if (CDProject->bhavepromemupdatexglx(in.projectId, in.limitType, storedType)) {
-        MessageBox(QStringLiteral("该项目存在其他的限购类型了!"), QStringLiteral("错误提示"), MB_ICONERROR);
-        return;
-    }
-    if (CDProject->bhavepromemupdate(in.projectId, in.memberClassId, storedMember)) {
-        MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
-        return;
-    }
-    if (!CDProject->updatememberlimit(in.projectId, in.memberClassId, storedMember, in.maxNum, in.limitType, in.enable)) {
-        // Another desk removed or changed the limit meanwhile: saying "saved" would be false.
-        MessageBox(QStringLiteral("修改失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
-        CDProject->GetProjectmember(QString());
-        return;
+    TLimitRow read = limitRow(*ds);
+    bool conflicted = false;
+    for (;;) {
+        dlg->cbbmemberclassname->setCurrentIndex(memberIds.indexOf(storedMember));
+        dlg->edtlimitcount->setText(read.MaxNum);
+        if (read.LimitType == QLatin1String("1")) {
+            dlg->cbblimit_type->setCurrentIndex(0);
+            dlg->cbbmemberclassname->setEnabled(true);
+        } else {
+            dlg->cbblimit_type->setCurrentIndex(1);
+            dlg->cbbmemberclassname->setEnabled(false);
+        }
+        dlg->ckbenable->setChecked(read.Enable == QLatin1String("1"));
+        if (dlg->exec() != 1) {
+            if (conflicted)
+                CDProject->GetProjectmember(QString());
+            return;
+        }
+        const LimitInput in = readLimit(*dlg, projectIds, memberIds);
+        const TLimitRow mine{in.maxNum, in.limitType, in.enable};
+        TLimitRow now;
+        TSaveOutcome out = CDProject->UpdateLimitChecked(in.projectId, storedMember, read, in.memberClassId, mine, now);
+        while (out == TSaveOutcome::Changed && askSaveConflict(QStringLiteral("限购"), limitFields(read, now, mine)) == mrYes) {
+            read = now;
+            out = CDProject->UpdateLimitChecked(in.projectId, storedMember, read, in.memberClassId, mine, now);
+        }
+        switch (out) {
+        case TSaveOutcome::Changed:
+            read = now;
+            conflicted = true;
+            continue;
+        case TSaveOutcome::OtherType:
+            MessageBox(QStringLiteral("该项目存在其他的限购类型了!"), QStringLiteral("错误提示"), MB_ICONERROR);
+            return;
+        case TSaveOutcome::SameClass:
+            MessageBox(QStringLiteral("已经存在该项目和会员类别了!"), QStringLiteral("错误提示"), MB_ICONERROR);
+            return;
+        case TSaveOutcome::Gone:
+            // Another desk removed the limit or moved it to another class: saying "saved" would be false.
+            MessageBox(QStringLiteral("修改失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
+            CDProject->GetProjectmember(QString());
+            return;
+        case TSaveOutcome::Saved: break;
+        }
+        break;
     }
     MessageBox(QStringLiteral("修改成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProjectmember(QString());
@@ -482,8 +634,15 @@ void TFrmProject::deletelimit()
     if (ShowConfirmMessage(QStringLiteral("确认要删除吗?"), QStringLiteral("请确认")) != mrYes)
         return;
     const qint64 projectId = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("projectid")).AsString());
-    // Nothing matched: the limit went, or another desk changed its class or type and it is still there.
-    if (!CDProject->Dellimit(projectId, ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString(), ds->FieldByName(QStringLiteral("limit_type")).AsString()))
+    const QString member = ds->FieldByName(QStringLiteral("MEMBER_CLASS_ID")).AsString();
+    TLimitRow read = limitRow(*ds), now;
+    TSaveOutcome out = CDProject->DellimitChecked(projectId, member, read, now);
+    while (out == TSaveOutcome::Changed && askDeleteConflict(QStringLiteral("限购"), limitFields(read, now, now)) == mrYes) {
+        read = now;
+        out = CDProject->DellimitChecked(projectId, member, read, now);
+    }
+    // Nothing matched: the limit went, or another desk moved it to another class.
+    if (out == TSaveOutcome::Gone)
         MessageBox(QStringLiteral("删除失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
     CDProject->GetProjectmember(edtprolimit->text());
 }

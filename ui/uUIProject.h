@@ -7,6 +7,8 @@
 #include <QWidget>
 
 class QAction;
+class TQELChangeWatcher;
+struct TChangeNotice;
 class QToolBar;
 class QToolButton;
 
@@ -29,6 +31,8 @@ public:
     QToolButton *ToolButton3, *ToolButton5;
     QList<QIcon> ImageList1;
     QAction *ActHistory = nullptr;
+    // Tells the lists when other desks changed the database while shown.
+    TQELChangeWatcher *Watcher = nullptr;
 
     QString Context;
 
@@ -53,6 +57,9 @@ public:
     void Button1Click(QObject *Sender);
     void insertlimit();
     void updatelimit();
+
+    // Marks the lists another desk's change touched; they reload only when the operator asks.
+    void OtherDeskChanged(const QList<TChangeNotice> &notices);
 
     // Enables Edit, Delete and performance management only while the active list has a current row.
     void UpdateCommands();

@@ -5,6 +5,11 @@
 
 MessagePresenter::~MessagePresenter() = default;
 
+int MessagePresenter::presentChoice(const QString &text, const QString &caption, const QString &, const QString &)
+{
+    return present(MessageKind::Confirm, text, caption, 0);
+}
+
 namespace {
 class BoxPresenter : public MessagePresenter {
 public:
@@ -34,6 +39,48 @@ public:
         box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
         box.exec();
         return 1;
+    }
+
+    int presentChoice(const QString &text, const QString &caption, const QString &first, const QString &second) override
+    {
+        QMessageBox box(QApplication::activeWindow());
+        box.setIcon(QMessageBox::Warning);
+        box.setWindowTitle(caption);
+        box.setTextFormat(Qt::RichText);
+        box.setText(choiceHtml(text));
+        QPushButton *a = box.addButton(first, QMessageBox::AcceptRole);
+        QPushButton *b = box.addButton(second, QMessageBox::RejectRole);
+        box.setDefaultButton(b);
+        box.setEscapeButton(b);
+        box.exec();
+        return box.clickedButton() == a ? mrYes : mrNo;
+    }
+
+private:
+    // Plain lines as paragraphs; runs of lines with tabs as one table.
+    static QString choiceHtml(const QString &text)
+    {
+        QString html;
+        bool inTable = false;
+        for (const QString &line : text.split(QLatin1Char('\n'))) {
+            const bool row = line.contains(QLatin1Char('\t'));
+            if (row && !inTable)
+                html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"4\">");
+            if (!row && inTable)
+                html += QStringLiteral("</table>");
+            inTable = row;
+            if (row) {
+                html += QStringLiteral("<tr>");
+                for (const QString &cell : line.split(QLatin1Char('\t')))
+                    html += QStringLiteral("<td>%1</td>").arg(cell.toHtmlEscaped());
+                html += QStringLiteral("</tr>");
+            } else {
+                html += QStringLiteral("<p>%1</p>").arg(line.toHtmlEscaped());
+            }
+        }
+        if (inTable)
+            html += QStringLiteral("</table>");
+        return html;
     }
 };
 
@@ -66,6 +113,11 @@ void ShowMessage(const QString &text)
 int MessageBox(const QString &text, const QString &caption, int flags)
 {
     return g_presenter->present(MessageKind::Box, text, caption, flags);
+}
+
+int ShowChoiceMessage(const QString &text, const QString &caption, const QString &first, const QString &second)
+{
+    return g_presenter->presentChoice(text, caption, first, second);
 }
 
 void ShowErrorMessage(const QString &text, const QString &caption)

@@ -108,7 +108,7 @@ public:
         m_pp.Context = m_ctx;
     }
 
-    int acked = 0, failed = 0, refused = 0, reads = 0, lost = 0;
+    int acked = 0, failed = 0, refused = 0, reads = 0, lost = 0, conflicts = 0;
 
     void loadCatalogue()
     {
@@ -212,6 +212,7 @@ private:
         const qint64 start = nowNs();
         QString outcome, detail;
         m_rec.messages.clear();
+        m_checkWhy.clear();
         try {
             const bool done = body();
             // InsertProduct reports its own failure in a message box instead of throwing.
@@ -231,7 +232,13 @@ private:
             detail = e.message();
         }
         const qint64 end = nowNs();
-        if (outcome == QLatin1String("ok"))
+        // Refused by a check inside the save's transaction (another desk
+        // changed the row since it was read, or a limit rule): nothing written.
+        if (!m_checkWhy.isEmpty()) {
+            outcome = QStringLiteral("check");
+            detail = m_checkWhy;
+            ++(m_checkWhy == QLatin1String("changed elsewhere") ? conflicts : refused);
+        } else if (outcome == QLatin1String("ok"))
             ++acked;
         else if (outcome == QLatin1String("lost"))
             ++lost;
@@ -301,24 +308,32 @@ private:
         }
     }
 
+    // Edits as the project window saves them: over the row its list showed,
+    // which is often a list loaded a while ago, and often one of the first
+    // projects, so that desks meet on the same rows.
     void editProject()
     {
-        m_cd.GetProject(QString());
         TQELClientDataSet *ds = m_cd.cdsProject;
+        if (!ds->Active() || ds->IsEmpty() || m_rng.bounded(3) == 0)
+            m_cd.GetProject(QString());
         if (ds->IsEmpty())
             return;
-        ds->MoveTo(int(m_rng.bounded(quint32(ds->RecordCount()))));
+        const int rows = ds->RecordCount();
+        ds->MoveTo(int(m_rng.bounded(quint32(m_rng.bounded(2) ? std::min(rows, 3) : rows))));
         const qint64 id = ds->FieldByName(QStringLiteral("ID")).AsInteger();
-        QString name = ds->FieldByName(QStringLiteral("CName")).AsString();
-        if (m_rng.bounded(2))
-            name = QStringLiteral("桌%1-改名%2").arg(m_desk).arg(++m_names);
-        const int d = pct(), t = pct(), p = pct();
-        if (!m_cd.ChkProName(id, name)) {
-            checkRefused(QStringLiteral("PE"), {QString::number(id), name}, QStringLiteral("name taken"));
-            return;
-        }
-        run(QStringLiteral("PE"), {QString::number(id), name, QString::number(d), QString::number(t), QString::number(p)}, [&] {
-            m_cd.EdtPro(id, name, d, t, p);
+        const TProjectRow read{ds->FieldByName(QStringLiteral("CName")).AsString(), int(ds->FieldByName(QStringLiteral("CrossDiscount")).AsInteger()),
+                               int(ds->FieldByName(QStringLiteral("CrosTNum")).AsInteger()), int(ds->FieldByName(QStringLiteral("CrossPNum")).AsInteger())};
+        // Every edit renames, so its history entry is its own.
+        const TProjectRow mine{QStringLiteral("桌%1-改名%2").arg(m_desk).arg(++m_names), pct(), pct(), pct()};
+        const QStringList args = {QString::number(id), mine.CName, QString::number(mine.CrossDiscount), QString::number(mine.CrosTNum),
+                                  QString::number(mine.CrossPNum), read.CName, QString::number(read.CrossDiscount), QString::number(read.CrosTNum),
+                                  QString::number(read.CrossPNum)};
+        if (!m_cd.ChkProName(id, mine.CName))
+            return checkRefused(QStringLiteral("PE"), args, QStringLiteral("name taken"));
+        run(QStringLiteral("PE"), args, [&] {
+            TProjectRow now;
+            if (m_cd.EdtProChecked(id, read, mine, now) == TSaveOutcome::Changed)
+                m_checkWhy = QStringLiteral("changed elsewhere");
             return true;
         });
     }
@@ -378,12 +393,18 @@ private:
             type = type == QLatin1String("1") ? QStringLiteral("2") : QStringLiteral("1");
         const QString mc = type == QLatin1String("1") ? pick(m_classes) : QString();
         const QString max = randomMax(), enable = randomEnable();
-        const QStringList args = {l.pid, l.mc, mc, type, max, enable};
-        if (m_cd.bhavepromemupdatexglx(l.pid, type, l.type))
-            return checkRefused(QStringLiteral("LE"), args, QStringLiteral("other type"));
-        if (m_cd.bhavepromemupdate(l.pid, mc, l.mc))
-            return checkRefused(QStringLiteral("LE"), args, QStringLiteral("class taken"));
-        run(QStringLiteral("LE"), args, [&] { return m_cd.updatememberlimit(l.pid, mc, l.mc, max, type, enable); });
+        const QStringList args = {l.pid, l.mc, mc, type, max, enable, l.max, l.type, l.enable};
+        run(QStringLiteral("LE"), args, [&] {
+            TLimitRow now;
+            const TSaveOutcome out = m_cd.UpdateLimitChecked(l.pid, l.mc, {l.max, l.type, l.enable}, mc, {max, type, enable}, now);
+            if (out == TSaveOutcome::Changed)
+                m_checkWhy = QStringLiteral("changed elsewhere");
+            else if (out == TSaveOutcome::OtherType)
+                m_checkWhy = QStringLiteral("other type");
+            else if (out == TSaveOutcome::SameClass)
+                m_checkWhy = QStringLiteral("class taken");
+            return out == TSaveOutcome::Saved;
+        });
     }
 
     void deleteLimit()
@@ -471,6 +492,7 @@ private:
     QStringList m_products, m_classes;
     int m_seq = 0;
     int m_names = 0;
+    QString m_checkWhy;
 };
 
 QString argValue(const QStringList &args, const QString &name, const QString &fallback = QString())
@@ -543,8 +565,8 @@ int main(int argc, char **argv)
                 }
             }
         }
-        std::printf("desk %d: commands %d, acknowledged %d, refused by server %d, refused by checks %d, lost %d, list reads %d\n", desk, done,
-                    d.acked, d.failed, d.refused, d.lost, d.reads);
+        std::printf("desk %d: commands %d, acknowledged %d, refused by server %d, refused by checks %d, lost %d, list reads %d, conflicts shown %d\n",
+                    desk, done, d.acked, d.failed, d.refused, d.lost, d.reads, d.conflicts);
     } catch (const EHostError &e) {
         std::fprintf(stderr, "qelstress desk %d: %s\n", desk, e.what());
         SetMessagePresenter(nullptr);
