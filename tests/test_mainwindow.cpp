@@ -9,6 +9,7 @@
 #include "uUIProductProject.h"
 #include "uUIProject.h"
 #include "uUIProjectEdit.h"
+#include <ChangeWatcher.h>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QInputMethodEvent>
@@ -23,6 +24,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include "GuiTest.h"
 
@@ -403,6 +405,117 @@ TEST_F(MainWindowTest, EditWritesTheCurrentProjectAndReloadsWithTheUntrimmedBox)
     EXPECT_EQ(lastStatement(rec), kProjectList + QStringLiteral(" WHERE CNAME like '%纯音乐 %'"));
     EXPECT_EQ(projectNames(), QStringList());
     EXPECT_FALSE(w->ToolButton2->isEnabled());
+}
+
+// Another desk saved the same project while this desk's dialog was open (or
+// its list was loaded): nothing goes over that save unasked.
+TEST_F(MainWindowTest, ASaveOrDeleteOverAnotherDesksChangeShowsTheFieldsAndTheOperatorChooses)
+{
+    const QString row = QStringLiteral("SELECT CNAME || '/' || CROSSDISCOUNT FROM QEL_PROJECT WHERE ID = %1").arg(drama);
+    for (const bool overwrite : {false, true}) {
+        SCOPED_TRACE(overwrite ? "overwrite" : "keep theirs");
+        db.exec(QStringLiteral("UPDATE QEL_PROJECT SET CNAME = '话剧展演', CROSSDISCOUNT = 30 WHERE ID = %1").arg(drama));
+        testPresenter().clear();
+        TFrmProject *w = open();
+        clickRow(w->QELDBGrid1, rowOf(w->QELDBGrid1, 1, QStringLiteral("话剧展演")));
+        QString reopenedName;
+        int reopenedDiscount = -1;
+        std::unique_ptr<ModalAnswer<TfrmProjectEdit>> again;
+        ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+            typeInto(d->edtProjectName, QStringLiteral("话剧展演（新）"));
+            db.exec(QStringLiteral("UPDATE QEL_PROJECT SET CROSSDISCOUNT = 70 WHERE ID = %1").arg(drama)); // the other desk
+            again = std::make_unique<ModalAnswer<TfrmProjectEdit>>([&](TfrmProjectEdit *d2) {
+                reopenedName = d2->edtProjectName->text();
+                reopenedDiscount = d2->spdCrossDiscount->value();
+            });
+            QTest::mouseClick(d->btnOK, Qt::LeftButton);
+        });
+        testPresenter().pushAnswer(overwrite ? mrYes : mrNo);
+        QTest::mouseClick(w->ToolButton2, Qt::LeftButton);
+        ASSERT_GE(testPresenter().count(), 1);
+        EXPECT_TRUE(testPresenter().calls()[0].text.contains(QStringLiteral("\n跨场折扣率(%)\t70\t30\n")))
+            << testPresenter().calls()[0].text.toStdString();
+        EXPECT_FALSE(testPresenter().calls()[0].text.contains(QStringLiteral("演出项目\t"))) << "the name was not changed elsewhere";
+        EXPECT_EQ(db.scalar(row), overwrite ? QStringLiteral("话剧展演（新）/30") : QStringLiteral("话剧展演/70"));
+        // Keeping theirs opens the dialog again on their row.
+        EXPECT_EQ(again->seen(), !overwrite);
+        if (!overwrite) {
+            EXPECT_EQ(reopenedName, QStringLiteral("话剧展演"));
+            EXPECT_EQ(reopenedDiscount, 70);
+        }
+        EXPECT_TRUE(projectNames().contains(overwrite ? QStringLiteral("话剧展演（新）") : QStringLiteral("话剧展演")));
+        disposeWindow(win);
+    }
+
+    // A delete of a row another desk changed since the list was loaded asks
+    // first; either answer reloads the list.
+    TFrmProject *w = open();
+    for (const int answer : {mrNo, mrYes}) {
+        const int was = answer == mrNo ? 30 : 75, now = was + 45;
+        clickRow(w->QELDBGrid1, rowOf(w->QELDBGrid1, 1, QStringLiteral("话剧展演（新）")));
+        db.exec(QStringLiteral("UPDATE QEL_PROJECT SET CROSSDISCOUNT = %1 WHERE ID = %2").arg(now).arg(drama));
+        testPresenter().clear();
+        testPresenter().pushAnswer(mrYes); // 确认要删除此项目吗?
+        testPresenter().pushAnswer(answer);
+        QTest::mouseClick(w->ToolButton4, Qt::LeftButton);
+        ASSERT_EQ(testPresenter().count(), 2) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("跨场折扣率(%)\t%1\t%2").arg(was).arg(now))) << testPresenter().last().text.toStdString();
+        EXPECT_EQ(projects(), answer == mrYes ? kAllProjects.size() - 1 : kAllProjects.size());
+        db.exec(QStringLiteral("UPDATE QEL_PROJECT SET CROSSDISCOUNT = 75 WHERE ID = %1").arg(drama));
+    }
+}
+
+// Lists that know another desk changed them: the count line says so, the
+// rows stay until the operator reloads, and the desk's own saves mark nothing.
+TEST_F(MainWindowTest, AnotherDesksChangeMarksTheListsStaleUntilTheOperatorReloads)
+{
+    TFrmProject *w = open();
+    w->Watcher->SetInterval(20);
+    const auto settle = [] {
+        for (int i = 0; i < 15; ++i)
+            QTest::qWait(20);
+    };
+    const auto stale = [](TQELDBGrid *g) { return g->CountLabel()->text().endsWith(TQELDBGrid::StaleText()); };
+    settle();
+    ASSERT_FALSE(stale(w->QELDBGrid1));
+
+    // The desk's own edit.
+    ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) {
+        typeInto(d->spdCrossDiscount, QStringLiteral("31"));
+        QTest::mouseClick(d->btnOK, Qt::LeftButton);
+    });
+    clickRow(w->QELDBGrid1, rowOf(w->QELDBGrid1, 1, QStringLiteral("话剧展演")));
+    QTest::keyClick(w->QELDBGrid1, Qt::Key_F2);
+    ASSERT_TRUE(answer.seen());
+    settle();
+    EXPECT_FALSE(stale(w->QELDBGrid1)) << "its own save";
+    EXPECT_FALSE(stale(w->QELDBGrid2));
+
+    // Another desk's limit, then another desk's project.
+    StatementRecorder rec;
+    addLimit(drama, QStringLiteral("M09"), 1, QStringLiteral("2"), QStringLiteral("1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stale(w->QELDBGrid2); }, 3000));
+    db.exec(QStringLiteral("UPDATE QEL_PROJECT SET CROSSDISCOUNT = 77 WHERE ID = %1").arg(drama));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stale(w->QELDBGrid1); }, 3000));
+    EXPECT_EQ(rec.count(), 0) << "nothing reloads by itself";
+    EXPECT_EQ(projectNames().size(), kAllProjects.size());
+
+    // F2 on the changed row meets the other desk's save instead of undoing it.
+    testPresenter().clear();
+    testPresenter().pushAnswer(mrNo);
+    std::unique_ptr<ModalAnswer<TfrmProjectEdit>> reopened;
+    ModalAnswer<TfrmProjectEdit> f2([&](TfrmProjectEdit *d) {
+        reopened = std::make_unique<ModalAnswer<TfrmProjectEdit>>([](TfrmProjectEdit *) {}); // then cancelled
+        QTest::mouseClick(d->btnOK, Qt::LeftButton);
+    });
+    clickRow(w->QELDBGrid1, rowOf(w->QELDBGrid1, 1, QStringLiteral("话剧展演")));
+    QTest::keyClick(w->QELDBGrid1, Qt::Key_F2);
+    ASSERT_GE(testPresenter().count(), 1);
+    EXPECT_TRUE(testPresenter().calls()[0].text.contains(QStringLiteral("跨场折扣率(%)\t77\t31")));
+    EXPECT_EQ(db.count(QStringLiteral("SELECT CROSSDISCOUNT FROM QEL_PROJECT WHERE ID = %1").arg(drama)), 77);
+
+    QTest::keyClick(w->QELDBGrid1, Qt::Key_F5);
+    EXPECT_FALSE(stale(w->QELDBGrid1));
 }
 
 TEST_F(MainWindowTest, CancelOrCloseBoxInTheProjectDialogSendsNothing)

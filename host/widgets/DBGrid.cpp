@@ -250,6 +250,7 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, Guarded([this](int section) { onHeaderClicked(section); }));
 
     connect(m_view, &QAbstractItemModel::modelReset, this, [this] {
+        m_stale = false;
         clearSelected();
         applyColumns();
         syncFromCursor();
@@ -500,6 +501,14 @@ void TQELDBGrid::SortByColumn(int column, Qt::SortOrder order)
 
 QString TQELDBGrid::EmptyText() { return QStringLiteral("没有符合条件的记录"); }
 
+QString TQELDBGrid::StaleText() { return QStringLiteral("其他操作员已修改，按 F5 刷新"); }
+
+void TQELDBGrid::SetStale(bool on)
+{
+    m_stale = on;
+    updateCount();
+}
+
 QString TQELDBGrid::CountText() const
 {
     const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
@@ -507,6 +516,8 @@ QString TQELDBGrid::CountText() const
     QString text = QStringLiteral("共 %1 条").arg(rows);
     if (MultiSelect())
         text += QStringLiteral("　已选 %1 条").arg(m_selectedCount);
+    if (m_stale)
+        text += QStringLiteral("　") + StaleText();
     return text;
 }
 

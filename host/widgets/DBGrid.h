@@ -60,6 +60,11 @@ public:
     QLabel *CountLabel() const { return m_count; }
     QString CountText() const;
     static QString EmptyText();
+    // Another desk changed what the list shows: the count line says so until
+    // the next reload. The rows stay as they are.
+    void SetStale(bool on);
+    bool Stale() const { return m_stale; }
+    static QString StaleText();
 
     // What Ctrl+C puts on the clipboard: the titles, then the selected rows
     // (else the current row) in the order shown, one line each, cells as
@@ -139,4 +144,5 @@ private:
     int m_selectedCount = 0;
     bool m_rowsRemoved = false; // since the last reset: some bookmarks may be gone
     bool m_syncing = false;
+    bool m_stale = false;
 };
