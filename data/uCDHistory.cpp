@@ -179,6 +179,8 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("ROW_KEY", FieldType::Text, QStringLiteral("会员类别/演出编码"), 16);
     field("BEFORE_VALUES", FieldType::Text, QString(), 40);
     field("AFTER_VALUES", FieldType::Text, QString(), 40);
+    field("DELETED_LIMITS", FieldType::Integer, QStringLiteral("限购(条)"), 8);
+    field("DELETED_PRODUCTS", FieldType::Integer, QStringLiteral("演出(场)"), 8);
     field("OPERATOR", FieldType::Text, QStringLiteral("操作员"), 20, FieldKind::Calculated);
     field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
