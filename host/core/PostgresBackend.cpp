@@ -102,20 +102,6 @@ QString serverText(const PGresult *r, pg_conn *conn)
     throw EHostError(QStringLiteral("%1：%2").arg(what, msg));
 }
 
-// Leaves a COPY the server started (nothing here speaks COPY) so the session stays usable.
-void abandonCopy(pg_conn *conn, ExecStatusType status)
-{
-    if (status == PGRES_COPY_IN) {
-        PQputCopyEnd(conn, "COPY is not supported by this client");
-    } else if (status == PGRES_COPY_OUT) {
-        char *buf = nullptr;
-        while (PQgetCopyData(conn, &buf, 0) > 0)
-            PQfreemem(buf);
-    }
-    while (PGresult *rest = PQgetResult(conn))
-        PQclear(rest);
-}
-
 // Statements are sent without blocking (a large script to a server that does
 // not read must not hold the desk); the handle is left as it was found.
 class NonBlocking {
@@ -414,13 +400,10 @@ PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QStrin
                                  : PQsendQuery(conn, sql.constData());
     if (!sent)
         throwFailure(nullptr, conn, what);
-    // Whatever did not fit the socket at once; the server's answers may have to be read meanwhile.
-    for (int left; (left = PQflush(conn)) != 0;) {
-        if (left < 0 || ((waitFor(POLLIN | POLLOUT, deadline, what) & POLLIN) && !PQconsumeInput(conn)))
-            throwFailure(nullptr, conn, what);
-    }
-    // As PQexec: the last result, or the first COPY, or the one that found the session dead.
+    flush(deadline, what);
+    // As PQexec: the last result, or the one that found the session dead.
     Result r(nullptr, PQclear);
+    bool copy = false;
     for (;;) {
         while (PQisBusy(conn)) {
             waitFor(POLLIN, deadline, what);
@@ -430,24 +413,58 @@ PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QStrin
         PGresult *next = PQgetResult(conn);
         if (!next)
             break;
-        r.reset(next);
         const ExecStatusType status = PQresultStatus(next);
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH || PQstatus(conn) == CONNECTION_BAD)
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+            // Nothing here speaks COPY: leave it so that the session stays usable.
+            PQclear(next);
+            copy = true;
+            leaveCopy(status == PGRES_COPY_IN, deadline, what);
+            continue;
+        }
+        r.reset(next);
+        if (PQstatus(conn) == CONNECTION_BAD)
             break;
     }
+    if (copy && PQstatus(conn) != CONNECTION_BAD)
+        throw EHostError(QStringLiteral("%1：不支持 COPY 语句").arg(what));
     if (!r)
         throwFailure(nullptr, conn, what);
-    const ExecStatusType status = PQresultStatus(r.get());
-    switch (status) {
+    switch (PQresultStatus(r.get())) {
     case PGRES_COMMAND_OK:
     case PGRES_TUPLES_OK:
     case PGRES_EMPTY_QUERY: return r;
-    case PGRES_COPY_IN:
-    case PGRES_COPY_OUT:
-    case PGRES_COPY_BOTH:
-        abandonCopy(conn, status);
-        throw EHostError(QStringLiteral("%1：不支持 COPY 语句").arg(what));
     default: throwFailure(r.get(), conn, what);
+    }
+}
+
+void PostgresBackend::flush(Clock::time_point deadline, const QString &what)
+{
+    // Whatever did not fit the socket at once; the server's answers may have to be read meanwhile.
+    for (int left; (left = PQflush(m_conn)) != 0;) {
+        if (left < 0 || ((waitFor(POLLIN | POLLOUT, deadline, what) & POLLIN) && !PQconsumeInput(m_conn)))
+            throwFailure(nullptr, m_conn, what);
+    }
+}
+
+void PostgresBackend::leaveCopy(bool in, Clock::time_point deadline, const QString &what)
+{
+    if (in) {
+        while (PQputCopyEnd(m_conn, "COPY is not supported by this client") == 0)
+            waitFor(POLLOUT, deadline, what);
+        flush(deadline, what);
+        return;
+    }
+    char *buf = nullptr;
+    for (int n; (n = PQgetCopyData(m_conn, &buf, 1)) != -1;) {
+        if (n > 0) {
+            PQfreemem(buf);
+        } else if (n == -2) {
+            return; // the results that follow say why
+        } else {
+            waitFor(POLLIN, deadline, what);
+            if (!PQconsumeInput(m_conn))
+                throwFailure(nullptr, m_conn, what);
+        }
     }
 }
 

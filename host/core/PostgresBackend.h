@@ -57,6 +57,9 @@ private:
     Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr);
     // Waits until the socket is ready for events or the deadline passes (then gives up).
     short waitFor(short events, std::chrono::steady_clock::time_point deadline, const QString &what);
+    void flush(std::chrono::steady_clock::time_point deadline, const QString &what);
+    // Ends a COPY the server started (in: it waits for data; else it sends some).
+    void leaveCopy(bool in, std::chrono::steady_clock::time_point deadline, const QString &what);
     [[noreturn]] void giveUp(const QString &what);
     bool connected() const;
 
