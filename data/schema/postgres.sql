@@ -214,11 +214,16 @@ BEGIN
     IF act = 'insert' AND current_setting('qel.action', true) = 'restore' THEN
         act := 'restore';
     ELSIF kind = 'project' AND act = 'delete' THEN
-        SELECT (SELECT count(*) FROM qel_project_member_limit l WHERE l.PID = QEL_HISTORY_WRITE.pid)
-               + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = pid AND TXID = txid_current() AND ROW_KIND = 'limit' AND ACTION = 'delete'),
-               (SELECT count(*) FROM QEL_PROJECT_PRODUCT WHERE PROJECTID = pid)
-               + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = pid AND TXID = txid_current() AND ROW_KIND = 'product' AND ACTION = 'delete')
-          INTO nlimits, nproducts;
+        -- Where a table is gone the delete is not counted; going on to its rows fails anyway.
+        BEGIN
+            SELECT (SELECT count(*) FROM qel_project_member_limit l WHERE l.PID = QEL_HISTORY_WRITE.pid)
+                   + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = pid AND TXID = txid_current() AND ROW_KIND = 'limit' AND ACTION = 'delete'),
+                   (SELECT count(*) FROM QEL_PROJECT_PRODUCT WHERE PROJECTID = pid)
+                   + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = pid AND TXID = txid_current() AND ROW_KIND = 'product' AND ACTION = 'delete')
+              INTO nlimits, nproducts;
+        EXCEPTION WHEN undefined_table THEN
+            NULL;
+        END;
     END IF;
     INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME, ROW_KEY, BEFORE_VALUES, AFTER_VALUES,
                                      DELETED_LIMITS, DELETED_PRODUCTS)

@@ -13,6 +13,7 @@ struct SqliteSession {
     bool restoring = false; // qel_action('restore'): inserts are recorded as restores until the transaction ends
     sqlite3_stmt *historyInsert = nullptr; // qel_history's statement, prepared on first use
     sqlite3_stmt *nextEntryId = nullptr;   // the ID after the largest entry's, for a transaction's first entry
+    sqlite3_stmt *deletedCounts = nullptr; // what a project's delete takes, prepared on the first
     sqlite3_stmt *dataVersion = nullptr;   // PRAGMA data_version, for takeChanges
     bool watching = false;
     qint64 seenVersion = 0;
@@ -29,6 +30,8 @@ struct SqliteSession {
         historyInsert = nullptr;
         sqlite3_finalize(nextEntryId);
         nextEntryId = nullptr;
+        sqlite3_finalize(deletedCounts);
+        deletedCounts = nullptr;
         sqlite3_finalize(dataVersion);
         dataVersion = nullptr;
     }
@@ -108,20 +111,24 @@ void txidFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 // fires it, which cost a one-row write more than the write. The entry's name
 // is the one given, else the project's row, else its latest entry; its time
 // is the statement's; its transaction and operator come from the session,
-// as qel_txid and qel_operator give them. A project's delete counts the
-// limits and performances still there and those its transaction already
-// deleted (their entries lie at or after the transaction's number); the
-// counts are taken for that entry alone.
+// as qel_txid and qel_operator give them.
 const char kHistoryInsert[] =
     "INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME,"
     " ROW_KEY, BEFORE_VALUES, AFTER_VALUES, DELETED_LIMITS, DELETED_PRODUCTS)"
     " VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), ?8, ?9, ?10, ?11, ?1, ?2, ?3,"
     " coalesce(?4, (SELECT CNAME FROM QEL_PROJECT WHERE ID = ?3),"
-    " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7,"
-    " CASE WHEN ?12 THEN (SELECT count(*) FROM qel_project_member_limit WHERE PID = ?3)"
-    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 AND ID >= ?8 AND TXID = ?8 AND ROW_KIND = 'limit' AND ACTION = 'delete') END,"
-    " CASE WHEN ?12 THEN (SELECT count(*) FROM QEL_PROJECT_PRODUCT WHERE PROJECTID = ?3)"
-    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 AND ID >= ?8 AND TXID = ?8 AND ROW_KIND = 'product' AND ACTION = 'delete') END)";
+    " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7, ?12, ?13)";
+// What a project's delete takes: the limits and performances still there,
+// and those its transaction deleted before it (their entries lie at or after
+// the transaction's number). A statement of its own, taken for that entry
+// alone: the other entries neither pay for it nor need these tables. Where
+// one of the tables is gone the delete is not counted (as one from before the
+// counts): a delete that goes on to its rows fails there anyway.
+const char kDeletedCounts[] =
+    "SELECT (SELECT count(*) FROM qel_project_member_limit WHERE PID = ?1)"
+    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?1 AND ID >= ?2 AND TXID = ?2 AND ROW_KIND = 'limit' AND ACTION = 'delete'),"
+    " (SELECT count(*) FROM QEL_PROJECT_PRODUCT WHERE PROJECTID = ?1)"
+    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?1 AND ID >= ?2 AND TXID = ?2 AND ROW_KIND = 'product' AND ACTION = 'delete')";
 const char kNextEntryId[] = "SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY";
 
 // Fails the calling statement with the connection's error: the entry's
@@ -158,11 +165,25 @@ void historyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     sqlite3_stmt *insert = session->historyInsert;
     for (int i = 0; i < argc; ++i)
         sqlite3_bind_value(insert, i + 1, argv[i]);
+    sqlite3_bind_int64(insert, 8, session->txid);
     const std::string_view kind = valueText(argv[0]), action = valueText(argv[1]);
     if (session->restoring && action == "insert")
         sqlite3_bind_text(insert, 2, "restore", -1, SQLITE_STATIC);
-    sqlite3_bind_int(insert, 12, kind == "project" && action == "delete");
-    sqlite3_bind_int64(insert, 8, session->txid);
+    if (kind == "project" && action == "delete" && prepareOnce(db, kDeletedCounts, &session->deletedCounts)) {
+        sqlite3_stmt *counts = session->deletedCounts;
+        sqlite3_bind_value(counts, 1, argv[2]);
+        sqlite3_bind_int64(counts, 2, session->txid);
+        const int rc = sqlite3_step(counts);
+        if (rc == SQLITE_ROW) {
+            sqlite3_bind_int64(insert, 12, sqlite3_column_int64(counts, 0));
+            sqlite3_bind_int64(insert, 13, sqlite3_column_int64(counts, 1));
+        }
+        sqlite3_reset(counts);
+        if (rc != SQLITE_ROW) {
+            sqlite3_clear_bindings(insert);
+            return historyFailed(ctx, db, rc);
+        }
+    }
     for (int i = 0; i < 3; ++i) {
         // Bound until the reset below, while the session cannot change.
         const QByteArray &op = session->op[i];
