@@ -190,6 +190,12 @@ int main(int argc, char **argv)
         const QString context = TQELContext::Compose(opt.operatorFields);
         TQELContext::Check(context);
         openDatabase(Database::resolveUrl(opt.database));
+        // A history the start could not complete: the desk may only look.
+        if (const QString refusal = Database::writeRefusal(); !refusal.isEmpty()) {
+            std::fprintf(stderr, "qelclient: %s\n", qPrintable(refusal));
+            if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+                ShowErrorMessage(refusal, QStringLiteral("警告"));
+        }
 
         QLibrary package(packagePath(opt.package));
         if (!package.load())

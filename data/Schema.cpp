@@ -1,6 +1,8 @@
 #include "Schema.h"
 #include "DemoData.h"
+#include "Database.h"
 #include "HostError.h"
+#include <QMultiHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QFile>
@@ -86,57 +88,136 @@ QByteArray HistorySchemaScript(const QString &engine)
 }
 
 namespace {
-// SQLite history triggers that still insert their entries themselves (made by
-// an earlier version): each of them is compiled into every statement that
-// fires it.
-int OldHistoryTriggers(Backend &db)
+// One object of the history section: how the catalogue shows it, and the
+// statements that make it again.
+struct HistoryObject {
+    QString kind;     // "column", "index", "function" or "trigger"
+    QString name;     // as the script spells it
+    QString expected; // what the catalogue must hold (a trigger's text on SQLite, its function on PostgreSQL, a function's body); empty: being there is enough
+    QByteArray make;
+};
+
+QList<HistoryObject> ExpectedHistoryObjects(const QString &engine)
 {
-    const DataPacket p = db.query("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name LIKE 'TR!_%!_HISTORY!_%' ESCAPE '!'"
-                                  " AND sql NOT LIKE '%qel!_history(%' ESCAPE '!'");
-    return p.rowCount() > 0 ? int(p.integer(0, 0)) : 0;
+    const QString section = QString::fromUtf8(HistorySchemaScript(engine));
+    const auto matches = [&section](const char *pattern) {
+        return QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::MultilineOption).globalMatch(section);
+    };
+    QList<HistoryObject> out;
+    // Columns the table gained after its first version.
+    for (const char *column : {"DELETED_LIMITS", "DELETED_PRODUCTS"})
+        out.append({QStringLiteral("column"), QString::fromLatin1(column), QString(),
+                    QByteArray("ALTER TABLE QEL_PROJECT_HISTORY ADD COLUMN ") + column + " integer"});
+    for (auto it = matches(R"(^CREATE INDEX (\w+) ON QEL_PROJECT_HISTORY[^;]*;)"); it.hasNext();) {
+        const auto m = it.next();
+        out.append({QStringLiteral("index"), m.captured(1), QString(), m.captured(0).toUtf8()});
+    }
+    if (engine == QLatin1String("sqlite")) {
+        for (auto it = matches(R"(^CREATE TRIGGER (\w+)[\s\S]*?^END;)"); it.hasNext();) {
+            const auto m = it.next();
+            const QString text = m.captured(0);
+            out.append({QStringLiteral("trigger"), m.captured(1), text.left(text.size() - 1),
+                        ("DROP TRIGGER IF EXISTS " + m.captured(1) + QStringLiteral(";\n") + text).toUtf8()});
+        }
+        return out;
+    }
+    for (auto it = matches(R"(^CREATE OR REPLACE FUNCTION (\w+)\([\s\S]*?\$\$([\s\S]*?)\$\$;)"); it.hasNext();) {
+        const auto m = it.next();
+        out.append({QStringLiteral("function"), m.captured(1), m.captured(2), m.captured(0).toUtf8()});
+    }
+    for (auto it = matches(R"(^CREATE TRIGGER (\w+) [\s\S]*? ON (\w+)\s[\s\S]*?EXECUTE FUNCTION (\w+)\(\);)"); it.hasNext();) {
+        const auto m = it.next();
+        out.append({QStringLiteral("trigger"), m.captured(1), m.captured(3).toLower(),
+                    ("DROP TRIGGER IF EXISTS " + m.captured(1) + QStringLiteral(" ON ") + m.captured(2) + QStringLiteral(";\n") + m.captured(0)).toUtf8()});
+    }
+    return out;
 }
 
-// Replaces them with the script's, in one transaction: same entries, same text.
-bool ReplaceHistoryTriggers(Backend &db)
+// The history's objects that are missing, or differ from the script (a
+// trigger disabled on PostgreSQL differs too): one catalogue read.
+QList<HistoryObject> MissingHistoryObjects(Backend &db)
 {
-    const QByteArray section = HistorySchemaScript(db.engine());
-    const qsizetype first = section.indexOf("CREATE TRIGGER");
-    if (first < 0)
-        return false;
-    const QByteArray triggers = section.mid(first);
-    static const QRegularExpression name(QStringLiteral("^CREATE TRIGGER (\\w+)"), QRegularExpression::MultilineOption);
-    try {
-        BackendTransaction tx(db);
-        // Two desks starting at once: the second finds the work done.
-        if (OldHistoryTriggers(db) == 0)
-            return false;
-        for (auto it = name.globalMatch(QString::fromUtf8(triggers)); it.hasNext();)
-            db.exec("DROP TRIGGER IF EXISTS " + it.next().captured(1).toUtf8());
-        db.execScript(triggers);
-        tx.commit();
-    } catch (const EHostError &e) {
-        throw EHostError(QStringLiteral("无法更新修改历史的触发器，数据库未作任何修改：%1").arg(e.message()));
+    const bool sqlite = db.engine() == QLatin1String("sqlite");
+    const QByteArray sql =
+        sqlite ? QByteArray("SELECT 'column', lower(name), NULL FROM pragma_table_info('QEL_PROJECT_HISTORY')"
+                            " UNION ALL SELECT type, lower(name), sql FROM sqlite_master WHERE type IN ('index', 'trigger')")
+               : QByteArray("SELECT 'column', lower(a.attname), NULL FROM pg_catalog.pg_attribute a"
+                            " WHERE a.attrelid = to_regclass('qel_project_history') AND a.attnum > 0 AND NOT a.attisdropped"
+                            " UNION ALL SELECT 'index', lower(c.relname), NULL FROM pg_catalog.pg_class c"
+                            " WHERE c.relkind = 'i' AND c.relnamespace = to_regnamespace(current_schema())"
+                            " UNION ALL SELECT 'function', lower(p.proname), p.prosrc FROM pg_catalog.pg_proc p"
+                            " WHERE p.pronamespace = to_regnamespace(current_schema()) AND p.proname ILIKE 'qel!_%' ESCAPE '!'"
+                            " UNION ALL SELECT 'trigger', lower(t.tgname), CASE WHEN t.tgenabled = 'D' THEN 'disabled' ELSE lower(p.proname) END"
+                            " FROM pg_catalog.pg_trigger t JOIN pg_catalog.pg_class c ON c.oid = t.tgrelid JOIN pg_catalog.pg_proc p ON p.oid = t.tgfoid"
+                            " WHERE c.relnamespace = to_regnamespace(current_schema()) AND NOT t.tgisinternal");
+    const DataPacket p = db.query(sql);
+    QMultiHash<QString, QString> present;
+    for (int r = 0; r < p.rowCount(); ++r)
+        present.insert(p.text(r, 0) + QLatin1Char(':') + p.text(r, 1), p.text(r, 2));
+    QList<HistoryObject> missing;
+    for (const HistoryObject &o : ExpectedHistoryObjects(db.engine())) {
+        const QStringList found = present.values(o.kind + QLatin1Char(':') + o.name.toLower());
+        if (found.isEmpty() || (!o.expected.isEmpty() && !found.contains(o.expected)))
+            missing << o;
     }
-    return true;
+    return missing;
+}
+
+// Writes through the process's connection stop, with this message; another
+// connection (a tool's) is left to its caller.
+void RefuseWrites(Backend &db, const QList<HistoryObject> &missing, const QString &cause)
+{
+    QStringList names;
+    for (const HistoryObject &o : missing)
+        names << (o.kind == QLatin1String("column") ? QStringLiteral("QEL_PROJECT_HISTORY.") + o.name : o.name);
+    const QString what = QStringLiteral("修改历史的触发器、函数、索引或字段缺失或已被改动（%1），本机无法补上").arg(names.join(QStringLiteral("、")));
+    const QString why = QStringLiteral("为免删除的项目无法恢复，本机暂停保存任何修改，查询不受影响；请联系系统管理员。");
+    const QString message = db.readOnly() ? QStringLiteral("数据库是只读的，无法保存：%1。%2").arg(what, why)
+                                          : QStringLiteral("无法保存：%1（%2）。%3").arg(what, cause, why);
+    if (Database::isOpen() && Database::connection().get() == &db)
+        Database::refuseWrites(message);
 }
 } // namespace
 
 bool UpgradeDatabase(Backend &db)
 {
-    // A file this desk can only read takes no change to record: it is used
-    // as it stands, and its history (if any) read as it is.
-    if (db.readOnly())
-        return false;
-    // Nothing to do costs two catalogue reads per start (three on SQLite).
+    // Nothing to do costs three catalogue reads per start.
     if (!HasTable(db, "qel_project"))
         return false;
-    if (HasTable(db, "qel_project_history"))
-        return db.engine() == QLatin1String("sqlite") && OldHistoryTriggers(db) > 0 && ReplaceHistoryTriggers(db);
+    const bool pg = db.engine() == QLatin1String("postgresql");
+    if (HasTable(db, "qel_project_history")) {
+        QList<HistoryObject> missing = MissingHistoryObjects(db);
+        if (missing.isEmpty())
+            return false;
+        if (db.readOnly()) {
+            RefuseWrites(db, missing, QString());
+            return false;
+        }
+        try {
+            BackendTransaction tx(db);
+            // Two desks starting at once: the second waits, then finds the work done.
+            if (pg)
+                db.query("SELECT pg_advisory_xact_lock(7411300013)");
+            missing = MissingHistoryObjects(db);
+            if (missing.isEmpty())
+                return false;
+            for (const HistoryObject &o : std::as_const(missing))
+                db.execScript(o.make);
+            tx.commit();
+        } catch (const EHostError &e) {
+            RefuseWrites(db, missing, e.message());
+            return false;
+        }
+        return true;
+    }
+    // A file this desk can only read takes no change to record: it is used
+    // as it stands, without a history.
+    if (db.readOnly())
+        return false;
     const QByteArray script = HistorySchemaScript(db.engine());
     try {
         BackendTransaction tx(db);
-        // Two desks starting at once: the second waits, then finds the table made.
-        if (db.engine() == QLatin1String("postgresql"))
+        if (pg)
             db.query("SELECT pg_advisory_xact_lock(7411300013)");
         if (HasTable(db, "qel_project_history"))
             return false;

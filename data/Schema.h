@@ -15,10 +15,15 @@ QStringList SchemaTables(const QString &engine);
 // The part of the schema script that databases made by earlier versions lack
 // (the change history table, its indexes and triggers).
 QByteArray HistorySchemaScript(const QString &engine);
-// Adds that part, in one transaction, to a database that has the module's
-// tables but no history; true when it did. No row is touched. A read-only
-// connection is left as it is. Throws EHostError (and changes nothing) when
-// the database refuses it.
+// Start-up: adds that part, in one transaction, to a database that has the
+// module's tables but no history (throws EHostError, changing nothing, when
+// the database refuses it); on one that has it, makes again every trigger,
+// function, index and column of it that is missing or differs from the
+// script, in one transaction. True when it changed the database. No row is
+// touched. Where that cannot be done (a read-only file, a role without the
+// rights) and db is the process's connection, Database::refuseWrites stops
+// every write with a message saying why; reads go on. A read-only file
+// without a history is used as it stands.
 bool UpgradeDatabase(Backend &db);
 // Readies an SQLite file for the module: a file with no tables gets the schema
 // and the demo data in one transaction; a file with all the module's tables is

@@ -1,6 +1,7 @@
 #include "uCDHistory.h"
 #include <SqlText.h>
 #include <Gbk.h>
+#include <Database.h>
 #include <HostError.h>
 #include <QHash>
 #include <QJsonArray>
@@ -178,6 +179,8 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("ROW_KEY", FieldType::Text, QStringLiteral("会员类别/演出编码"), 16);
     field("BEFORE_VALUES", FieldType::Text, QString(), 40);
     field("AFTER_VALUES", FieldType::Text, QString(), 40);
+    field("DELETED_LIMITS", FieldType::Integer, QStringLiteral("限购(条)"), 8);
+    field("DELETED_PRODUCTS", FieldType::Integer, QStringLiteral("演出(场)"), 8);
     field("OPERATOR", FieldType::Text, QStringLiteral("操作员"), 20, FieldKind::Calculated);
     field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
@@ -248,14 +251,16 @@ void TCDHistory::DataModuleDestroy(QObject *)
 
 // ---- reading ---------------------------------------------------------------------
 
-QString TCDHistory::HistorySql(const THistoryFilter &f)
+namespace {
+// The filter's conditions; the project, actions and kinds only when asked.
+QStringList Conditions(const THistoryFilter &f, bool projectAndKinds)
 {
     QStringList where;
     // One project as a range of one value, ordered by (PROJECT_ID, ID): with
     // "=" PostgreSQL drops PROJECT_ID from the order and may walk every entry
     // backwards by ID looking for the project's (70 ms on two million entries
     // where the project's are old); this order only its index gives.
-    if (f.ProjectID)
+    if (f.ProjectID && projectAndKinds)
         where << QStringLiteral("PROJECT_ID >= %1 AND PROJECT_ID <= %1").arg(*f.ProjectID);
     if (!f.NodeCode.isEmpty())
         where << QStringLiteral("NODECODE = ") + QuotedStr(f.NodeCode);
@@ -263,9 +268,9 @@ QString TCDHistory::HistorySql(const THistoryFilter &f)
         where << QStringLiteral("USERGROUP = ") + QuotedStr(f.Group);
     if (!f.UserName.isEmpty())
         where << QStringLiteral("USERNAME = ") + QuotedStr(f.UserName);
-    if (!f.Actions.isEmpty())
+    if (!f.Actions.isEmpty() && projectAndKinds)
         where << QStringLiteral("ACTION IN ") + InList(f.Actions);
-    if (!f.RowKinds.isEmpty())
+    if (!f.RowKinds.isEmpty() && projectAndKinds)
         where << QStringLiteral("ROW_KIND IN ") + InList(f.RowKinds);
     // Compared as the UTC text both engines order correctly; that text has
     // four-digit years, and a bound past year 9999 leaves nothing out.
@@ -276,6 +281,13 @@ QString TCDHistory::HistorySql(const THistoryFilter &f)
         where << QStringLiteral("1 = 0");
     if (inCalendar(f.To))
         where << QStringLiteral("CHANGED_AT < ") + QuotedStr(StoredFromLocal(f.To));
+    return where;
+}
+} // namespace
+
+QString TCDHistory::HistorySql(const THistoryFilter &f)
+{
+    const QStringList where = Conditions(f, true);
     QString sql = QStringLiteral("SELECT %1 FROM QEL_PROJECT_HISTORY").arg(QLatin1String(kColumns));
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
@@ -286,10 +298,10 @@ QString TCDHistory::HistorySql(const THistoryFilter &f)
     return sql;
 }
 
-DataPacket TCDHistory::readEntries(const THistoryFilter &filter)
+DataPacket TCDHistory::readEntries(const QString &sql)
 {
     try {
-        return DBPipe->GetData(Context, HistorySql(filter));
+        return DBPipe->GetData(Context, sql);
     } catch (const EHostError &e) {
         // A file made before the history, which this desk may only read, has none.
         const QString m = e.message();
@@ -301,18 +313,65 @@ DataPacket TCDHistory::readEntries(const THistoryFilter &filter)
 
 void TCDHistory::GetHistory(const THistoryFilter &filter)
 {
-    DataPacket rows = WithLocalTimes(readEntries(filter));
+    DataPacket rows = WithLocalTimes(readEntries(HistorySql(filter)));
     cdsHistory->SetData(std::move(rows));
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)
 {
-    const DataPacket p = readEntries(filter);
+    const DataPacket p = readEntries(HistorySql(filter));
     QList<THistoryEntry> out;
     out.reserve(p.rowCount());
     for (int r = 0; r < p.rowCount(); ++r)
         out << EntryFromRow(p, r, true);
     return out;
+}
+
+namespace {
+// Project deletes and restores are read off their own (partial) index; the
+// statements repeat its condition so that both engines see they may use it.
+const char kDeletesAndRestores[] = "ROW_KIND = 'project' AND ACTION IN ('delete', 'restore')";
+
+// The project row a delete entry removed, or a restore entry put back,
+// without its ID (a restore may have had to take a new one).
+QJsonObject RowWithoutId(const QString &values)
+{
+    QJsonObject o = QJsonDocument::fromJson(values.toUtf8()).object();
+    o.remove(QStringLiteral("ID"));
+    return o;
+}
+} // namespace
+
+void TCDHistory::GetDeletedProjects(const THistoryFilter &filter)
+{
+    QStringList where = Conditions(filter, false);
+    where.prepend(QStringLiteral("%1 AND ACTION = 'delete'").arg(QLatin1String(kDeletesAndRestores)));
+    const DataPacket deletes = readEntries(QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE %2 ORDER BY ID DESC")
+                                               .arg(QLatin1String(kColumns), where.join(QStringLiteral(" AND "))));
+    // A delete stays listed until a later restore put back the same row
+    // under the same name (the rule RestoreProject keeps).
+    const DataPacket restores = DBPipe->GetData(
+        Context, QStringLiteral("SELECT ID, PROJECT_NAME, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore'").arg(QLatin1String(kDeletesAndRestores)));
+    QMultiHash<QString, std::pair<qint64, QJsonObject>> restored;
+    for (int r = 0; r < restores.rowCount(); ++r)
+        restored.insert(restores.text(r, 1), {restores.integer(r, 0), RowWithoutId(restores.text(r, 2))});
+    DataPacket kept;
+    for (int c = 0; c < deletes.columnCount(); ++c)
+        kept.addColumn(deletes.column(c));
+    for (int r = 0; r < deletes.rowCount(); ++r) {
+        const qint64 id = deletes.integer(r, 0);
+        const QJsonObject row = RowWithoutId(deletes.text(r, 11));
+        const QString name = row.value(QStringLiteral("CNAME")).toString();
+        bool undone = false;
+        for (auto it = restored.constFind(name); it != restored.constEnd() && it.key() == name && !undone; ++it)
+            undone = it->first > id && it->second == row;
+        if (undone)
+            continue;
+        kept.appendRow();
+        for (int c = 0; c < deletes.columnCount(); ++c)
+            kept.setValue(c, deletes.value(r, c));
+    }
+    cdsHistory->SetData(WithLocalTimes(std::move(kept)));
 }
 
 THistoryEntry TCDHistory::CurrentEntry() const
@@ -476,7 +535,7 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     // Checks and writes in one transaction: on SQLite no other desk writes in
     // between; on PostgreSQL one that does meets a unique key and nothing stays.
     PipeTransaction tx(*DBPipe);
-    const DataPacket head = DBPipe->GetData(Context, QStringLiteral("SELECT %1 FROM QEL_PROJECT_HISTORY WHERE ID = %2")
+    const DataPacket head = DBPipe->GetData(Context, QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE ID = %2")
                                                          .arg(QLatin1String(kColumns))
                                                          .arg(deleteEntryId));
     if (head.rowCount() == 0)
@@ -514,8 +573,19 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         }
     }
 
-    // Every blocker, not just the first. Text another tool wrote that this
-    // system cannot write back blocks, and is not looked up either.
+    // Every blocker, not just the first. The rows the delete counted must all
+    // be in the history (an entry that a missing trigger never wrote cannot
+    // be restored, and a restore without it would pass for whole).
+    const auto counted = [&](int column, qsizetype found, const char *format) {
+        if (head.isNull(0, column) || head.integer(0, column) <= found)
+            return;
+        const qint64 total = head.integer(0, column);
+        result.Blockers << QString::fromUtf8(format).arg(total).arg(found).arg(total - found);
+    };
+    counted(13, limits.size(), "删除时该项目有限购 %1 条，修改历史中只记录了 %2 条，其余 %3 条无法恢复");
+    counted(14, codes.size(), "删除时该项目有演出 %1 场，修改历史中只记录了 %2 场，其余 %3 场无法恢复");
+    // Text another tool wrote that this system cannot write back blocks, and
+    // is not looked up either.
     const auto writable = [&result](const QString &what, const QString &text) {
         const QString bad = NonGbkCharacter(text);
         if (!bad.isEmpty())
@@ -537,16 +607,14 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     qint64 restoredAs = 0;
     if (nameWritable) {
         const DataPacket restores = DBPipe->GetData(
-            Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE ROW_KIND = 'project' AND ACTION = "
-                                    "'restore' AND ID > %1 AND PROJECT_NAME = %2 ORDER BY ID")
+            Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore' AND ID > %2 "
+                                    "AND PROJECT_NAME = %3 ORDER BY ID")
+                         .arg(QLatin1String(kDeletesAndRestores))
                          .arg(del.ID)
                          .arg(QuotedStr(name)));
-        QJsonObject deleted = project;
-        deleted.remove(QStringLiteral("ID"));
+        const QJsonObject deleted = RowWithoutId(del.BeforeValues);
         for (int r = 0; r < restores.rowCount() && restoredAs == 0; ++r) {
-            QJsonObject made = QJsonDocument::fromJson(restores.text(r, 2).toUtf8()).object();
-            made.remove(QStringLiteral("ID"));
-            if (made != deleted)
+            if (RowWithoutId(restores.text(r, 2)) != deleted)
                 continue;
             restoredAs = restores.integer(r, 1);
             result.Blockers << QStringLiteral("这次删除已于 %1 恢复过（恢复为项目 %2），不能再恢复一次")
@@ -588,6 +656,9 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         return result;
     }
 
+    // The triggers record the inserts below as this restore.
+    DBPipe->GetData(Context, Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral("SELECT set_config('qel.action', 'restore', true)")
+                                                                                             : QStringLiteral("SELECT qel_action('restore')"));
     // The old ID when it is free, else a new one.
     result.KeptID = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)).rowCount() == 0;
     const QString values = SqlLiteral(project.value(QStringLiteral("CNAME"))) + QLatin1Char(',') +
@@ -622,13 +693,6 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         result.Performances += DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) VALUES ") +
                                                             tuples.join(QLatin1Char(',')));
     }
-
-    // The triggers recorded these rows as inserts; they are the restore.
-    DBPipe->ExecSQL(Context, QStringLiteral("UPDATE QEL_PROJECT_HISTORY SET ACTION = 'restore' WHERE PROJECT_ID = %1 AND ACTION = 'insert' AND TXID = "
-                                            "(SELECT max(TXID) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = %1 AND ROW_KIND = 'project' AND ACTION = "
-                                            "'insert' AND ID > %2)")
-                                 .arg(pid)
-                                 .arg(del.ID));
     tx.commit();
     result.Restored = true;
     result.Message = QStringLiteral("已恢复项目“%1”（编号 %2），限购 %3 条，演出 %4 场。").arg(name).arg(result.ProjectID).arg(result.Limits).arg(result.Performances);

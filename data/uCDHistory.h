@@ -72,6 +72,12 @@ public:
     void GetHistory(const THistoryFilter &filter);
     // The same entries as values.
     QList<THistoryEntry> ReadHistory(const THistoryFilter &filter);
+    // Replaces the content of cdsHistory with every project delete that no
+    // restore has undone since, newest first, whatever the size of the
+    // delete, with the counts of limits and performances it took
+    // (DELETED_LIMITS, DELETED_PRODUCTS; empty where a delete from before
+    // they were recorded). Of the filter only the operator and the dates apply.
+    void GetDeletedProjects(const THistoryFilter &filter);
     // The entry under cdsHistory's cursor.
     THistoryEntry CurrentEntry() const;
 
@@ -79,9 +85,11 @@ public:
     // deleted, with the limits and performance assignments deleted in the
     // same transaction, as they were; all in one transaction. Its old ID is
     // kept when no project holds it now. The restored rows are recorded with
-    // the action "restore". When anything blocks it (the name or a
-    // performance now belongs to another project, a member class is gone)
-    // nothing is written and Blockers lists every cause.
+    // the action "restore" (set on the session; no entry is rewritten). When
+    // anything blocks it (the name or a performance now belongs to another
+    // project, a member class is gone, fewer limits or performances are in
+    // the history than the delete counted) nothing is written and Blockers
+    // lists every cause.
     TRestoreResult RestoreProject(qint64 deleteEntryId);
 
     // The fields an entry changed, in the table's column order: for an insert
@@ -108,7 +116,7 @@ public:
 
 private:
     // The entries HistorySql selects; a clear message where there is no history table.
-    DataPacket readEntries(const THistoryFilter &filter);
+    DataPacket readEntries(const QString &sql);
     // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;

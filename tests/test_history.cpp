@@ -11,6 +11,7 @@
 #include "HostError.h"
 #include "Pipe.h"
 #include "Schema.h"
+#include "PostgresBackend.h"
 #include "SqliteBackend.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
@@ -24,6 +25,9 @@
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <gtest/gtest.h>
+#include <dlfcn.h>
+#include <optional>
+#include <postgresql/libpq-fe.h>
 
 namespace {
 
@@ -51,6 +55,10 @@ protected:
 
     qint64 projectId(const QString &name) { return db.scalar(QStringLiteral("select ID from QEL_PROJECT where CNAME = ") + QuotedStr(name)).toLongLong(); }
     int entries() { return db.count(QStringLiteral("select count(*) from QEL_PROJECT_HISTORY")); }
+    QString deletedCounts(qint64 entry)
+    {
+        return db.scalar(QStringLiteral("select DELETED_LIMITS || '|' || DELETED_PRODUCTS from QEL_PROJECT_HISTORY where ID = %1").arg(entry));
+    }
     qint64 lastId() { return db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY")).toLongLong(); }
     // The entries written after entry `after`, oldest first.
     QList<THistoryEntry> since(qint64 after)
@@ -256,6 +264,7 @@ TEST_F(HistoryTest, AProjectDeleteRecordsEveryRowItTookWithTheProjectsName)
     kinds.sort();
     EXPECT_EQ(kinds, QStringList({QStringLiteral("limit:M1"), QStringLiteral("limit:M2"), QStringLiteral("product:P1"), QStringLiteral("product:P2"),
                                   QStringLiteral("project:")}));
+    EXPECT_EQ(deletedCounts(e[0].ID), QStringLiteral("2|2")) << "what the delete took";
     // Commands of their own are transactions of their own.
     EXPECT_NE(since(0).first().TxID, e[0].TxID);
 }
@@ -654,6 +663,7 @@ TEST_F(HistoryTest, ADeleteThatTookTheRowsBeforeTheProjectRestoresThemToo)
         tx.commit();
     }
     ASSERT_EQ(db.scalar(QStringLiteral("select ROW_KIND || ACTION from QEL_PROJECT_HISTORY where ID = %1").arg(lastId())), QStringLiteral("projectdelete"));
+    EXPECT_EQ(deletedCounts(lastId()), QStringLiteral("2|2"));
 
     const TRestoreResult r = hist.RestoreProject(lastId());
     ASSERT_TRUE(r.Restored) << r.Message.toStdString();
@@ -736,6 +746,172 @@ TEST_F(HistoryTest, DateBoundsPastTheCalendarsEndAndOddValuesReadSafely)
     const QString text = TCDHistory::ChangesText(e);
     EXPECT_TRUE(text.contains(QStringLiteral("[\"甲\",\"乙\"] → 丙"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("{\"a\":1} → 5"))) << text.toStdString();
+}
+
+// ---- a history nobody can quietly break ---------------------------------------------------
+
+TEST_F(HistoryTest, TheDesksOwnConnectionCannotRewriteOrDeleteAnEntry)
+{
+    ASSERT_TRUE(cd.InsertPro(QStringLiteral("原样保留"), 1, 1, 1));
+    const QString all = QStringLiteral("select ID || ACTION || AFTER_VALUES from QEL_PROJECT_HISTORY order by ID");
+    const QStringList before = db.texts(all);
+    QStringList forgeries = {QStringLiteral("update QEL_PROJECT_HISTORY set ACTION = 'delete'"), QStringLiteral("delete from QEL_PROJECT_HISTORY")};
+    if (db.isPostgres())
+        forgeries << QStringLiteral("truncate QEL_PROJECT_HISTORY");
+    for (const QString &sql : forgeries) {
+        const QString msg = thrownMessage([&] { cd.DBPipe->ExecSQL(kZhang, sql); });
+        EXPECT_TRUE(msg.contains(QStringLiteral("修改历史只能追加"))) << sql.toStdString() << ": " << msg.toStdString();
+    }
+    EXPECT_EQ(db.texts(all), before);
+}
+
+TEST_F(HistoryTest, AMissingOrEmptiedTriggerBlocksTheRestoreUntilTheStartMakesItAgain)
+{
+    const qint64 id = projectWithRows(QStringLiteral("三场演出"));
+    ASSERT_TRUE(pp.InsertProduct(QString::number(id), QStringLiteral("P3")));
+    // Behind the desk's back: the performances' trigger dropped, the limits'
+    // made to record nothing, and the history made writable again.
+    if (db.isPostgres()) {
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_PRODUCT_HISTORY ON QEL_PROJECT_PRODUCT"));
+        db.exec(QStringLiteral("CREATE OR REPLACE FUNCTION QEL_LIMIT_HISTORY_ROW() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NULL; END $$"));
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY_APPEND_ONLY ON QEL_PROJECT_HISTORY"));
+    } else {
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_PRODUCT_HISTORY_DEL"));
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_LIMIT_HISTORY_DEL"));
+        db.exec(QStringLiteral("CREATE TRIGGER TR_QEL_LIMIT_HISTORY_DEL AFTER DELETE ON qel_project_member_limit WHEN 0 BEGIN SELECT 1; END"));
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY_NO_DELETE"));
+    }
+    ASSERT_TRUE(cd.DelPro(id));
+    const qint64 del = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ROW_KIND = 'project' and ACTION = 'delete'")).toLongLong();
+    const QStringList before = tables();
+    const int count = entries();
+
+    const TRestoreResult r = hist.RestoreProject(del);
+    EXPECT_FALSE(r.Restored);
+    EXPECT_EQ(r.Blockers, QStringList({QStringLiteral("删除时该项目有限购 2 条，修改历史中只记录了 0 条，其余 2 条无法恢复"),
+                                       QStringLiteral("删除时该项目有演出 3 场，修改历史中只记录了 0 场，其余 3 场无法恢复")}))
+        << r.Message.toStdString();
+    EXPECT_EQ(tables(), before);
+    EXPECT_EQ(entries(), count);
+
+    // The next start makes all of it again, as for a history from before the
+    // counts; the one after finds nothing to do.
+    db.exec(QStringLiteral("DROP INDEX IX_QEL_PROJECT_HISTORY_DELETES"));
+    db.exec(QStringLiteral("ALTER TABLE QEL_PROJECT_HISTORY DROP COLUMN DELETED_PRODUCTS"));
+    EXPECT_TRUE(UpgradeDatabase(*Database::connection()));
+    EXPECT_FALSE(UpgradeDatabase(*Database::connection()));
+    EXPECT_TRUE(Database::writeRefusal().isEmpty()) << Database::writeRefusal().toStdString();
+    const qint64 other = projectWithRows(QStringLiteral("之后的项目"));
+    ASSERT_TRUE(cd.DelPro(other));
+    EXPECT_EQ(deletedCounts(lastId() - 4), QStringLiteral("2|2"));
+    EXPECT_TRUE(hist.RestoreProject(lastId() - 4).Restored);
+    EXPECT_FALSE(thrownMessage([&] { cd.DBPipe->ExecSQL(kZhang, QStringLiteral("delete from QEL_PROJECT_HISTORY")); }).isEmpty());
+    EXPECT_EQ(entries(), count + 15);
+}
+
+TEST(HistoryUpgrade, AMissingTriggerThatCannotBeMadeAgainStopsWritesNotReads)
+{
+    const QString role = QStringLiteral("qel_desk_%1").arg(QCoreApplication::applicationPid());
+    const auto dropRole = qScopeGuard([&] {
+        if (TestDatabase::postgresSelected())
+            Database::connect(qEnvironmentVariable("QEL_DATABASE"))->exec("DROP ROLE IF EXISTS " + role.toUtf8());
+    });
+    TestDatabase db;
+    db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('已有项目')"));
+    QString url = db.url();
+    std::optional<FilePermissionsEnforced> enforced;
+    const auto writable = qScopeGuard([&] {
+        enforced.reset();
+        QFile::setPermissions(db.tempDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(db.sqlitePath(), QFile::ReadOwner | QFile::WriteOwner);
+    });
+    if (db.isPostgres()) {
+        // A role that may read and write the rows, not change the tables.
+        db.exec(QStringLiteral("CREATE ROLE %1 LOGIN").arg(role));
+        db.exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1").arg(role));
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY ON QEL_PROJECT"));
+        url.replace(QStringLiteral("://postgres@"), QStringLiteral("://%1@").arg(role));
+    } else {
+        db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY_UPD"));
+        // A file this desk may only read.
+        Database::close();
+        db.dropConnections();
+        QFile::setPermissions(db.tempDir(), QFile::ReadOwner | QFile::ExeOwner);
+        QFile::setPermissions(db.sqlitePath(), QFile::ReadOwner);
+        enforced.emplace();
+        if (!enforced->active())
+            GTEST_SKIP() << "file permissions cannot be enforced here";
+    }
+    Database::open(url);
+    const auto close = qScopeGuard([] { Database::close(); });
+    TCDProject cd;
+    cd.Context = kZhang;
+    EXPECT_FALSE(UpgradeDatabase(*Database::connection()));
+    const QString refusal = Database::writeRefusal();
+    EXPECT_TRUE(refusal.contains(QStringLiteral("本机无法补上")) && refusal.contains(QStringLiteral("TR_QEL_PROJECT_HISTORY"))) << refusal.toStdString();
+    EXPECT_TRUE(chineseFirst(refusal));
+    cd.GetProject(QString());
+    EXPECT_EQ(cd.cdsProject->RecordCount(), 1) << "reads go on";
+    THostErrorCause cause = THostErrorCause::Other;
+    EXPECT_EQ(thrownMessage([&] {
+                  try {
+                      cd.EdtPro(cd.cdsProject->FieldByName(QStringLiteral("ID")).AsInteger(), QStringLiteral("改名"), 1, 1, 1);
+                  } catch (const EHostError &e) {
+                      cause = e.cause();
+                      throw;
+                  }
+              }),
+              refusal);
+    EXPECT_EQ(cause, THostErrorCause::ReadOnly);
+    EXPECT_EQ(Database::connect(db.url())->query("select CNAME from QEL_PROJECT").text(0, 0), QStringLiteral("已有项目"));
+}
+
+TEST(SqliteChanges, AnotherConnectionsCommitIsReportedOnceAndOwnWritesNever)
+{
+    TestDatabase db;
+    if (db.isPostgres())
+        GTEST_SKIP() << "SQLite's data version";
+    SqliteBackend mine(db.sqlitePath()), other(db.sqlitePath());
+    mine.watchChanges(true);
+    EXPECT_TRUE(mine.takeChanges().isEmpty());
+    mine.exec("insert into um_member_class values ('A1', '本机')");
+    EXPECT_TRUE(mine.takeChanges().isEmpty()) << "its own commit";
+    other.exec("insert into um_member_class values ('A2', '他机')");
+    const QList<TChangeNotice> seen = mine.takeChanges();
+    ASSERT_EQ(seen.size(), 1);
+    EXPECT_TRUE(seen[0].Table.isEmpty());
+    EXPECT_TRUE(mine.takeChanges().isEmpty()) << "reported once";
+}
+
+TEST_F(HistoryTest, OtherDesksHearOfEachKindOfChangeOncePerTransaction)
+{
+    if (!db.isPostgres())
+        GTEST_SKIP() << "PostgreSQL's notifications";
+    auto listener = Database::connect(db.url());
+    listener->exec("LISTEN qel_change");
+    ASSERT_TRUE(cd.InsertPro(QStringLiteral("通知项目"), 0, 0, 0));
+    const QString pid = QString::number(projectId(QStringLiteral("通知项目")));
+    {
+        PipeTransaction tx(*cd.DBPipe);
+        ASSERT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M1"), QStringLiteral("5"), QStringLiteral("1")));
+        ASSERT_TRUE(cd.Insertmemberlimit(pid, QStringLiteral("M2"), QStringLiteral("5"), QStringLiteral("1")));
+        tx.commit();
+    }
+    // libpq is loaded with the client's library; its calls are looked up there.
+    const auto consume = reinterpret_cast<int (*)(PGconn *)>(dlsym(RTLD_DEFAULT, "PQconsumeInput"));
+    const auto next = reinterpret_cast<PGnotify *(*)(PGconn *)>(dlsym(RTLD_DEFAULT, "PQnotifies"));
+    const auto release = reinterpret_cast<void (*)(void *)>(dlsym(RTLD_DEFAULT, "PQfreemem"));
+    ASSERT_TRUE(consume && next && release);
+    PGconn *conn = static_cast<PostgresBackend &>(*listener).handle();
+    QStringList heard;
+    for (int i = 0; i < 200 && heard.size() < 2; ++i, QThread::msleep(10)) {
+        consume(conn);
+        while (PGnotify *n = next(conn)) {
+            heard << QString::fromUtf8(n->extra);
+            release(n);
+        }
+    }
+    EXPECT_EQ(heard, QStringList({QStringLiteral("project:") + pid, QStringLiteral("limit:") + pid}));
 }
 
 // ---- a database made before the history -------------------------------------------------

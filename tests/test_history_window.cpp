@@ -309,3 +309,50 @@ TEST_F(HistoryWindowTest, RestoreBringsADeletedProjectBackOrListsWhatBlocksIt)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(HistoryWindowTest, AProjectWhoseDeleteOutgrowsTheListIsAmongTheDeletedAndRestoredThere)
+{
+    // A delete restored since is not listed.
+    const qint64 back = project(QStringLiteral("已恢复的项目"), QStringLiteral("P2"));
+    ASSERT_TRUE(cd.DelPro(back));
+    TCDHistory hist;
+    hist.Context = kZhang;
+    ASSERT_TRUE(hist.RestoreProject(db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ACTION = 'delete'")).toLongLong() - 2).Restored);
+    // More performances than the list shows entries: the delete's own entry falls below theirs.
+    const qint64 id = project(QStringLiteral("大型巡演"));
+    const QString rows = db.isPostgres() ? QStringLiteral("generate_series(1, %1) AS g(x)").arg(TFrmHistory::kMaxRows)
+                                         : QStringLiteral("g");
+    const QString with = db.isPostgres() ? QString()
+                                          : QStringLiteral("WITH RECURSIVE g(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM g WHERE x < %1) ").arg(TFrmHistory::kMaxRows);
+    db.exec(with + QStringLiteral("INSERT INTO QEL_PRODUCT (PRODUCTCODE, CNAME, HAPPENTIME, PRODUCTCLASSCODE, PLACECODE, NODECODE, STATUS) "
+                                  "SELECT 'Q' || x, '巡演', '2030-01-01 19:30:00', 'C1', 'V1', '01', '5' FROM %1").arg(rows));
+    db.exec(QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) SELECT %1, PRODUCTCODE FROM QEL_PRODUCT WHERE PRODUCTCODE LIKE 'Q%'").arg(id));
+    const QStringList before = tables();
+    ASSERT_TRUE(cd.DelPro(id));
+
+    whenModal([&](QWidget *modal) {
+        auto *h = qobject_cast<TFrmHistory *>(modal);
+        ASSERT_TRUE(h);
+        EXPECT_FALSE(historyColumn(h, QStringLiteral("对象")).contains(QStringLiteral("项目")));
+        ASSERT_TRUE(pick(h->CbbScope, QStringLiteral("已删除的项目")));
+        h->BtnSearch->click();
+        EXPECT_EQ(historyColumn(h, QStringLiteral("演出项目")), QStringList({QStringLiteral("大型巡演")}));
+        EXPECT_EQ(historyColumn(h, QStringLiteral("操作员")), QStringList({QStringLiteral("01/票务组/张三")}));
+        EXPECT_EQ(historyColumn(h, QStringLiteral("限购(条)")), QStringList({QStringLiteral("1")}));
+        EXPECT_EQ(historyColumn(h, QStringLiteral("演出(场)")), QStringList({QString::number(TFrmHistory::kMaxRows + 1)}));
+        clickRow(h->GrdHistory, 0);
+        testPresenter().pushAnswer(mrYes);
+        QTest::mouseClick(h->BtnRestore, Qt::LeftButton);
+        EXPECT_EQ(h->GrdHistory->model()->rowCount(), 0) << "restored, so no longer listed";
+        h->BtnClose->click();
+    });
+    EXPECT_TRUE(ShowHistory(nullptr, kLi, 0, QString())) << "the lists behind need a reload";
+    ASSERT_EQ(testPresenter().count(), 2);
+    EXPECT_EQ(testPresenter().calls()[1].flags, MB_ICONINFORMATION) << testPresenter().calls()[1].text.toStdString();
+    testPresenter().clear();
+    EXPECT_TRUE(tables() == before);
+}
+
+} // namespace

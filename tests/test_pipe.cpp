@@ -1,4 +1,5 @@
 // The data pipe and both database backends, on the engine QEL_DATABASE selects.
+#include "ChangeWatcher.h"
 #include "Database.h"
 #include "Errors.h"
 #include "HostError.h"
@@ -6,6 +7,7 @@
 #include "SqliteBackend.h"
 #include "TestPresenter.h"
 #include "TestDb.h"
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
@@ -404,6 +406,50 @@ TEST_F(PipeTest, PostgresCommitAfterSessionEndedReportsLoss)
     EXPECT_EQ(rows(), 0);
     EXPECT_NO_THROW(pipe.RollbackTrans());
     EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select 1 as one")).integer(0, 0), 1);
+}
+
+TEST_F(PipeTest, PostgresWatcherReportsOtherDesksChangesAlsoAfterAReconnect)
+{
+    if (!db.isPostgres())
+        GTEST_SKIP() << "PostgreSQL only";
+    TQELChangeWatcher watcher(nullptr), second(nullptr);
+    watcher.SetInterval(60000); // the socket has to wake it
+    QStringList seen;
+    QObject::connect(&watcher, &TQELChangeWatcher::Changed, [&](const QList<TChangeNotice> &notices) {
+        for (const TChangeNotice &n : notices)
+            seen << n.Table + QLatin1Char(':') + QString::number(n.ProjectID);
+    });
+    const auto arrived = [&](const QString &notice) {
+        QElapsedTimer t;
+        t.start();
+        while (!seen.contains(notice) && t.elapsed() < 3000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return seen.contains(notice);
+    };
+    watcher.Start();
+    // The desk's own change is not news; another desk's is, a payload out of shape as an unnamed change.
+    pipe.GetData(kCtx, QStringLiteral("select pg_notify('qel_change', 'project:1') as n"));
+    db.scalar(QStringLiteral("select pg_notify('qel_change', 'limit:42')"));
+    db.scalar(QStringLiteral("select pg_notify('qel_change', 'limit:四十二')"));
+    EXPECT_TRUE(arrived(QStringLiteral(":0")));
+    EXPECT_EQ(seen, QStringList({QStringLiteral("limit:42"), QStringLiteral(":0")}));
+
+    // A new session listens again; what came in between is reported as an unnamed change.
+    const qint64 before = sessionPid();
+    killSession(before);
+    EXPECT_THROW(sessionPid(), EConnectionLost);
+    EXPECT_NE(sessionPid(), before);
+    seen.clear();
+    db.scalar(QStringLiteral("select pg_notify('qel_change', 'product:7')"));
+    EXPECT_TRUE(arrived(QStringLiteral("product:7"))) << seen.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(seen.contains(QStringLiteral(":0")));
+
+    // Watching ends with the last watcher.
+    second.Start();
+    watcher.Stop();
+    EXPECT_GE(Database::connection()->changeSocket(), 0);
+    second.Stop();
+    EXPECT_EQ(Database::connection()->changeSocket(), -1);
 }
 
 TEST_F(PipeTest, SqliteWriteWaitsForALockedFileThenFailsClearly)

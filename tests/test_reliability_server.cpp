@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
@@ -27,13 +28,17 @@
 #include <QThread>
 #include <QToolButton>
 #include <arpa/inet.h>
+#include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <future>
+#include <utility>
 #include <gtest/gtest.h>
 
 namespace {
@@ -80,6 +85,18 @@ qint64 sessionPid()
     return pipe.GetData(kCtx, QStringLiteral("select pg_backend_pid() as pid")).integer(0, 0);
 }
 
+// Sends sig to the server process of a session (the test's server runs on this machine).
+bool signalSession(qint64 pid, int sig)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "postgres") {
+        ADD_FAILURE() << "session " << pid << " has no server process on this machine";
+        return false;
+    }
+    EXPECT_EQ(::kill(pid_t(pid), sig), 0) << std::strerror(errno);
+    return true;
+}
+
 // Both engines' tables, a project with two limits; PostgreSQL only.
 class PgSessionTest : public ::testing::Test {
 protected:
@@ -104,6 +121,9 @@ protected:
     }
 
     int limits() { return db.count(QStringLiteral("select count(*) from qel_project_member_limit")); }
+    // Another program holds qel_project: the window's refresh and delete fail
+    // after the lock timeout, then work once it lets go.
+    void lockedTableFailsTheWindowsCommandsThenTheyWork();
     QStringList names() { return db.texts(QStringLiteral("select CNAME from QEL_PROJECT order by ID")); }
     // The limit table as it was, and the name stored exactly as typed.
     void expectIntactAndStored(const QString &name, const char *what)
@@ -260,7 +280,7 @@ TEST_F(PgSessionTest, ASessionWhoseQuotingWasSwitchedOffRunsNothingMoreAndTheNex
 
 // ---- a server that does not answer ---------------------------------------------------
 
-TEST_F(PgSessionTest, ATableLockedElsewhereFailsTheCommandAfterTheLockTimeoutThenTheWindowWorks)
+void PgSessionTest::lockedTableFailsTheWindowsCommandsThenTheyWork()
 {
     TFrmProject *w = openProjectWindow(kCtx);
     win = w;
@@ -309,6 +329,63 @@ TEST_F(PgSessionTest, ATableLockedElsewhereFailsTheCommandAfterTheLockTimeoutThe
     EXPECT_EQ(gridColumn(w->QELDBGrid1, 1), QStringList{QStringLiteral("春季音乐节")});
 }
 
+TEST_F(PgSessionTest, ATableLockedElsewhereFailsTheCommandAfterTheLockTimeoutThenTheWindowWorks)
+{
+    lockedTableFailsTheWindowsCommandsThenTheyWork();
+}
+
+// A 0 turns a limit off; set by the database or the role, it does not take the desk's away.
+TEST_F(PgSessionTest, ZeroTimeoutsFromTheDatabaseAndTheRoleLeaveTheDesksLimits)
+{
+    db.exec(QStringLiteral("ALTER DATABASE %1 SET statement_timeout = 0").arg(db.databaseName()));
+    db.exec(QStringLiteral("ALTER ROLE CURRENT_USER IN DATABASE %1 SET lock_timeout = 0").arg(db.databaseName()));
+    ASSERT_EQ(psqlLast(db.url(), QStringLiteral("show lock_timeout")), QStringLiteral("0"));
+    Database::open(db.url());
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
+    lockedTableFailsTheWindowsCommandsThenTheyWork();
+}
+
+TEST_F(PgSessionTest, AStoppedServerProcessFailsTheCommandAtTheResponseTimeoutThenTheWindowWorks)
+{
+    Database::open(withParam(db.url(), QStringLiteral("response_timeout=3")));
+    TFrmProject *w = openProjectWindow(kCtx);
+    win = w;
+    testPresenter().clear();
+    const qint64 pid = sessionPid();
+    ASSERT_TRUE(signalSession(pid, SIGSTOP));
+    // Resumed once checked, or by a watchdog after 10 s, so that a desk that waits cannot hang the test.
+    std::promise<void> checked;
+    auto watchdog = std::async(std::launch::async, [pid, f = checked.get_future()] {
+        f.wait_for(std::chrono::seconds(10));
+        ::kill(pid_t(pid), SIGCONT);
+    });
+    bool resumed = false;
+    const auto resume = [&] {
+        if (!std::exchange(resumed, true)) {
+            checked.set_value();
+            watchdog.wait();
+        }
+    };
+    const auto resumeAtExit = qScopeGuard(resume);
+
+    QElapsedTimer t;
+    t.start();
+    w->ToolButton5->click();
+    const qint64 waited = t.elapsed();
+    expectOneError(QStringLiteral("服务器在 3 秒内没有回应，连接已断开："), "refresh while the server process is stopped");
+    EXPECT_GE(waited, 2900);
+    EXPECT_LT(waited, 4000);
+    // The session is dropped on the spot: the next call reconnects, and may meet the deadline again.
+    TCADBPipe2 pipe;
+    EXPECT_GT(pipe.GetData(kCtx, QStringLiteral("select pg_backend_pid() as pid")).integer(0, 0), 0) << "a new session answers";
+
+    resume();
+    w->ToolButton5->click();
+    expectNoError("refresh once the process runs again");
+    EXPECT_EQ(gridColumn(w->QELDBGrid1, 1), (QStringList{QStringLiteral("春季音乐节"), QStringLiteral("秋季戏剧节")}));
+    EXPECT_NE(sessionPid(), pid);
+}
+
 TEST_F(PgSessionTest, AStatementOverTheUrlsTimeoutIsCancelledAndTheNextOneWorks)
 {
     Database::open(withParam(db.url(), QStringLiteral("options=-c%20statement_timeout%3D200")));
@@ -342,6 +419,11 @@ TEST_F(PgSessionTest, TimeoutsDefaultUnlessTheDatabaseSetsThemAndHoldAfterARecon
     EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
     cutSession();
     EXPECT_THROW(setting(QStringLiteral("lock_timeout")), EConnectionLost);
+    EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s"));
+    EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
+
+    // Nor does a 0 in the URL's options turn them off.
+    Database::open(withParam(db.url(), QStringLiteral("options=-c%20lock_timeout%3D0%20-c%20statement_timeout%3D0")));
     EXPECT_EQ(setting(QStringLiteral("lock_timeout")), QStringLiteral("5s"));
     EXPECT_EQ(setting(QStringLiteral("statement_timeout")), QStringLiteral("2min"));
 

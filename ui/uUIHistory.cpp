@@ -25,7 +25,9 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
     setFont(SongFont());
 
+    CbbScope->addItem(QStringLiteral("已删除的项目"), QVariant(kDeletedScope));
     CbbScope->addItem(QStringLiteral("全部项目"), QVariant(qint64(0)));
+    CbbScope->setCurrentIndex(CbbScope->count() - 1);
     CbbAction->addItem(QStringLiteral("全部"), QString());
     for (const char *action : {"insert", "update", "delete", "restore"})
         CbbAction->addItem(TCDHistory::ActionName(QLatin1String(action)), QLatin1String(action));
@@ -33,16 +35,7 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     openEnded(DtpTo);
 
     GrdHistory->SetDataSource(CDHistory->DSHistory);
-    GrdHistory->SetColumns({
-        {QStringLiteral("CHANGED_AT"), QStringLiteral("时间"), 150},
-        {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
-        {QStringLiteral("ACTIONNAME"), QStringLiteral("操作"), 50, Qt::AlignCenter},
-        {QStringLiteral("KINDNAME"), QStringLiteral("对象"), 50, Qt::AlignCenter},
-        {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
-        {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
-        {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
-        {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
-    });
+    ShowColumns(false);
 
     connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
     connect(EdtUser, &QLineEdit::returnPressed, this, Guarded([this] { BtnSearchClick(EdtUser); }));
@@ -61,15 +54,41 @@ void TFrmHistory::SetContext(const QString &context)
     CDHistory->Context = context;
 }
 
+// The entries' columns, or those of the deleted projects.
+void TFrmHistory::ShowColumns(bool deletedProjects)
+{
+    if (deletedProjects) {
+        GrdHistory->SetColumns({
+            {QStringLiteral("CHANGED_AT"), QStringLiteral("删除时间"), 150},
+            {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
+            {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
+            {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
+            {QStringLiteral("DELETED_LIMITS"), QStringLiteral("限购(条)"), 70, Qt::AlignRight},
+            {QStringLiteral("DELETED_PRODUCTS"), QStringLiteral("演出(场)"), 70, Qt::AlignRight},
+            {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
+        });
+        return;
+    }
+    GrdHistory->SetColumns({
+        {QStringLiteral("CHANGED_AT"), QStringLiteral("时间"), 150},
+        {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
+        {QStringLiteral("ACTIONNAME"), QStringLiteral("操作"), 50, Qt::AlignCenter},
+        {QStringLiteral("KINDNAME"), QStringLiteral("对象"), 50, Qt::AlignCenter},
+        {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
+        {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
+        {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
+        {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
+    });
+}
+
 void TFrmHistory::SetProject(qint64 id, const QString &name)
 {
     m_projectId = id;
-    while (CbbScope->count() > 1)
+    while (CbbScope->count() > 2)
         CbbScope->removeItem(0);
-    if (id > 0) {
+    if (id > 0)
         CbbScope->insertItem(0, QStringLiteral("当前项目：%1").arg(name), QVariant(id));
-        CbbScope->setCurrentIndex(0);
-    }
+    CbbScope->setCurrentIndex(id > 0 ? 0 : CbbScope->count() - 1);
 }
 
 THistoryFilter TFrmHistory::CurrentFilter() const
@@ -103,9 +122,16 @@ void TFrmHistory::BtnSearchClick(QObject *)
         return;
     }
     WaitCursor busy;
-    CDHistory->GetHistory(f);
+    // Every deleted project, however many entries its delete wrote: the
+    // list of entries may end before a big delete's own entry.
+    const bool deleted = CbbScope->currentData().toLongLong() == kDeletedScope;
+    if (deleted)
+        CDHistory->GetDeletedProjects(f);
+    else
+        CDHistory->GetHistory(f);
+    ShowColumns(deleted);
     const int rows = CDHistory->cdsHistory->RecordCount();
-    LblNote->setText(rows >= kMaxRows ? QStringLiteral("只列出最近的 %1 条，请缩小查询范围。").arg(kMaxRows) : QString());
+    LblNote->setText(!deleted && rows >= kMaxRows ? QStringLiteral("只列出最近的 %1 条，请缩小查询范围。").arg(kMaxRows) : QString());
 }
 
 void TFrmHistory::BtnRestoreClick(QObject *)
@@ -124,6 +150,7 @@ void TFrmHistory::BtnRestoreClick(QObject *)
         MessageBox(r.Message, QStringLiteral("错误提示"), MB_ICONERROR);
         return;
     }
+    m_restored = true;
     MessageBox(r.Message, QStringLiteral("信息提示"), MB_ICONINFORMATION);
     BtnSearchClick(BtnRestore);
 }
@@ -139,11 +166,12 @@ void TFrmHistory::UpdateCommands()
     BtnRestore->setEnabled(deleted);
 }
 
-void ShowHistory(QWidget *owner, const QString &context, qint64 projectId, const QString &projectName)
+bool ShowHistory(QWidget *owner, const QString &context, qint64 projectId, const QString &projectName)
 {
     TFrmHistory dlg(owner);
     dlg.SetContext(context);
     dlg.SetProject(projectId, projectName);
     dlg.BtnSearchClick(nullptr);
     dlg.exec();
+    return dlg.Restored();
 }

@@ -153,10 +153,17 @@ END;
 -- change these tables. CHANGED_AT is UTC. TXID groups the entries of one
 -- transaction: one more than the largest entry ID when its first entry is
 -- written, kept until the transaction ends. Values are JSON objects under the
--- column names, in the same text on both engines.
--- Databases made before this section get it on start (UpgradeDatabase), and
--- those whose triggers insert the entries themselves get these triggers; so
--- it stays the last section of this file.
+-- column names, in the same text on both engines. A project's delete entry
+-- also counts the limits and performances the delete takes (DELETED_LIMITS,
+-- DELETED_PRODUCTS: rows still there, plus those its transaction deleted
+-- before it), so a restore knows when the history lacks some of them.
+-- qel_history records an insert as "restore" while the connection's action
+-- is set to it (qel_action('restore'), inside a transaction, cleared at its
+-- end). The history is append-only: no entry is ever updated or deleted.
+-- On start (UpgradeDatabase) a database made before this section gets it, and
+-- every trigger, index and column of it that is missing or differs from this
+-- text is made again, in one transaction; so it stays the last section of
+-- this file.
 CREATE TABLE QEL_PROJECT_HISTORY (
     ID            INTEGER PRIMARY KEY AUTOINCREMENT,
     CHANGED_AT    TIMESTAMP NOT NULL,
@@ -170,12 +177,26 @@ CREATE TABLE QEL_PROJECT_HISTORY (
     PROJECT_NAME  text,
     ROW_KEY       text,
     BEFORE_VALUES text,
-    AFTER_VALUES  text
+    AFTER_VALUES  text,
+    DELETED_LIMITS   integer,
+    DELETED_PRODUCTS integer
 );
 -- A project's entries, newest first; and date ranges. Lists of all entries
 -- read the primary key backwards. Two indexes only: every write pays for them.
 CREATE INDEX IX_QEL_PROJECT_HISTORY_PROJECT ON QEL_PROJECT_HISTORY (PROJECT_ID, ID);
 CREATE INDEX IX_QEL_PROJECT_HISTORY_TIME ON QEL_PROJECT_HISTORY (CHANGED_AT);
+-- Project deletes and restores, for the list of deleted projects; partial, so
+-- the other entries' writes do not pay for it (queries repeat its condition).
+CREATE INDEX IX_QEL_PROJECT_HISTORY_DELETES ON QEL_PROJECT_HISTORY (ACTION, ID) WHERE ROW_KIND = 'project' AND ACTION IN ('delete', 'restore');
+
+CREATE TRIGGER TR_QEL_PROJECT_HISTORY_NO_UPDATE BEFORE UPDATE ON QEL_PROJECT_HISTORY
+BEGIN
+    SELECT RAISE(ABORT, '修改历史只能追加，不能修改或删除其中的记录');
+END;
+CREATE TRIGGER TR_QEL_PROJECT_HISTORY_NO_DELETE BEFORE DELETE ON QEL_PROJECT_HISTORY
+BEGIN
+    SELECT RAISE(ABORT, '修改历史只能追加，不能修改或删除其中的记录');
+END;
 
 CREATE TRIGGER TR_QEL_PROJECT_HISTORY_INS AFTER INSERT ON QEL_PROJECT
 BEGIN

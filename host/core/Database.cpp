@@ -10,6 +10,7 @@ struct State {
     QString url;
     std::shared_ptr<Backend> conn;
     Database::TraceHook hook;
+    QString refusal;
 };
 State &state()
 {
@@ -32,12 +33,24 @@ void Database::open(const QString &url)
     auto conn = std::shared_ptr<Backend>(connect(url));
     state().conn = std::move(conn);
     state().url = url;
+    state().refusal.clear();
 }
 
 void Database::close()
 {
     state().conn.reset();
     state().url.clear();
+    state().refusal.clear();
+}
+
+void Database::refuseWrites(const QString &message)
+{
+    state().refusal = message;
+}
+
+QString Database::writeRefusal()
+{
+    return state().refusal;
 }
 
 bool Database::isOpen()

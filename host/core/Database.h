@@ -24,6 +24,13 @@ public:
     static QString resolveUrl(const QString &explicitUrl);
     static QString defaultSqlitePath();
 
+    // Writes refused for the whole process, with the message the operator
+    // reads (e.g. the change history cannot be kept): every pipe's ExecSQL
+    // and BeginTrans throw it before sending anything; reads go on. Empty
+    // lifts it; open and close lift it too.
+    static void refuseWrites(const QString &message);
+    static QString writeRefusal();
+
     // Lets tests record every (context, statement) a pipe sends.
     static void setTraceHook(TraceHook hook);
     static void trace(const QString &context, const QString &sql);

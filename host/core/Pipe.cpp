@@ -23,8 +23,18 @@ QByteArray TCADBPipe2::prepare(const QString &context, const QString &sql)
     return sql.toUtf8();
 }
 
+namespace {
+void checkWritesAllowed()
+{
+    const QString refusal = Database::writeRefusal();
+    if (!refusal.isEmpty())
+        throw EHostError(refusal, THostErrorCause::ReadOnly);
+}
+} // namespace
+
 int TCADBPipe2::ExecSQL(const QString &context, const QString &sql)
 {
+    checkWritesAllowed();
     const QByteArray text = prepare(context, sql);
     Backend &db = conn();
     // The history triggers record this operator; the statement stays as it is.
@@ -42,6 +52,7 @@ DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
 
 void TCADBPipe2::BeginTrans()
 {
+    checkWritesAllowed();
     conn().begin();
 }
 

@@ -12,7 +12,8 @@ public:
     TCADBPipe2();
     ~TCADBPipe2();
 
-    // Runs one data-changing statement; returns the rows affected.
+    // Runs one data-changing statement; returns the rows affected. It and
+    // BeginTrans throw Database::writeRefusal() (cause ReadOnly) while one is set.
     int ExecSQL(const QString &context, const QString &sql);
     // Runs one query; the packet's columns are the select list's names.
     DataPacket GetData(const QString &context, const QString &sql);

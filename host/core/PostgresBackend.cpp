@@ -2,19 +2,23 @@
 #include "HostError.h"
 #include <QElapsedTimer>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
+using Clock = std::chrono::steady_clock;
+
 namespace {
-struct ResultDeleter {
-    void operator()(PGresult *r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
 // Type OIDs from the server catalog (fixed across server versions).
 constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kOid = 26;
@@ -98,38 +102,46 @@ QString serverText(const PGresult *r, pg_conn *conn)
     throw EHostError(QStringLiteral("%1：%2").arg(what, msg));
 }
 
-// Leaves a COPY the server started (nothing here speaks COPY) so the session stays usable.
-void abandonCopy(pg_conn *conn, ExecStatusType status)
-{
-    if (status == PGRES_COPY_IN) {
-        PQputCopyEnd(conn, "COPY is not supported by this client");
-    } else if (status == PGRES_COPY_OUT) {
-        char *buf = nullptr;
-        while (PQgetCopyData(conn, &buf, 0) > 0)
-            PQfreemem(buf);
+// Statements are sent without blocking (a large script to a server that does
+// not read must not hold the desk); the handle is left as it was found.
+class NonBlocking {
+public:
+    explicit NonBlocking(pg_conn *conn) : m_conn(conn), m_was(PQisnonblocking(conn))
+    {
+        if (!m_was)
+            PQsetnonblocking(m_conn, 1);
     }
-    while (PGresult *rest = PQgetResult(conn))
-        PQclear(rest);
-}
+    ~NonBlocking()
+    {
+        if (!m_was)
+            PQsetnonblocking(m_conn, 0);
+    }
+    NonBlocking(const NonBlocking &) = delete;
+    NonBlocking &operator=(const NonBlocking &) = delete;
 
-// Runs sql and returns a successful result; every failure becomes an exception.
-Result run(pg_conn *conn, const QByteArray &sql, const QString &what)
+private:
+    pg_conn *m_conn;
+    int m_was;
+};
+
+// "kind:project id", as the history triggers raise it; anything else is an
+// unnamed change.
+TChangeNotice parseNotice(const char *payload)
 {
-    Result r(PQexec(conn, sql.constData()));
-    if (!r)
-        throwFailure(nullptr, conn, what);
-    const ExecStatusType status = PQresultStatus(r.get());
-    switch (status) {
-    case PGRES_COMMAND_OK:
-    case PGRES_TUPLES_OK:
-    case PGRES_EMPTY_QUERY: return r;
-    case PGRES_COPY_IN:
-    case PGRES_COPY_OUT:
-    case PGRES_COPY_BOTH:
-        abandonCopy(conn, status);
-        throw EHostError(QStringLiteral("%1：不支持 COPY 语句").arg(what));
-    default: throwFailure(r.get(), conn, what);
-    }
+    const QByteArray text(payload ? payload : "");
+    const qsizetype colon = text.indexOf(':');
+    if (colon <= 0)
+        return {};
+    const QByteArray kind = text.left(colon);
+    const QByteArray id = text.mid(colon + 1);
+    qint64 n = 0;
+    const auto [end, ec] = std::from_chars(id.constData(), id.constData() + id.size(), n);
+    if (ec != std::errc() || end != id.constData() + id.size() || id.isEmpty())
+        return {};
+    for (const char c : kind)
+        if (!((c >= 'a' && c <= 'z') || c == '_'))
+            return {};
+    return {QString::fromLatin1(kind), n};
 }
 
 // What the statements take for granted; empty when all of it holds. QuotedStr
@@ -162,7 +174,8 @@ QString refusal(const QString &why)
 }
 
 // Once per session (and again after a reconnect): checks that the pinned
-// settings took, and sets the tunables nobody else has set.
+// settings took, sets the tunables nobody else has set, and renews the LISTEN
+// (a new session forgets it), all in one round trip.
 // The limit list hashes every project; with the server's default work memory
 // (4 MB) that hash spills to disk from about 50,000 projects on and the list
 // costs more than its size. 32 MB keeps 300,000 projects in memory; a server
@@ -170,21 +183,13 @@ QString refusal(const QString &why)
 // A lock held elsewhere fails the statement after 5 s, like SQLite's busy
 // timeout, and no statement runs longer than 2 minutes (the largest list
 // takes half a second at 100,000 projects); a value from the URL, the role,
-// the database or the server's configuration wins over these.
-void configureSession(pg_conn *conn)
-{
-    Result r = run(conn,
-                   "SELECT current_setting('standard_conforming_strings'), current_setting('DateStyle'), current_setting('client_encoding'),"
-                   " (SELECT count(set_config(s.name, d.value, false)) FROM pg_settings s"
-                   "  JOIN (VALUES ('work_mem', '32MB'), ('lock_timeout', '5s'), ('statement_timeout', '120s')) d(name, value) USING (name)"
-                   "  WHERE CASE s.name WHEN 'work_mem' THEN s.setting::bigint < 32768 ELSE s.source = 'default' END)",
-                   QStringLiteral("无法设置数据库会话"));
-    const QString bad = PQntuples(r.get()) == 1
-                            ? unsafeSetting(PQgetvalue(r.get(), 0, 0), PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2))
-                            : QStringLiteral("无法读取会话设置");
-    if (!bad.isEmpty())
-        throw EHostError(refusal(bad));
-}
+// the database or the server's configuration wins over these, except 0: that
+// turns the limit off, and no setting outside the desk may take it away.
+constexpr char kConfigureSession[] =
+    "SELECT current_setting('standard_conforming_strings'), current_setting('DateStyle'), current_setting('client_encoding'),"
+    " (SELECT count(set_config(s.name, d.value, false)) FROM pg_settings s"
+    "  JOIN (VALUES ('work_mem', '32MB'), ('lock_timeout', '5s'), ('statement_timeout', '120s')) d(name, value) USING (name)"
+    "  WHERE CASE s.name WHEN 'work_mem' THEN s.setting::bigint < 32768 ELSE s.setting = '0' END)";
 
 // Settings that go into the start-up packet: there they outrank the server's,
 // the database's and the role's defaults, and PQreset sends them again.
@@ -247,11 +252,55 @@ ConnParams connectionParams(const QByteArray &uri)
         p.connectTimeout = 2; // libpq's least
     return p;
 }
+
+// The desk's own parameter, how long a statement may wait for its answer, out
+// of the URI (libpq refuses keywords it does not know); the rest stays exactly
+// as given.
+QByteArray takeResponseTimeout(const QByteArray &uri, std::chrono::milliseconds &timeout)
+{
+    const qsizetype q = uri.indexOf('?');
+    if (q < 0)
+        return uri;
+    QList<QByteArray> kept;
+    for (const QByteArray &item : uri.mid(q + 1).split('&')) {
+        if (!item.startsWith("response_timeout=")) {
+            kept.append(item);
+            continue;
+        }
+        const QByteArray value = item.mid(int(sizeof "response_timeout=") - 1);
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        if (!ok || !(seconds >= 0.1 && seconds <= 86400))
+            throw EHostError(QStringLiteral("无法连接数据库服务器：数据库地址中的 response_timeout=%1 无效，应为 0.1 到 86400 之间的秒数")
+                                 .arg(QString::fromUtf8(value)));
+        timeout = std::chrono::milliseconds(qRound64(seconds * 1000));
+    }
+    return kept.isEmpty() ? uri.left(q) : uri.left(q + 1) + kept.join('&');
+}
+
+// Asks the server to stop what the session runs. PQcancel opens a connection
+// of its own and may wait as long as the system lets a connect wait, so it
+// runs apart from the desk, which has already given up.
+void cancelInBackground(pg_conn *conn)
+{
+    PGcancel *cancel = PQgetCancel(conn);
+    if (!cancel)
+        return;
+    try {
+        std::thread([cancel] {
+            char err[256];
+            PQcancel(cancel, err, sizeof err);
+            PQfreeCancel(cancel);
+        }).detach();
+    } catch (const std::system_error &) {
+        PQfreeCancel(cancel); // no thread to spare: the dropped session ends the statement anyway
+    }
+}
 } // namespace
 
 PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
 {
-    const ConnParams params = connectionParams(uri.toUtf8());
+    const ConnParams params = connectionParams(takeResponseTimeout(uri.toUtf8(), m_responseTimeout));
     std::vector<const char *> keys, values;
     for (size_t i = 0; i < params.keys.size(); ++i) {
         keys.push_back(params.keys[i].constData());
@@ -276,8 +325,7 @@ PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
     // The hook lives in the connection object, so it survives PQreset.
     PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
     try {
-        configureSession(m_conn);
-        m_configured = true;
+        configureSession();
     } catch (const EHostError &e) {
         PQfinish(m_conn);
         m_conn = nullptr;
@@ -291,18 +339,23 @@ PostgresBackend::~PostgresBackend()
         PQfinish(m_conn);
 }
 
+bool PostgresBackend::connected() const
+{
+    return m_conn && !m_dropped && PQstatus(m_conn) == CONNECTION_OK;
+}
+
 void PostgresBackend::ensureConnected()
 {
-    if (PQstatus(m_conn) != CONNECTION_OK) {
+    if (!connected()) {
         // Reconnect, never replay: whatever was in flight is reported, not repeated.
+        m_dropped = false;
         PQreset(m_conn);
         if (PQstatus(m_conn) != CONNECTION_OK)
             throwLost(m_conn, QString());
         m_configured = false;
     }
     if (!m_configured) {
-        configureSession(m_conn);
-        m_configured = true;
+        configureSession();
         m_operatorApplied = false;
     }
     const QString bad = unsafeSetting(m_conn);
@@ -319,6 +372,193 @@ void PostgresBackend::ensureConnected()
     throw EHostError(refusal(bad));
 }
 
+void PostgresBackend::configureSession()
+{
+    const QByteArray sql = m_listening ? QByteArray("LISTEN qel_change; ") + kConfigureSession : QByteArray(kConfigureSession);
+    Result r = run(sql, QStringLiteral("无法设置数据库会话"));
+    const QString bad = PQntuples(r.get()) == 1
+                            ? unsafeSetting(PQgetvalue(r.get(), 0, 0), PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2))
+                            : QStringLiteral("无法读取会话设置");
+    if (!bad.isEmpty())
+        throw EHostError(refusal(bad));
+    m_configured = true;
+    m_missedChanges = m_listening;
+}
+
+PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QString &what, int nParams, const char *const *params)
+{
+    pg_conn *conn = m_conn;
+    const Clock::time_point deadline = Clock::now() + m_responseTimeout;
+    NonBlocking nonBlocking(conn);
+    m_inFlight = true;
+    struct Landed {
+        bool &flag;
+        ~Landed() { flag = false; }
+    } landed{m_inFlight};
+
+    const int sent = nParams > 0 ? PQsendQueryParams(conn, sql.constData(), nParams, nullptr, params, nullptr, nullptr, 0)
+                                 : PQsendQuery(conn, sql.constData());
+    if (!sent)
+        throwFailure(nullptr, conn, what);
+    flush(deadline, what);
+    // As PQexec: the last result, or the one that found the session dead.
+    Result r(nullptr, PQclear);
+    bool copy = false;
+    for (;;) {
+        while (PQisBusy(conn)) {
+            waitFor(POLLIN, deadline, what);
+            if (!PQconsumeInput(conn))
+                throwFailure(nullptr, conn, what);
+        }
+        PGresult *next = PQgetResult(conn);
+        if (!next)
+            break;
+        const ExecStatusType status = PQresultStatus(next);
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+            // Nothing here speaks COPY: leave it so that the session stays usable.
+            PQclear(next);
+            copy = true;
+            leaveCopy(status == PGRES_COPY_IN, deadline, what);
+            continue;
+        }
+        r.reset(next);
+        if (PQstatus(conn) == CONNECTION_BAD)
+            break;
+    }
+    if (copy && PQstatus(conn) != CONNECTION_BAD)
+        throw EHostError(QStringLiteral("%1：不支持 COPY 语句").arg(what));
+    if (!r)
+        throwFailure(nullptr, conn, what);
+    switch (PQresultStatus(r.get())) {
+    case PGRES_COMMAND_OK:
+    case PGRES_TUPLES_OK:
+    case PGRES_EMPTY_QUERY: return r;
+    default: throwFailure(r.get(), conn, what);
+    }
+}
+
+void PostgresBackend::flush(Clock::time_point deadline, const QString &what)
+{
+    // Whatever did not fit the socket at once; the server's answers may have to be read meanwhile.
+    for (int left; (left = PQflush(m_conn)) != 0;) {
+        if (left < 0 || ((waitFor(POLLIN | POLLOUT, deadline, what) & POLLIN) && !PQconsumeInput(m_conn)))
+            throwFailure(nullptr, m_conn, what);
+    }
+}
+
+void PostgresBackend::leaveCopy(bool in, Clock::time_point deadline, const QString &what)
+{
+    if (in) {
+        while (PQputCopyEnd(m_conn, "COPY is not supported by this client") == 0)
+            waitFor(POLLOUT, deadline, what);
+        flush(deadline, what);
+        return;
+    }
+    char *buf = nullptr;
+    for (int n; (n = PQgetCopyData(m_conn, &buf, 1)) != -1;) {
+        if (n > 0) {
+            PQfreemem(buf);
+        } else if (n == -2) {
+            return; // the results that follow say why
+        } else {
+            waitFor(POLLIN, deadline, what);
+            if (!PQconsumeInput(m_conn))
+                throwFailure(nullptr, m_conn, what);
+        }
+    }
+}
+
+short PostgresBackend::waitFor(short events, Clock::time_point deadline, const QString &what)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            giveUp(what);
+        pollfd p{PQsocket(m_conn), events, 0};
+        if (p.fd < 0)
+            return POLLIN; // let libpq say what happened to its socket
+        const int n = ::poll(&p, 1, int(std::min<long long>(left, INT_MAX)));
+        if (n > 0)
+            return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ? short(p.revents | POLLIN) : p.revents;
+        if (n < 0 && errno != EINTR)
+            return POLLIN;
+    }
+}
+
+void PostgresBackend::giveUp(const QString &what)
+{
+    cancelInBackground(m_conn);
+    // The session is given up on: the server sees it end, and drops what a
+    // transaction held, as soon as it runs again. The next call reconnects.
+    const int fd = PQsocket(m_conn);
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
+    m_dropped = true;
+    m_configured = false;
+    const QString seconds = QString::number(double(m_responseTimeout.count()) / 1000.0);
+    throw EConnectionLost(QStringLiteral("服务器在 %1 秒内没有回应，连接已断开：%2，下次操作时将重新连接").arg(seconds, what),
+                          THostErrorCause::Deadline);
+}
+
+void PostgresBackend::watchChanges(bool on)
+{
+    if (on == m_listening)
+        return;
+    m_listening = on;
+    // A session that is not there now listens from its reconnect on (configureSession).
+    if (!connected() || !m_configured)
+        return;
+    if (on) {
+        try {
+            run("LISTEN qel_change", QStringLiteral("无法接收其他操作员的修改通知"));
+        } catch (const EConnectionLost &) {
+            throw; // the reconnect listens
+        } catch (...) {
+            // Refused by the server (a standby, say): reconnects must not keep asking.
+            m_listening = false;
+            throw;
+        }
+    } else {
+        run("UNLISTEN *", QStringLiteral("无法停止接收修改通知"));
+        while (PGnotify *n = PQnotifies(m_conn))
+            PQfreemem(n);
+        m_missedChanges = false;
+    }
+}
+
+int PostgresBackend::changeSocket() const
+{
+    return m_listening && connected() ? PQsocket(m_conn) : -1;
+}
+
+QList<TChangeNotice> PostgresBackend::takeChanges()
+{
+    QList<TChangeNotice> notices;
+    if (!m_listening || !m_conn)
+        return notices;
+    // Reading the socket may find the session gone, which inside a
+    // transaction must be found by the transaction's next statement (a silent
+    // reconnect would run it outside). Notices that came with our own
+    // statements' answers are in libpq's queue already.
+    if (!m_inFlight && connected() && PQtransactionStatus(m_conn) == PQTRANS_IDLE)
+        PQconsumeInput(m_conn);
+    const int self = PQbackendPID(m_conn);
+    while (PGnotify *n = PQnotifies(m_conn)) {
+        if (n->be_pid != self) {
+            try {
+                notices.append(parseNotice(n->extra));
+            } catch (...) {
+            }
+        }
+        PQfreemem(n);
+    }
+    if (m_missedChanges) {
+        m_missedChanges = false;
+        notices.append(TChangeNotice{});
+    }
+    return notices;
+}
+
 void PostgresBackend::operatorChanged(const QString &node, const QString &group, const QString &user)
 {
     m_operator[0] = node.toUtf8();
@@ -332,17 +572,15 @@ void PostgresBackend::applyOperator()
 {
     // Parameters, not literals: the values never become SQL text.
     const char *values[3] = {m_operator[0].constData(), m_operator[1].constData(), m_operator[2].constData()};
-    Result r(PQexecParams(m_conn, "SELECT set_config('qel.node', $1, false), set_config('qel.group', $2, false), set_config('qel.user', $3, false)",
-                          3, nullptr, values, nullptr, nullptr, 0));
-    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-        throwFailure(r.get(), m_conn, QStringLiteral("无法设置数据库会话的操作员"));
+    run("SELECT set_config('qel.node', $1, false), set_config('qel.group', $2, false), set_config('qel.user', $3, false)",
+        QStringLiteral("无法设置数据库会话的操作员"), 3, values);
     m_operatorApplied = true;
 }
 
 int PostgresBackend::exec(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(m_conn, sql, QStringLiteral("数据库执行语句失败"));
+    Result r = run(sql, QStringLiteral("数据库执行语句失败"));
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
         return 0;
     const char *n = PQcmdTuples(r.get());
@@ -352,7 +590,7 @@ int PostgresBackend::exec(const QByteArray &sql)
 DataPacket PostgresBackend::query(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(m_conn, sql, QStringLiteral("数据库查询失败"));
+    Result r = run(sql, QStringLiteral("数据库查询失败"));
     DataPacket p;
     if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
         return p;
@@ -430,7 +668,7 @@ DataPacket PostgresBackend::query(const QByteArray &sql)
 void PostgresBackend::execScript(const QByteArray &sql)
 {
     ensureConnected();
-    run(m_conn, sql, QStringLiteral("数据库执行脚本失败"));
+    run(sql, QStringLiteral("数据库执行脚本失败"));
 }
 
 void PostgresBackend::begin()
@@ -439,19 +677,19 @@ void PostgresBackend::begin()
     // Same rule as SQLite: a second BEGIN is a mistake, not a no-op.
     if (inTransaction())
         throw EHostError(QStringLiteral("无法开始事务：已有一个事务正在进行"));
-    run(m_conn, "BEGIN", QStringLiteral("无法开始事务"));
+    run("BEGIN", QStringLiteral("无法开始事务"));
 }
 
 void PostgresBackend::commit()
 {
-    if (PQstatus(m_conn) != CONNECTION_OK) {
+    if (!connected()) {
         // The transaction died with the session; reconnect for later calls, then report the loss.
         ensureConnected();
         throw EConnectionLost(QStringLiteral("与数据库服务器的连接已断开：事务未能提交，其中的修改已丢失，请重做"));
     }
     if (!inTransaction())
         throw EHostError(QStringLiteral("无法提交事务：当前没有进行中的事务"));
-    Result r = run(m_conn, "COMMIT", QStringLiteral("提交事务失败"));
+    Result r = run("COMMIT", QStringLiteral("提交事务失败"));
     // The server answers COMMIT of a failed transaction with a rollback, not an error.
     if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0) {
         m_operatorApplied = false;
@@ -465,12 +703,12 @@ void PostgresBackend::rollback()
         return;
     // A setting made inside the transaction goes back with it.
     m_operatorApplied = false;
-    run(m_conn, "ROLLBACK", QStringLiteral("回滚事务失败"));
+    run("ROLLBACK", QStringLiteral("回滚事务失败"));
 }
 
 bool PostgresBackend::inTransaction() const
 {
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+    if (!connected())
         return false;
     const PGTransactionStatusType t = PQtransactionStatus(m_conn);
     return t == PQTRANS_INTRANS || t == PQTRANS_INERROR;

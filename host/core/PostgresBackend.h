@@ -1,7 +1,10 @@
 #pragma once
 #include "Backend.h"
+#include <chrono>
+#include <memory>
 
 struct pg_conn;
+struct pg_result;
 
 // libpq connection with client_encoding=UTF8 (see Pipe: GBK is checked before
 // sending, and a UTF8 client never fails a whole SELECT on one foreign row).
@@ -9,7 +12,13 @@ struct pg_conn;
 // options and checked on every connect; a session without them runs nothing.
 // Defaults a URL may override: connect_timeout=10, keepalives (30 s idle,
 // 3 probes 10 s apart), tcp_user_timeout=60000; on the server lock_timeout=5s
-// and statement_timeout=120s unless the URL, role, database or server sets them.
+// and statement_timeout=120s unless the URL, role, database or server sets
+// them to something other than 0 (a 0 from any of them is replaced: no source
+// may take the desk's limits away).
+// Every statement waits for its answer at most response_timeout seconds (30;
+// the URL's query parameter response_timeout=SECONDS, which libpq never sees):
+// then the server is asked to cancel it, the session is dropped and the call
+// throws EConnectionLost with cause Deadline; the next call reconnects.
 class QELCORE_EXPORT PostgresBackend : public Backend {
 public:
     explicit PostgresBackend(const QString &uri);
@@ -24,6 +33,11 @@ public:
     bool inTransaction() const override;
     QString engine() const override { return QStringLiteral("postgresql"); }
 
+    // LISTEN qel_change on this session, renewed after every reconnect.
+    void watchChanges(bool on) override;
+    int changeSocket() const override;
+    QList<TChangeNotice> takeChanges() override;
+
     pg_conn *handle() const { return m_conn; }
 
 protected:
@@ -33,10 +47,32 @@ protected:
     void operatorChanged(const QString &node, const QString &group, const QString &user) override;
 
 private:
+    using Result = std::unique_ptr<pg_result, void (*)(pg_result *)>;
     void ensureConnected();
+    void configureSession();
     void applyOperator();
+    // Sends one statement (text parameters when given) and waits for all of
+    // its answer within the response timeout; returns a successful result,
+    // as PQexec would have, or throws.
+    Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr);
+    // Waits until the socket is ready for events or the deadline passes (then gives up).
+    short waitFor(short events, std::chrono::steady_clock::time_point deadline, const QString &what);
+    void flush(std::chrono::steady_clock::time_point deadline, const QString &what);
+    // Ends a COPY the server started (in: it waits for data; else it sends some).
+    void leaveCopy(bool in, std::chrono::steady_clock::time_point deadline, const QString &what);
+    [[noreturn]] void giveUp(const QString &what);
+    bool connected() const;
+
     pg_conn *m_conn = nullptr;
     QString m_uri;
+    std::chrono::milliseconds m_responseTimeout{30000};
+    // Given up on after a deadline: no more statements on this session.
+    bool m_dropped = false;
+    // A statement is waiting for its answer (takeChanges leaves the socket alone).
+    bool m_inFlight = false;
+    bool m_listening = false;
+    // A reconnect renewed the LISTEN: changes in between were missed.
+    bool m_missedChanges = false;
     // The session's settings were checked and its tunables set (see configureSession).
     bool m_configured = false;
     QByteArray m_operator[3];

@@ -10,15 +10,30 @@ Backend::~Backend() = default;
 struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
     sqlite3_int64 txid = 0; // the current transaction's group number; 0 = none yet
+    bool restoring = false; // qel_action('restore'): inserts are recorded as restores until the transaction ends
     sqlite3_stmt *historyInsert = nullptr; // qel_history's statement, prepared on first use
     sqlite3_stmt *nextEntryId = nullptr;   // the ID after the largest entry's, for a transaction's first entry
+    sqlite3_stmt *deletedCounts = nullptr; // what a project's delete takes, prepared on the first
+    sqlite3_stmt *dataVersion = nullptr;   // PRAGMA data_version, for takeChanges
+    bool watching = false;
+    qint64 seenVersion = 0;
 
+    // What lasts only as long as a transaction.
+    void endTransaction()
+    {
+        txid = 0;
+        restoring = false;
+    }
     void finalize()
     {
         sqlite3_finalize(historyInsert);
         historyInsert = nullptr;
         sqlite3_finalize(nextEntryId);
         nextEntryId = nullptr;
+        sqlite3_finalize(deletedCounts);
+        deletedCounts = nullptr;
+        sqlite3_finalize(dataVersion);
+        dataVersion = nullptr;
     }
 };
 
@@ -99,10 +114,21 @@ void txidFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 // as qel_txid and qel_operator give them.
 const char kHistoryInsert[] =
     "INSERT INTO QEL_PROJECT_HISTORY (CHANGED_AT, TXID, NODECODE, USERGROUP, USERNAME, ROW_KIND, ACTION, PROJECT_ID, PROJECT_NAME,"
-    " ROW_KEY, BEFORE_VALUES, AFTER_VALUES)"
+    " ROW_KEY, BEFORE_VALUES, AFTER_VALUES, DELETED_LIMITS, DELETED_PRODUCTS)"
     " VALUES (strftime('%Y-%m-%d %H:%M:%f', 'now'), ?8, ?9, ?10, ?11, ?1, ?2, ?3,"
     " coalesce(?4, (SELECT CNAME FROM QEL_PROJECT WHERE ID = ?3),"
-    " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7)";
+    " (SELECT PROJECT_NAME FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?3 ORDER BY ID DESC LIMIT 1)), ?5, ?6, ?7, ?12, ?13)";
+// What a project's delete takes: the limits and performances still there,
+// and those its transaction deleted before it (their entries lie at or after
+// the transaction's number). A statement of its own, taken for that entry
+// alone: the other entries neither pay for it nor need these tables. Where
+// one of the tables is gone the delete is not counted (as one from before the
+// counts): a delete that goes on to its rows fails there anyway.
+const char kDeletedCounts[] =
+    "SELECT (SELECT count(*) FROM qel_project_member_limit WHERE PID = ?1)"
+    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?1 AND ID >= ?2 AND TXID = ?2 AND ROW_KIND = 'limit' AND ACTION = 'delete'),"
+    " (SELECT count(*) FROM QEL_PROJECT_PRODUCT WHERE PROJECTID = ?1)"
+    " + (SELECT count(*) FROM QEL_PROJECT_HISTORY WHERE PROJECT_ID = ?1 AND ID >= ?2 AND TXID = ?2 AND ROW_KIND = 'product' AND ACTION = 'delete')";
 const char kNextEntryId[] = "SELECT coalesce(max(ID), 0) + 1 FROM QEL_PROJECT_HISTORY";
 
 // Fails the calling statement with the connection's error: the entry's
@@ -140,6 +166,24 @@ void historyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     for (int i = 0; i < argc; ++i)
         sqlite3_bind_value(insert, i + 1, argv[i]);
     sqlite3_bind_int64(insert, 8, session->txid);
+    const std::string_view kind = valueText(argv[0]), action = valueText(argv[1]);
+    if (session->restoring && action == "insert")
+        sqlite3_bind_text(insert, 2, "restore", -1, SQLITE_STATIC);
+    if (kind == "project" && action == "delete" && prepareOnce(db, kDeletedCounts, &session->deletedCounts)) {
+        sqlite3_stmt *counts = session->deletedCounts;
+        sqlite3_bind_value(counts, 1, argv[2]);
+        sqlite3_bind_int64(counts, 2, session->txid);
+        const int rc = sqlite3_step(counts);
+        if (rc == SQLITE_ROW) {
+            sqlite3_bind_int64(insert, 12, sqlite3_column_int64(counts, 0));
+            sqlite3_bind_int64(insert, 13, sqlite3_column_int64(counts, 1));
+        }
+        sqlite3_reset(counts);
+        if (rc != SQLITE_ROW) {
+            sqlite3_clear_bindings(insert);
+            return historyFailed(ctx, db, rc);
+        }
+    }
     for (int i = 0; i < 3; ++i) {
         // Bound until the reset below, while the session cannot change.
         const QByteArray &op = session->op[i];
@@ -159,15 +203,30 @@ void historyFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
     sqlite3_result_null(ctx);
 }
 
+// qel_action('restore'): the inserts of the current transaction are
+// restores; qel_action(NULL) ends that. Only inside a transaction, whose end
+// forgets it: no later write can be recorded under it by mistake.
+void actionFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    auto *session = static_cast<SqliteSession *>(sqlite3_user_data(ctx));
+    if (sqlite3_get_autocommit(sqlite3_context_db_handle(ctx)))
+        return sqlite3_result_error(ctx, "qel_action: only inside a transaction", -1);
+    const bool none = sqlite3_value_type(argv[0]) == SQLITE_NULL;
+    if (!none && valueText(argv[0]) != "restore")
+        return sqlite3_result_error(ctx, "qel_action: unknown action", -1);
+    session->restoring = !none;
+    sqlite3_result_null(ctx);
+}
+
 int txidEndsOnCommit(void *session)
 {
-    static_cast<SqliteSession *>(session)->txid = 0;
+    static_cast<SqliteSession *>(session)->endTransaction();
     return 0; // let the commit go on
 }
 
 void txidEndsOnRollback(void *session)
 {
-    static_cast<SqliteSession *>(session)->txid = 0;
+    static_cast<SqliteSession *>(session)->endTransaction();
 }
 } // namespace
 
@@ -221,6 +280,8 @@ void SqliteBackend::registerHistoryFunctions()
     // qel_history writes, but only an entry into this file's own history:
     // innocuous too, or a build that distrusts schemas would refuse every write.
     sqlite3_create_function_v2(m_db, "qel_history", 7, flags, m_session.get(), historyFunction, nullptr, nullptr, nullptr);
+    // Called by the module's statements, never by a trigger.
+    sqlite3_create_function_v2(m_db, "qel_action", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, m_session.get(), actionFunction, nullptr, nullptr, nullptr);
     sqlite3_commit_hook(m_db, txidEndsOnCommit, m_session.get());
     sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
 }
@@ -420,12 +481,44 @@ void SqliteBackend::begin()
 void SqliteBackend::commit()
 {
     exec("COMMIT");
+    m_session->endTransaction();
 }
 
 void SqliteBackend::rollback()
 {
+    m_session->restoring = false;
     if (inTransaction())
         exec("ROLLBACK");
+}
+
+// PRAGMA data_version changes when another connection commits to the file,
+// never for this one's own commits.
+void SqliteBackend::watchChanges(bool on)
+{
+    m_session->watching = on;
+    if (on)
+        readDataVersion(m_session->seenVersion);
+}
+
+bool SqliteBackend::readDataVersion(qint64 &version)
+{
+    if (!prepareOnce(m_db, "PRAGMA data_version", &m_session->dataVersion))
+        return false;
+    sqlite3_stmt *st = m_session->dataVersion;
+    const bool ok = sqlite3_step(st) == SQLITE_ROW;
+    if (ok)
+        version = sqlite3_column_int64(st, 0);
+    sqlite3_reset(st);
+    return ok;
+}
+
+QList<TChangeNotice> SqliteBackend::takeChanges()
+{
+    qint64 now = 0;
+    if (!m_session->watching || !readDataVersion(now) || now == m_session->seenVersion)
+        return {};
+    m_session->seenVersion = now;
+    return {TChangeNotice{}};
 }
 
 bool SqliteBackend::inTransaction() const

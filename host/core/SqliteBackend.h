@@ -23,6 +23,10 @@ public:
     bool inTransaction() const override;
     QString engine() const override { return QStringLiteral("sqlite"); }
     bool readOnly() const override;
+    // Other connections' commits to the file, seen through PRAGMA data_version:
+    // one notice with no table per change since the last call.
+    void watchChanges(bool on) override;
+    QList<TChangeNotice> takeChanges() override;
 
     sqlite3 *handle() const { return m_db; }
 
@@ -36,6 +40,7 @@ private:
     void configure(bool writable);
     // False when even a read of the schema fails (e.g. no -shm can be made).
     bool readable() const;
+    bool readDataVersion(qint64 &version);
     // Registers qel_history, which the history triggers call, and qel_operator
     // and qel_txid, which triggers of older files called.
     void registerHistoryFunctions();
