@@ -5,6 +5,8 @@
 #include <ErrorHandler.h>
 #include <HostError.h>
 #include <SqlText.h>
+#include <algorithm>
+#include <optional>
 
 QPointer<TcdProductProject> cdProductProject;
 
@@ -109,4 +111,203 @@ bool TcdProductProject::ProjectExists(const QString &projectId)
     if (!numeric || QString::number(id) != projectId)
         return false;
     return DBPipe->GetData(Context, QStringLiteral("select ID from QEL_PROJECT where ID=") + QString::number(id)).rowCount() > 0;
+}
+
+namespace {
+// Writes go in transactions of this many performances: one commit instead of
+// one per row, and another desk never waits long for the database.
+constexpr qsizetype kBatch = 500;
+
+// Causes after which no later write of the command can succeed either.
+bool hitsEveryRow(const std::exception_ptr &e)
+{
+    switch (CauseOf(e)) {
+    case THostErrorCause::ConnectionLost:
+    case THostErrorCause::Deadline:
+    case THostErrorCause::Busy:
+    case THostErrorCause::ReadOnly:
+    case THostErrorCause::DiskFull: return true;
+    default: return false;
+    }
+}
+
+// Ends a bulk command: why first, in the cause's own words, then how far it
+// got. The cause goes with it, and a lost connection stays one.
+[[noreturn]] void endCommand(const std::exception_ptr &e, const QString &why, const QString &tally)
+{
+    const QString text = why + QLatin1Char('\n') + tally;
+    const THostErrorCause cause = CauseOf(e);
+    try {
+        std::rethrow_exception(e);
+    } catch (const EConnectionLost &) {
+        throw EConnectionLost(text, cause);
+    } catch (...) {
+    }
+    throw EHostError(text, cause);
+}
+
+QString assignedWarning(const QString &name)
+{
+    return QStringLiteral("演出: ") + name + QStringLiteral("已被其他项目使用！");
+}
+} // namespace
+
+qsizetype TcdProductProject::AddProducts(const QString &projectId, const QStringList &codes, const TBulkCallbacks &report)
+{
+    qsizetype added = 0;
+    const auto step = [&](qsizetype i) {
+        if (report.progress)
+            report.progress(i);
+    };
+    const auto tell = [&](TBulkNote note, const QString &text) {
+        if (report.message)
+            report.message(note, text);
+    };
+    const auto stop = [&](const std::exception_ptr &e, const QString &why) {
+        endCommand(e, why, QStringLiteral("添加演出未完成：已添加 %1 个演出，未添加 %2 个。").arg(added).arg(codes.size() - added));
+    };
+    // After a refused insert: a cause that hits every row, or a project that is
+    // gone, ends the command; anything else was this performance's own.
+    const auto afterRefusal = [&](const std::exception_ptr &e) {
+        if (hitsEveryRow(e))
+            stop(e, ExceptionText(e));
+        bool exists = false;
+        try {
+            exists = ProjectExists(projectId);
+        } catch (...) {
+            const std::exception_ptr check = std::current_exception();
+            stop(check, ExceptionText(check));
+        }
+        if (!exists)
+            stop(e, QStringLiteral("项目（编号“%1”）已不存在（可能已被其他操作员删除），无法再添加演出。").arg(projectId));
+    };
+
+    for (qsizetype start = 0; start < codes.size(); start += kBatch) {
+        const qsizetype end = std::min(codes.size(), start + kBatch);
+        // Told once the transaction is over: no desk waits on a message box.
+        QList<std::pair<TBulkNote, QString>> notes;
+        qsizetype stored = 0;
+        // A failing check ends the command at that performance; what came before it stays.
+        std::exception_ptr failure;
+        qsizetype upTo = end;
+        bool oneByOne = false;
+        {
+            std::optional<PipeTransaction> tx;
+            try {
+                tx.emplace(*DBPipe);
+            } catch (...) {
+                const std::exception_ptr e = std::current_exception();
+                if (hitsEveryRow(e))
+                    stop(e, ExceptionText(e));
+                oneByOne = true; // each performance then finds its own outcome
+            }
+            for (qsizetype i = start; tx && i < end; ++i) {
+                step(i);
+                QString name;
+                bool writing = false;
+                try {
+                    if (brepeat(codes[i], name)) {
+                        notes.append({TBulkNote::Assigned, assignedWarning(name)});
+                        continue;
+                    }
+                    writing = true;
+                    StoreProduct(projectId, codes[i]);
+                    ++stored;
+                } catch (...) {
+                    const std::exception_ptr e = std::current_exception();
+                    if (!writing && !hitsEveryRow(e)) {
+                        failure = e;
+                        upTo = i;
+                        break;
+                    }
+                    tx.reset(); // the batch goes back
+                    if (!writing)
+                        stop(e, ExceptionText(e));
+                    afterRefusal(e);
+                    oneByOne = true; // something in it was refused: one by one
+                }
+            }
+            if (tx) {
+                try {
+                    tx->commit();
+                    added += stored;
+                } catch (...) {
+                    const std::exception_ptr e = std::current_exception();
+                    if (!failure || hitsEveryRow(e))
+                        stop(e, ExceptionText(e));
+                    oneByOne = true; // the failed check took the transaction with it
+                }
+            }
+        }
+        if (!oneByOne) {
+            for (const auto &[note, text] : notes)
+                tell(note, text);
+        } else {
+            // As a single add does: each performance with its own outcome and message.
+            for (qsizetype i = start; i < upTo; ++i) {
+                step(i);
+                QString name;
+                bool taken = false;
+                try {
+                    taken = brepeat(codes[i], name);
+                } catch (...) {
+                    const std::exception_ptr e = std::current_exception();
+                    stop(e, ExceptionText(e));
+                }
+                if (taken) {
+                    tell(TBulkNote::Assigned, assignedWarning(name));
+                    continue;
+                }
+                QString refused;
+                try {
+                    StoreProduct(projectId, codes[i]);
+                    ++added;
+                } catch (...) {
+                    const std::exception_ptr e = std::current_exception();
+                    afterRefusal(e);
+                    refused = QStringLiteral("新建失败，请检查该演出是否已经配置过项目\n演出编码：%1\n%2").arg(codes[i], ExceptionText(e));
+                }
+                if (!refused.isEmpty())
+                    tell(TBulkNote::Refused, refused);
+            }
+        }
+        if (failure)
+            stop(failure, ExceptionText(failure));
+    }
+    return added;
+}
+
+qsizetype TcdProductProject::DelProducts(const QString &projectId, const QStringList &codes, const TBulkCallbacks &report)
+{
+    qsizetype removed = 0;
+    QStringList gone; // already removed at another desk
+    std::exception_ptr failure;
+    for (qsizetype start = 0; start < codes.size() && !failure; start += kBatch) {
+        const qsizetype end = std::min(codes.size(), start + kBatch);
+        qsizetype batchRemoved = 0;
+        QStringList batchGone;
+        try {
+            PipeTransaction tx(*DBPipe);
+            for (qsizetype i = start; i < end; ++i) {
+                if (report.progress)
+                    report.progress(i);
+                if (DelProductProject(projectId, codes[i]))
+                    ++batchRemoved;
+                else
+                    batchGone << codes[i];
+            }
+            tx.commit();
+        } catch (...) {
+            failure = std::current_exception(); // the batch went back
+            break;
+        }
+        removed += batchRemoved;
+        gone += batchGone;
+    }
+    if (!gone.isEmpty() && report.message)
+        report.message(TBulkNote::Gone, QStringLiteral("以下演出已不在本项目中（可能已被其他操作员删除）：") + gone.join(QStringLiteral("，")));
+    if (failure)
+        endCommand(failure, ExceptionText(failure),
+                   QStringLiteral("删除演出未完成：已删除 %1 个演出，未删除 %2 个。").arg(removed).arg(codes.size() - removed - gone.size()));
+    return removed;
 }

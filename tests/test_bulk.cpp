@@ -15,6 +15,12 @@
 #include <QToolButton>
 #include <QComboBox>
 #include "HostError.h"
+#include "Database.h"
+#include "Dialogs.h"
+#include "ErrorHandler.h"
+#include "Pipe.h"
+#include <QFile>
+#include <optional>
 #include <QItemSelectionModel>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -155,20 +161,33 @@ protected:
         tx.commit();
         // K0007 is taken by the other project; K0600 the database refuses.
         db.exec(QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) values (%1, 'K0007')").arg(autumn));
-        if (db.isPostgres()) {
-            db.exec(QStringLiteral("create function refuse_k0600() returns trigger language plpgsql as $$ begin "
-                                   "if new.PRODUCTCODE = 'K0600' then raise exception '拒绝 K0600'; end if; return new; end $$"));
-            db.exec(QStringLiteral("create trigger refuse_k0600 before insert on QEL_PROJECT_PRODUCT for each row execute function refuse_k0600()"));
-        } else {
-            db.exec(QStringLiteral("create trigger refuse_k0600 before insert on QEL_PROJECT_PRODUCT when new.PRODUCTCODE = 'K0600' "
-                                   "begin select raise(abort, '拒绝 K0600'); end"));
-        }
+        refuse(QStringLiteral("insert"), QStringLiteral("K0600"));
         w.Context = TQELContext::Compose({QStringLiteral("01"), QStringLiteral("G01"), QStringLiteral("admin"), QStringLiteral("A")});
         w.ProjectID = spring;
         w.show();
         testPresenter().clear();
     }
     static QString code(int i) { return QStringLiteral("K%1").arg(i, 4, 10, QLatin1Char('0')); }
+    // The database refuses the insert or delete of this performance, as a rule of its own would.
+    void refuse(const QString &op, const QString &code)
+    {
+        const QString name = QStringLiteral("refuse_%1_%2").arg(op, code), row = op == QLatin1String("insert") ? "new" : "old";
+        if (db.isPostgres()) {
+            db.exec(QStringLiteral("create function %1() returns trigger language plpgsql as $$ begin "
+                                   "if %2.PRODUCTCODE = '%3' then raise exception '拒绝 %3'; end if; return %2; end $$")
+                        .arg(name, row, code));
+            db.exec(QStringLiteral("create trigger %1 before %2 on QEL_PROJECT_PRODUCT for each row execute function %1()").arg(name, op));
+        } else {
+            db.exec(QStringLiteral("create trigger %1 before %2 on QEL_PROJECT_PRODUCT when %3.PRODUCTCODE = '%4' begin select raise(abort, '拒绝 %4'); end")
+                        .arg(name, op, row, code));
+        }
+    }
+    QStringList listed() const
+    {
+        QStringList out = gridColumn(w.dgrproduct, 1);
+        out.sort();
+        return out;
+    }
     QStringList assigned(const QString &project)
     {
         QStringList out = db.texts(QStringLiteral("select PRODUCTCODE from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(project));
@@ -198,8 +217,9 @@ TEST_F(BulkPerformances, AMixedPickWarnsReportsAndAddsTheRestInPickOrder)
     EXPECT_EQ(testPresenter().calls()[0].kind, MessageKind::Warning);
     EXPECT_EQ(testPresenter().calls()[0].text, QStringLiteral("演出: 演出K0007已被其他项目使用！"));
     EXPECT_EQ(testPresenter().calls()[1].kind, MessageKind::Plain);
-    EXPECT_TRUE(testPresenter().calls()[1].text.startsWith(QStringLiteral("新建失败，请检查该演出是否已经配置过项目")));
-    EXPECT_TRUE(testPresenter().calls()[1].text.contains(QStringLiteral("K0600"))) << testPresenter().calls()[1].text.toStdString();
+    // The fixed text, the performance and the database's reason, each on its own line.
+    EXPECT_TRUE(testPresenter().calls()[1].text.startsWith(QStringLiteral("新建失败，请检查该演出是否已经配置过项目\n演出编码：K0600\n")));
+    EXPECT_TRUE(testPresenter().calls()[1].text.endsWith(QStringLiteral("拒绝 K0600"))) << testPresenter().calls()[1].text.toStdString();
 }
 
 TEST_F(BulkPerformances, ACheckThatFailsEndsTheAddThereAndKeepsWhatCameBefore)
@@ -236,5 +256,123 @@ TEST_F(BulkPerformances, DeletingTheSelectedRowsRemovesExactlyThemWhateverTheCur
     EXPECT_EQ(testPresenter().count(), 1);
     EXPECT_EQ(w.dgrproduct->model()->rowCount(), 10);
 }
+
+TEST_F(BulkPerformances, ADeleteRefusedInItsSecondBatchLeavesTheListAsTheDatabaseHoldsIt)
+{
+    QStringList pick;
+    for (int i = 0; i < kCount; ++i)
+        if (i != 7 && i != 600)
+            pick << code(i);
+    w.AddProducts(pick);
+    w.ToolButton4->click();
+    const TQELClientDataSet *ds = cdProductProject->cdsProductProject;
+    ASSERT_EQ(ds->RecordCount(), pick.size());
+    refuse(QStringLiteral("delete"), ds->text(ds->rowAt(700), ds->FieldIndex(QStringLiteral("PRODUCTCODE"))));
+    QTest::keyClick(w.dgrproduct, Qt::Key_A, Qt::ControlModifier);
+    testPresenter().clear();
+    w.ToolButton2->click();
+    ASSERT_EQ(testPresenter().count(MessageKind::Error), 1) << testPresenter().texts().join(QStringLiteral(" | ")).toStdString();
+    EXPECT_TRUE(testPresenter().last().text.endsWith(QStringLiteral("\n删除演出未完成：已删除 500 个演出，未删除 698 个。")))
+        << testPresenter().last().text.toStdString();
+    EXPECT_EQ(assigned(spring).size(), 698) << "the first batch went, the refused one came back";
+    EXPECT_EQ(listed(), assigned(spring));
+}
+
+// A cause that hits every remaining performance ends the add with one box: why,
+// then how many went in and how many did not. The list then shows the database.
+class BulkStop;
+struct StopCase {
+    const char *name;
+    bool postgresOnly;
+    int picked; // K0000 on, without K0600; past one batch, the cause comes as K0007's warning shows
+    void (BulkStop::*act)();
+    const char *why;
+    int added, kept; // rows of the project afterwards
+};
+void PrintTo(const StopCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class BulkStop : public BulkPerformances, public ::testing::WithParamInterface<StopCase>, public MessagePresenter {
+public:
+    void deleteProject() // as another desk deletes it: the row, then its assignments
+    {
+        BackendTransaction tx(db.raw());
+        db.raw().exec(QStringLiteral("delete from QEL_PROJECT where ID = %1").arg(spring).toUtf8());
+        db.raw().exec(QStringLiteral("delete from QEL_PROJECT_PRODUCT where PROJECTID = %1").arg(spring).toUtf8());
+        tx.commit();
+    }
+    void cutSession()
+    {
+        const qint64 pid = TCADBPipe2().GetData(w.Context, QStringLiteral("select pg_backend_pid() as pid")).integer(0, 0);
+        db.exec(QStringLiteral("select pg_terminate_backend(%1, 5000)").arg(pid));
+    }
+    void readOnly() // the desk starts on a database that takes no writes
+    {
+        Database::close();
+        if (db.isPostgres())
+            db.exec(QStringLiteral("alter database %1 set default_transaction_read_only = on").arg(db.databaseName()));
+        else if (!enforced.emplace().active())
+            GTEST_SKIP() << "running as root without a way to give up root's write access";
+        for (const char *suffix : {"", "-wal", "-shm"})
+            QFile::setPermissions(db.sqlitePath() + QLatin1String(suffix), QFile::ReadOwner);
+        Database::open(db.url());
+        w.FormDestroy(&w);
+        w.FormShow(&w);
+    }
+    void holdLock()
+    {
+        other = Database::connect(db.url());
+        other->begin();
+        other->exec(db.isPostgres() ? "lock table QEL_PROJECT_PRODUCT in access exclusive mode" : "insert into um_member_class values ('M9', '临时')");
+    }
+    // The first warning is K0007's, once the first batch is in and no transaction is open.
+    int present(MessageKind kind, const QString &text, const QString &caption, int flags) override
+    {
+        if (kind == MessageKind::Warning && std::exchange(atWarning, false))
+            (this->*GetParam().act)();
+        return testPresenter().present(kind, text, caption, flags);
+    }
+    bool atWarning = false;
+    std::optional<FilePermissionsEnforced> enforced;
+    std::unique_ptr<Backend> other;
+};
+
+TEST_P(BulkStop, OneBoxSaysWhyAndHowManyWentIn)
+{
+    const StopCase &c = GetParam();
+    if (c.postgresOnly && !db.isPostgres())
+        GTEST_SKIP() << "PostgreSQL only";
+    QStringList pick;
+    for (int i = 0; pick.size() < c.picked; ++i)
+        if (i != 600)
+            pick << code(i);
+    atWarning = c.picked > 500;
+    if (!atWarning)
+        (this->*c.act)();
+    if (IsSkipped())
+        return;
+    SetMessagePresenter(this);
+    Guarded([&] { w.AddProducts(pick); })(); // as the add button runs it
+    SetMessagePresenter(&testPresenter());
+    other.reset();
+
+    const QStringList boxes = testPresenter().texts();
+    ASSERT_EQ(testPresenter().count(MessageKind::Error), 1) << boxes.join(QStringLiteral(" | ")).toStdString();
+    EXPECT_EQ(testPresenter().count(), c.picked > 500 ? 2 : 1) << "K0007's warning, then the one box";
+    EXPECT_TRUE(boxes.last().startsWith(QString::fromUtf8(c.why))) << boxes.last().toStdString();
+    EXPECT_TRUE(boxes.last().endsWith(QStringLiteral("\n添加演出未完成：已添加 %1 个演出，未添加 %2 个。").arg(c.added).arg(c.picked - c.added)))
+        << boxes.last().toStdString();
+    EXPECT_EQ(assigned(spring).size(), c.kept);
+    EXPECT_EQ(listed(), assigned(spring));
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, BulkStop,
+                         ::testing::Values(StopCase{"ProjectDeleted", false, 899, &BulkStop::deleteProject, "项目（编号“", 499, 0},
+                                           StopCase{"ConnectionLost", true, 899, &BulkStop::cutSession, "与数据库服务器的连接已断开", 499, 499},
+                                           StopCase{"ReadOnly", false, 3, &BulkStop::readOnly, "数据库是只读的", 0, 0},
+                                           StopCase{"LockHeld", false, 3, &BulkStop::holdLock, "数据库正被其他操作员占用", 0, 0}),
+                         [](const ::testing::TestParamInfo<StopCase> &p) { return std::string(p.param.name); });
 
 } // namespace

@@ -408,12 +408,10 @@ TEST_F(PipeTest, PostgresCommitAfterSessionEndedReportsLoss)
     EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select 1 as one")).integer(0, 0), 1);
 }
 
-TEST_F(PipeTest, PostgresWatcherReportsOtherDesksChangesAlsoAfterAReconnect)
+TEST_F(PipeTest, WatcherReportsOtherDesksChangesOnPostgresAlsoAfterAReconnect)
 {
-    if (!db.isPostgres())
-        GTEST_SKIP() << "PostgreSQL only";
     TQELChangeWatcher watcher(nullptr), second(nullptr);
-    watcher.SetInterval(60000); // the socket has to wake it
+    watcher.SetInterval(db.isPostgres() ? 60000 : 200); // on PostgreSQL the socket has to wake it
     QStringList seen;
     QObject::connect(&watcher, &TQELChangeWatcher::Changed, [&](const QList<TChangeNotice> &notices) {
         for (const TChangeNotice &n : notices)
@@ -427,6 +425,13 @@ TEST_F(PipeTest, PostgresWatcherReportsOtherDesksChangesAlsoAfterAReconnect)
         return seen.contains(notice);
     };
     watcher.Start();
+    if (!db.isPostgres()) {
+        insert(pipe, 1);
+        db.exec(QStringLiteral("insert into t_pipe_probe (id) values (2)"));
+        EXPECT_TRUE(arrived(QStringLiteral(":0")));
+        EXPECT_EQ(seen, QStringList{QStringLiteral(":0")}) << "one commit of another desk, none of our own";
+        return;
+    }
     // The desk's own change is not news; another desk's is, a payload out of shape as an unnamed change.
     pipe.GetData(kCtx, QStringLiteral("select pg_notify('qel_change', 'project:1') as n"));
     db.scalar(QStringLiteral("select pg_notify('qel_change', 'limit:42')"));

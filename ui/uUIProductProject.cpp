@@ -7,13 +7,13 @@
 #include <ErrorHandler.h>
 #include <HostError.h>
 #include <Pipe.h>
+#include <QScopeGuard>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <algorithm>
-#include <optional>
-#include <utility>
+#include <memory>
 
 QPointer<TFrmProductProject> FrmProductProject;
 
@@ -106,6 +106,27 @@ void TFrmProductProject::ToolButton3Click(QObject *)
     done(2);
 }
 
+namespace {
+// The module's messages as the operator sees them, and its progress in the dialog.
+TBulkCallbacks boxes(BulkProgress &progress)
+{
+    return {[&progress](qsizetype done) { progress.step(done); },
+            [](TBulkNote note, const QString &text) {
+                switch (note) {
+                case TBulkNote::Assigned: ShowWarningMessage(text, QStringLiteral("警告")); break;
+                case TBulkNote::Refused: ShowMessage(text); break;
+                case TBulkNote::Gone: MessageBox(text, QStringLiteral("信息提示"), MB_ICONINFORMATION); break;
+                }
+            }};
+}
+
+void addAll(QWidget *window, const QString &projectId, const QStringList &codes)
+{
+    BulkProgress progress(window, QStringLiteral("正在添加演出……"), codes.size());
+    cdProductProject->AddProducts(projectId, codes, boxes(progress));
+}
+} // namespace
+
 void TFrmProductProject::ToolButton1Click(QObject *)
 {
     if (!cdProductProject)
@@ -119,13 +140,12 @@ void TFrmProductProject::ToolButton1Click(QObject *)
         return;
     }
 
-    std::exception_ptr failure;
-    {
+    runAndReload([&] {
         QStringList codes;
-        std::unique_ptr<TUISearchProduct_pro> dialog;
-        try {
-            dialog.reset(new TUISearchProduct_pro());
+        {
+            std::unique_ptr<TUISearchProduct_pro> dialog(new TUISearchProduct_pro());
             UISearchProduct_pro = dialog.get();
+            const auto forget = qScopeGuard([] { UISearchProduct_pro = nullptr; });
             dialog->SnapIn->SetContext(Context);
             dialog->AllStatus = true;
             dialog->ExcludeProducts = cdProductProject->sgetproduct(ProjectID);
@@ -133,27 +153,12 @@ void TFrmProductProject::ToolButton1Click(QObject *)
             // OK must not be added when the operator then closes the dialog.
             const bool confirmed = dialog->exec() == 1;
             const QString picked = confirmed ? dialog->SelectedProducts : QString();
-            if (!picked.isEmpty()) {
+            if (!picked.isEmpty())
                 codes = ReadCommaText(picked);
-                dialog.reset(); // gone before the work starts, as the pick is all that is needed
-                UISearchProduct_pro = nullptr;
-                AddProducts(codes);
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        dialog.reset();
-        UISearchProduct_pro = nullptr;
-    }
-    // The list shows the outcome in every case; a failed reload must not hide the first failure.
-    if (failure) {
-        try {
-            cdProductProject->GetProductProject(EdtProductName->text());
-        } catch (...) {
-        }
-        std::rethrow_exception(failure);
-    }
-    cdProductProject->GetProductProject(EdtProductName->text());
+        } // the dialog is gone before the work starts, as the pick is all that is needed
+        if (!codes.isEmpty())
+            addAll(this, ProjectID, codes);
+    });
 }
 
 void TFrmProductProject::ToolButton2Click(QObject *)
@@ -165,127 +170,44 @@ void TFrmProductProject::ToolButton2Click(QObject *)
     QStringList codes = dgrproduct->SelectedTexts(QStringLiteral("ProductCode"));
     if (codes.isEmpty() && !ds->IsEmpty())
         codes << ds->FieldByName(QStringLiteral("ProductCode")).AsString();
-    const QStringList gone = DeleteProducts(codes); // already removed at another desk
-    if (!gone.isEmpty())
-        MessageBox(QStringLiteral("以下演出已不在本项目中（可能已被其他操作员删除）：") + gone.join(QStringLiteral("，")), QStringLiteral("信息提示"),
-                   MB_ICONINFORMATION);
-    cdProductProject->GetProductProject(EdtProductName->text());
+    DeleteProducts(codes);
 }
 
-namespace {
-// Writes go in transactions of this many performances: one commit instead of
-// one per row, and another desk never waits long for the database.
-constexpr qsizetype kBatch = 500;
-
-QString assignedWarning(const QString &name)
+void TFrmProductProject::runAndReload(const std::function<void()> &command)
 {
-    return QStringLiteral("演出: ") + name + QStringLiteral("已被其他项目使用！");
+    if (!cdProductProject)
+        throw EHostError(QStringLiteral("演出列表尚未打开，无法修改演出。"));
+    // The row the operator stood on stays current where it is still listed,
+    // so a command repeated after a failure acts on the same performance.
+    TQELClientDataSet *ds = cdProductProject->cdsProductProject;
+    const QString current = ds->IsEmpty() ? QString() : ds->FieldByName(QStringLiteral("ProductCode")).AsString();
+    const auto reload = [&] {
+        cdProductProject->GetProductProject(EdtProductName->text());
+        if (!current.isEmpty())
+            ds->Locate(QStringLiteral("ProductCode"), current);
+    };
+    try {
+        command();
+    } catch (...) {
+        const std::exception_ptr failure = std::current_exception();
+        try {
+            reload();
+        } catch (...) {
+        }
+        std::rethrow_exception(failure);
+    }
+    reload();
 }
-} // namespace
 
 void TFrmProductProject::AddProducts(const QStringList &codes)
 {
-    if (!cdProductProject)
-        throw EHostError(QStringLiteral("演出列表尚未打开，无法添加演出。"));
-    TcdProductProject &dm = *cdProductProject;
-    BulkProgress progress(this, QStringLiteral("正在添加演出……"), codes.size());
-    // Warnings wait for the end of their transaction: no desk waits on a
-    // message box. They come in the order of the pick.
-    QStringList warnings;
-    const auto flush = [&] {
-        const QStringList now = std::exchange(warnings, {});
-        for (const QString &w : now)
-            ShowWarningMessage(w, QStringLiteral("警告"));
-    };
-    try {
-        for (qsizetype start = 0; start < codes.size(); start += kBatch) {
-            const qsizetype end = std::min(codes.size(), start + kBatch);
-            QStringList batchWarnings;
-            bool refused = false;
-            // A failing check ends the command at that performance; what came before it stays.
-            std::exception_ptr failure;
-            qsizetype failedAt = end;
-            std::optional<PipeTransaction> tx;
-            try {
-                tx.emplace(*dm.DBPipe);
-            } catch (const EConnectionLost &) {
-                throw; // the command ends here, as a failing check ends it
-            } catch (...) {
-                refused = true; // e.g. a read-only file: each insert reports why
-            }
-            if (tx) {
-                for (qsizetype i = start; i < end; ++i) {
-                    progress.step(i);
-                    QString name;
-                    try {
-                        if (dm.brepeat(codes[i], name)) {
-                            batchWarnings << assignedWarning(name);
-                            continue;
-                        }
-                    } catch (...) {
-                        failure = std::current_exception();
-                        failedAt = i;
-                        break;
-                    }
-                    try {
-                        dm.StoreProduct(ProjectID, codes[i]);
-                    } catch (...) {
-                        refused = true; // the batch is rolled back as the guard goes
-                        break;
-                    }
-                }
-                if (!refused) {
-                    try {
-                        tx->commit();
-                    } catch (...) {
-                        if (!failure)
-                            throw;
-                        refused = true; // the failed check took the transaction with it
-                    }
-                }
-                tx.reset();
-            }
-            if (!refused) {
-                warnings += batchWarnings;
-            } else {
-                // Something in this batch was refused: add its performances one
-                // by one, each with its own outcome and message, as a single add does.
-                flush();
-                for (qsizetype i = start; i < failedAt; ++i) {
-                    progress.step(i);
-                    QString name;
-                    if (dm.brepeat(codes[i], name))
-                        ShowWarningMessage(assignedWarning(name), QStringLiteral("警告"));
-                    else
-                        dm.InsertProduct(ProjectID, codes[i]);
-                }
-            }
-            if (failure)
-                std::rethrow_exception(failure);
-        }
-    } catch (...) {
-        flush();
-        throw;
-    }
-    flush();
+    runAndReload([&] { addAll(this, ProjectID, codes); });
 }
 
-QStringList TFrmProductProject::DeleteProducts(const QStringList &codes)
+void TFrmProductProject::DeleteProducts(const QStringList &codes)
 {
-    if (!cdProductProject)
-        throw EHostError(QStringLiteral("演出列表尚未打开，无法删除演出。"));
-    TcdProductProject &dm = *cdProductProject;
-    BulkProgress progress(this, QStringLiteral("正在删除演出……"), codes.size());
-    QStringList gone;
-    for (qsizetype start = 0; start < codes.size(); start += kBatch) {
-        const qsizetype end = std::min(codes.size(), start + kBatch);
-        PipeTransaction tx(*dm.DBPipe);
-        for (qsizetype i = start; i < end; ++i) {
-            progress.step(i);
-            if (!dm.DelProductProject(ProjectID, codes[i]))
-                gone << codes[i];
-        }
-        tx.commit();
-    }
-    return gone;
+    runAndReload([&] {
+        BulkProgress progress(this, QStringLiteral("正在删除演出……"), codes.size());
+        cdProductProject->DelProducts(ProjectID, codes, boxes(progress));
+    });
 }

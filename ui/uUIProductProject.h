@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QIcon>
 #include <QPointer>
+#include <functional>
 
 class QToolBar;
 class QToolButton;
@@ -33,18 +34,22 @@ public:
     void ToolButton4Click(QObject *Sender);
     void ToolButton3Click(QObject *Sender);
 
-    // The add and delete commands' work on many performances: in transactions
-    // of several hundred, with a progress dialog when it takes a while. Each
-    // performance keeps its own outcome: one assigned to any project is warned
-    // about, a refused insert is reported, the others go in. DeleteProducts
-    // returns the codes the project no longer held.
+    // The add and delete commands' work on many performances (the data
+    // module's), with a progress dialog when it takes a while and the module's
+    // messages shown as boxes; then the list is reloaded, also when the
+    // command failed.
     void AddProducts(const QStringList &codes);
-    QStringList DeleteProducts(const QStringList &codes);
+    void DeleteProducts(const QStringList &codes);
 
     void reject() override;
 
 protected:
     void showEvent(QShowEvent *e) override;
+
+private:
+    // Runs a command that writes, then reloads the list under the filter text;
+    // a failed reload does not hide the command's own failure.
+    void runAndReload(const std::function<void()> &command);
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TFrmProductProject> FrmProductProject;
