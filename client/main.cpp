@@ -146,6 +146,13 @@ void screenshots(QWidget *main, const QString &dir)
         grid->selectRow(0);
         QApplication::processEvents();
     }
+    // The count line of a list another desk changed.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        grid->SetStale(true);
+        QApplication::processEvents();
+        save(main, dir, QStringLiteral("stale-list.png"));
+        grid->SetStale(false);
+    }
     tabs->setCurrentIndex(1);
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-limits.png"));

@@ -1,5 +1,6 @@
 // Adding performances to a project, from the main window through the
 // performance window and the search dialog, offscreen with real clicks.
+#include "ChangeWatcher.h"
 #include "Context.h"
 #include "DBGrid.h"
 #include "GuiTest.h"
@@ -13,6 +14,7 @@
 #include "uUIProject.h"
 #include "uUISearchProduct_pro.h"
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -154,6 +156,24 @@ TEST_F(AddPerformancesTest, ClosingTheDialogAddsNothingAndReloadsWithTheFilterTe
     ASSERT_GE(rec.count(), 1);
     EXPECT_TRUE(rec.statements().last().endsWith(QStringLiteral(" AND A.CName like '%人艺%'"))) << rec.statements().last().toStdString();
     EXPECT_EQ(gridCodes(&w), QStringList()) << "K4's name does not contain the filter";
+}
+
+// Another desk adds a performance to this project: the count line says so
+// and the list stays as it is until the operator refreshes.
+TEST_F(AddPerformancesTest, AnotherDesksAddMarksTheListUntilRefreshed)
+{
+    TFrmProductProject w;
+    w.Context = kCtx;
+    w.ProjectID = spring;
+    w.show();
+    w.Watcher->SetInterval(20);
+    const auto stale = [&] { return w.dgrproduct->CountLabel()->text().endsWith(TQELDBGrid::StaleText()); };
+    assignPerformance(db, spring, QStringLiteral("K3"));
+    ASSERT_TRUE(QTest::qWaitFor(stale, 3000));
+    EXPECT_EQ(gridCodes(&w), QStringList{"K4"});
+    QTest::keyClick(w.dgrproduct, Qt::Key_F5);
+    EXPECT_FALSE(stale());
+    EXPECT_EQ(gridCodes(&w), (QStringList{"K3", "K4"}));
 }
 
 TEST_F(AddPerformancesTest, AFailureMidwayStopsTheLoopButStillFreesAndReloads)

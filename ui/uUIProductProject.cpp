@@ -1,6 +1,7 @@
 #include "uUIProductProject.h"
 #include "uCDProductProject.h"
 #include "uUISearchProduct_pro.h"
+#include <ChangeWatcher.h>
 #include <CommaText.h>
 #include <DBGrid.h>
 #include <Dialogs.h>
@@ -52,6 +53,13 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
     AddCommandKey(this, ToolButton2, QKeySequence(Qt::Key_Delete), QStringLiteral("Delete"));
     AddCommandKey(this, ToolButton4, QKeySequence(Qt::Key_F5), QStringLiteral("F5"));
     AddFindKey(this, [this] { return EdtProductName; });
+
+    Watcher = new TQELChangeWatcher(this);
+    connect(Watcher, &TQELChangeWatcher::Changed, this, [this](const QList<TChangeNotice> &notices) {
+        for (const TChangeNotice &n : notices)
+            if (n.Table.isEmpty() || (n.Table != QLatin1String("limit") && QString::number(n.ProjectID) == ProjectID))
+                dgrproduct->SetStale(true);
+    });
 }
 
 TFrmProductProject::~TFrmProductProject()
@@ -80,10 +88,12 @@ void TFrmProductProject::FormShow(QObject *)
     cdProductProject->Context = Context;
     cdProductProject->ProjectID = ProjectID;
     cdProductProject->GetProductProject(QString());
+    Watcher->Start();
 }
 
 void TFrmProductProject::FormDestroy(QObject *)
 {
+    Watcher->Stop();
     dgrproduct->SetDataSource(nullptr);
     delete cdProductProject.data();
     cdProductProject = nullptr;

@@ -9,6 +9,7 @@
 
 class QToolBar;
 class QToolButton;
+class TQELChangeWatcher;
 
 // The modal window in which an operator manages the performances of one project.
 // The stored layout is a public base: its components keep their names.
@@ -25,6 +26,8 @@ public:
     QToolBar *ToolBar1;
     QToolButton *ToolButton1, *ToolButton2, *ToolButton4, *ToolButton3;
     QList<QIcon> ImageList1;
+    // Marks the list when another desk changes this project's performances.
+    TQELChangeWatcher *Watcher = nullptr;
 
     void FormShow(QObject *Sender);
     void FormDestroy(QObject *Sender);

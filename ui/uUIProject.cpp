@@ -240,6 +240,11 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     UpdateCommands();
 }
 
+int TFrmProject::AskProjectConflict(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine)
+{
+    return askSaveConflict(QStringLiteral("项目"), projectFields(read, theirs, mine));
+}
+
 void TFrmProject::OtherDeskChanged(const QList<TChangeNotice> &notices)
 {
     bool projects = false, limits = false;
@@ -458,7 +463,7 @@ void TFrmProject::ToolButton2Click(QObject *)
         TSaveOutcome out = CDProject->EdtProChecked(id, read, mine, now);
         // "Overwrite" saves over the row just read; a third desk may have
         // changed it again by then, which is asked about again.
-        while (out == TSaveOutcome::Changed && askSaveConflict(QStringLiteral("项目"), projectFields(read, now, mine)) == mrYes) {
+        while (out == TSaveOutcome::Changed && AskProjectConflict(read, now, mine) == mrYes) {
             read = now;
             out = CDProject->EdtProChecked(id, read, mine, now);
         }

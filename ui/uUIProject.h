@@ -2,6 +2,7 @@
 #include "FormSupport.h"
 #include "ProjectGlobal.h"
 #include "ui_uUIProject.h"
+#include "uCDProject.h"
 #include <QIcon>
 #include <QPointer>
 #include <QWidget>
@@ -57,6 +58,10 @@ public:
     void Button1Click(QObject *Sender);
     void insertlimit();
     void updatelimit();
+
+    // The question a project save meets when another desk changed the row
+    // since `read`: its fields, their values and the operator's; 6 overwrites.
+    static int AskProjectConflict(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine);
 
     // Marks the lists another desk's change touched; they reload only when the operator asks.
     void OtherDeskChanged(const QList<TChangeNotice> &notices);
