@@ -83,6 +83,12 @@ protected:
         EXPECT_TRUE(pp.InsertProduct(pid, QStringLiteral("P2")));
         return id;
     }
+    // Deletes the project as the window does; returns its delete entry.
+    qint64 deleteProject(qint64 id)
+    {
+        EXPECT_TRUE(cd.DelPro(id));
+        return db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ROW_KIND = 'project' and ACTION = 'delete'")).toLongLong();
+    }
     // The three tables as text, for "nothing changed" and "all came back".
     QStringList tables()
     {
@@ -711,8 +717,7 @@ TEST_F(HistoryTest, ADeletedProjectWhoseTextGbkCannotHoldSaysSoAndStaysDeleted)
     db.exec(QStringLiteral("insert into um_member_class values ('M한', '韩卡')"));
     db.exec(QStringLiteral("insert into qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type) values (%1, 'M한', 2, '1')").arg(id));
     ASSERT_TRUE(pp.InsertProduct(QString::number(id), QStringLiteral("P3")));
-    ASSERT_TRUE(cd.DelPro(id));
-    const qint64 del = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ROW_KIND = 'project' and ACTION = 'delete'")).toLongLong();
+    const qint64 del = deleteProject(id);
     const QStringList before = tables();
     const int count = entries();
 
@@ -781,8 +786,7 @@ TEST_F(HistoryTest, AMissingOrEmptiedTriggerBlocksTheRestoreUntilTheStartMakesIt
         db.exec(QStringLiteral("CREATE TRIGGER TR_QEL_LIMIT_HISTORY_DEL AFTER DELETE ON qel_project_member_limit WHEN 0 BEGIN SELECT 1; END"));
         db.exec(QStringLiteral("DROP TRIGGER TR_QEL_PROJECT_HISTORY_NO_DELETE"));
     }
-    ASSERT_TRUE(cd.DelPro(id));
-    const qint64 del = db.scalar(QStringLiteral("select max(ID) from QEL_PROJECT_HISTORY where ROW_KIND = 'project' and ACTION = 'delete'")).toLongLong();
+    const qint64 del = deleteProject(id);
     const QStringList before = tables();
     const int count = entries();
 

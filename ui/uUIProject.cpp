@@ -124,33 +124,30 @@ QString shown(const QString &v)
     return v.isEmpty() ? kNone : v;
 }
 
-// The fields another desk changed since this desk read the row: what it
-// saved beside what this save would write.
-QString saveConflictText(const QString &what, const QList<FieldValues> &fields)
+// A line for each field another desk changed: its title and two of its values.
+QString changedFields(const QList<FieldValues> &fields, QString FieldValues::*first, QString FieldValues::*second)
 {
-    QString text = QStringLiteral("其他操作员在您编辑期间修改了这条%1，您的修改还没有保存。\n").arg(what);
-    text += QStringLiteral("字段\t其他操作员保存的值\t您的值\n");
+    QString text;
     for (const FieldValues &f : fields)
         if (f.theirs != f.read)
-            text += f.title + QLatin1Char('\t') + shown(f.theirs) + QLatin1Char('\t') + shown(f.mine) + QLatin1Char('\n');
-    text += QStringLiteral("用您的修改覆盖其他操作员的修改，还是保留其他操作员的修改（重新载入后可以再编辑）？");
+            text += f.title + QLatin1Char('\t') + shown(f.*first) + QLatin1Char('\t') + shown(f.*second) + QLatin1Char('\n');
     return text;
 }
 
+// Saving over another desk's change: what it saved beside what this save would write.
 int askSaveConflict(const QString &what, const QList<FieldValues> &fields)
 {
-    return ShowChoiceMessage(saveConflictText(what, fields), kConflictCaption, QStringLiteral("用我的修改覆盖"), QStringLiteral("保留对方的修改"));
+    const QString text = QStringLiteral("其他操作员在您编辑期间修改了这条%1，您的修改还没有保存。\n字段\t其他操作员保存的值\t您的值\n").arg(what) +
+                         changedFields(fields, &FieldValues::theirs, &FieldValues::mine) +
+                         QStringLiteral("用您的修改覆盖其他操作员的修改，还是保留其他操作员的修改（重新载入后可以再编辑）？");
+    return ShowChoiceMessage(text, kConflictCaption, QStringLiteral("用我的修改覆盖"), QStringLiteral("保留对方的修改"));
 }
 
 // Deleting a row another desk changed: the operator sees what it holds now.
 int askDeleteConflict(const QString &what, const QList<FieldValues> &fields)
 {
-    QString text = QStringLiteral("其他操作员已修改了这条%1，尚未删除。\n").arg(what);
-    text += QStringLiteral("字段\t列表中的值\t现在的值\n");
-    for (const FieldValues &f : fields)
-        if (f.theirs != f.read)
-            text += f.title + QLatin1Char('\t') + shown(f.read) + QLatin1Char('\t') + shown(f.theirs) + QLatin1Char('\n');
-    text += QStringLiteral("仍要删除吗？");
+    const QString text = QStringLiteral("其他操作员已修改了这条%1，尚未删除。\n字段\t列表中的值\t现在的值\n").arg(what) +
+                         changedFields(fields, &FieldValues::read, &FieldValues::theirs) + QStringLiteral("仍要删除吗？");
     return ShowChoiceMessage(text, kConflictCaption, QStringLiteral("仍然删除"), QStringLiteral("不删除"));
 }
 } // namespace
