@@ -331,6 +331,11 @@ TEST_F(HistoryWindowTest, AProjectWhoseDeleteOutgrowsTheListIsAmongTheDeletedAnd
     db.exec(QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) SELECT %1, PRODUCTCODE FROM QEL_PRODUCT WHERE PRODUCTCODE LIKE 'Q%'").arg(id));
     const QStringList before = tables();
     ASSERT_TRUE(cd.DelPro(id));
+    // Opened from a main window whose search finds nothing: every project's history.
+    QPointer<TFrmProject> w = openProjectWindow(kLi);
+    typeInto(w->EdtProName, QStringLiteral("大型巡演"));
+    w->BtnSearch->click();
+    ASSERT_TRUE(gridColumn(w->QELDBGrid1, 1).isEmpty());
 
     whenModal([&](QWidget *modal) {
         auto *h = qobject_cast<TFrmHistory *>(modal);
@@ -348,7 +353,9 @@ TEST_F(HistoryWindowTest, AProjectWhoseDeleteOutgrowsTheListIsAmongTheDeletedAnd
         EXPECT_EQ(h->GrdHistory->model()->rowCount(), 0) << "restored, so no longer listed";
         h->BtnClose->click();
     });
-    EXPECT_TRUE(ShowHistory(nullptr, kLi, 0, QString())) << "the lists behind need a reload";
+    w->ActHistory->trigger();
+    EXPECT_EQ(gridColumn(w->QELDBGrid1, 1), QStringList({QStringLiteral("大型巡演")})) << "the main window's lists reload after a restore";
+    disposeWindow(w);
     ASSERT_EQ(testPresenter().count(), 2);
     EXPECT_EQ(testPresenter().calls()[1].flags, MB_ICONINFORMATION) << testPresenter().calls()[1].text.toStdString();
     testPresenter().clear();

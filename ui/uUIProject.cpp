@@ -270,7 +270,11 @@ void TFrmProject::ShowHistoryClick(QObject *)
         id = ds->FieldByName(projectTab() ? QStringLiteral("ID") : QStringLiteral("projectid")).AsInteger();
         name = ds->FieldByName(QStringLiteral("CNAME")).AsString();
     }
-    ShowHistory(this, Context, id, name);
+    // A restored project and its limits belong in both lists at once.
+    if (ShowHistory(this, Context, id, name) && CDProject) {
+        CDProject->GetProject(EdtProName->text().trimmed());
+        CDProject->GetProjectmember(edtprolimit->text().trimmed());
+    }
 }
 
 TFrmProject::~TFrmProject()
