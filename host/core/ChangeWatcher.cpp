@@ -84,6 +84,7 @@ void TQELChangeWatcher::Start()
 void TQELChangeWatcher::Stop()
 {
     m_active = false;
+    m_awaitingSocket = false;
     m_timer->stop();
     dropNotifier();
     detach();
@@ -170,9 +171,16 @@ void TQELChangeWatcher::followSocket(Backend &b)
         m_notifier->setEnabled(true);
         return;
     }
+    const bool had = m_notifier != nullptr;
     dropNotifier();
-    if (fd < 0)
+    if (fd < 0) {
+        if (m_active && (had || m_awaitingSocket)) {
+            m_awaitingSocket = true;
+            QTimer::singleShot(100, this, &TQELChangeWatcher::poll);
+        }
         return;
+    }
+    m_awaitingSocket = false;
     m_socket = fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (m_socket < 0)
         return;

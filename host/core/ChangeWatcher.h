@@ -46,4 +46,7 @@ private:
     std::weak_ptr<Backend> m_backend;
     bool m_attached = false;
     bool m_active = false;
+    // The session's socket went away: its reconnect comes with the desk's
+    // next statement, so look for the new one soon, not at the next interval.
+    bool m_awaitingSocket = false;
 };

@@ -346,6 +346,9 @@ bool PostgresBackend::connected() const
 
 void PostgresBackend::ensureConnected()
 {
+    // One message for the loss, whoever noticed it first; the next call reconnects.
+    if (!connected() && std::exchange(m_lostUnreported, false))
+        throwLost(m_conn, QString());
     if (!connected()) {
         // Reconnect, never replay: whatever was in flight is reported, not repeated.
         m_dropped = false;
@@ -540,8 +543,11 @@ QList<TChangeNotice> PostgresBackend::takeChanges()
     // transaction must be found by the transaction's next statement (a silent
     // reconnect would run it outside). Notices that came with our own
     // statements' answers are in libpq's queue already.
-    if (!m_inFlight && connected() && PQtransactionStatus(m_conn) == PQTRANS_IDLE)
+    if (!m_inFlight && connected() && PQtransactionStatus(m_conn) == PQTRANS_IDLE) {
         PQconsumeInput(m_conn);
+        if (PQstatus(m_conn) == CONNECTION_BAD)
+            m_lostUnreported = true;
+    }
     const int self = PQbackendPID(m_conn);
     while (PGnotify *n = PQnotifies(m_conn)) {
         if (n->be_pid != self) {

@@ -73,6 +73,9 @@ private:
     bool m_listening = false;
     // A reconnect renewed the LISTEN: changes in between were missed.
     bool m_missedChanges = false;
+    // takeChanges found the session gone while the desk was idle: the next
+    // statement reports the loss, as it would have on the dead session.
+    bool m_lostUnreported = false;
     // The session's settings were checked and its tunables set (see configureSession).
     bool m_configured = false;
     QByteArray m_operator[3];
