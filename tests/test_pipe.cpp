@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 
@@ -406,6 +407,21 @@ TEST_F(PipeTest, PostgresCommitAfterSessionEndedReportsLoss)
     EXPECT_EQ(rows(), 0);
     EXPECT_NO_THROW(pipe.RollbackTrans());
     EXPECT_EQ(pipe.GetData(kCtx, QStringLiteral("select 1 as one")).integer(0, 0), 1);
+}
+
+// A second statement in one text is refused before either runs (SQLite used
+// to drop it and report success, PostgreSQL ran both); blanks, a comment and a
+// closing semicolon make no statement.
+TEST_F(PipeTest, ASecondStatementInOneTextIsRefusedBeforeAnythingRuns)
+{
+    insert(pipe, 5);
+    const auto refused = [&](const std::function<void()> &call) { return thrownMessage(call).startsWith(MultipleStatementsText()); };
+    EXPECT_TRUE(refused([&] { pipe.ExecSQL(kCtx, QStringLiteral("insert into t_pipe_probe (id) values (1); insert into t_pipe_probe (id) values (2)")); }));
+    EXPECT_TRUE(refused([&] { pipe.ExecSQL(kCtx, QStringLiteral("insert into t_pipe_probe (id) values (1);delete from t_pipe_probe")); }));
+    EXPECT_TRUE(refused([&] { pipe.GetData(kCtx, QStringLiteral("select 1 as one; delete from t_pipe_probe")); }));
+    EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(pipe.ExecSQL(kCtx, QStringLiteral("insert into t_pipe_probe (id) values (3);  -- a note\n")), 1);
+    EXPECT_EQ(rows(), 2);
 }
 
 TEST_F(PipeTest, WatcherReportsOtherDesksChangesOnPostgresAlsoAfterAReconnect)

@@ -17,3 +17,8 @@ THostErrorCause CauseOf(const std::exception_ptr &e)
     }
     return THostErrorCause::Other;
 }
+
+QString MultipleStatementsText()
+{
+    return QStringLiteral("语句文本中含有多条 SQL 语句，为安全起见拒绝执行，未作任何修改");
+}

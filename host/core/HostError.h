@@ -36,5 +36,8 @@ public:
     explicit EConnectionLost(const QString &message, THostErrorCause cause = THostErrorCause::ConnectionLost) : EHostError(message, cause) {}
 };
 
+// The refusal of a statement text that holds more than one statement.
+QELCORE_EXPORT QString MultipleStatementsText();
+
 // The cause of a caught exception; Other for anything that is no EHostError.
 QELCORE_EXPORT THostErrorCause CauseOf(const std::exception_ptr &e);

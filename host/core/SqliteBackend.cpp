@@ -1,4 +1,5 @@
 #include "SqliteBackend.h"
+#include <algorithm>
 #include "HostError.h"
 #include <QUrl>
 #include <sqlite3.h>
@@ -275,13 +276,18 @@ void SqliteBackend::registerHistoryFunctions()
 {
     // Innocuous: triggers may call them even where the schema is not trusted.
     const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
-    sqlite3_create_function_v2(m_db, "qel_operator", 1, flags, m_session.get(), operatorFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(m_db, "qel_txid", 1, flags, m_session.get(), txidFunction, nullptr, nullptr, nullptr);
+    // Without them no change could be recorded: the connection is refused.
+    const auto made = [this](int rc) {
+        if (rc != SQLITE_OK)
+            closeAndFail("create_function", rc);
+    };
+    made(sqlite3_create_function_v2(m_db, "qel_operator", 1, flags, m_session.get(), operatorFunction, nullptr, nullptr, nullptr));
+    made(sqlite3_create_function_v2(m_db, "qel_txid", 1, flags, m_session.get(), txidFunction, nullptr, nullptr, nullptr));
     // qel_history writes, but only an entry into this file's own history:
     // innocuous too, or a build that distrusts schemas would refuse every write.
-    sqlite3_create_function_v2(m_db, "qel_history", 7, flags, m_session.get(), historyFunction, nullptr, nullptr, nullptr);
+    made(sqlite3_create_function_v2(m_db, "qel_history", 7, flags, m_session.get(), historyFunction, nullptr, nullptr, nullptr));
     // Called by the module's statements, never by a trigger.
-    sqlite3_create_function_v2(m_db, "qel_action", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, m_session.get(), actionFunction, nullptr, nullptr, nullptr);
+    made(sqlite3_create_function_v2(m_db, "qel_action", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, m_session.get(), actionFunction, nullptr, nullptr, nullptr));
     sqlite3_commit_hook(m_db, txidEndsOnCommit, m_session.get());
     sqlite3_rollback_hook(m_db, txidEndsOnRollback, m_session.get());
 }
@@ -310,6 +316,19 @@ void SqliteBackend::configure(bool writable)
     char *err = nullptr;
     sqlite3_exec(m_db, settings, nullptr, nullptr, &err);
     sqlite3_free(err);
+}
+
+void SqliteBackend::closeAndFail(const char *what, int rc)
+{
+    // The constructor does not finish, so nothing else would close the file.
+    try {
+        fail(what, rc);
+    } catch (...) {
+        m_session->finalize();
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
 }
 
 bool SqliteBackend::readable() const
@@ -344,13 +363,32 @@ void SqliteBackend::fail(const char *what, int rc) const
     throw EHostError(QStringLiteral("数据库错误（%1）：%2").arg(QString::fromLatin1(what), msg));
 }
 
+namespace {
+// SQLite runs the first statement of a text and leaves the rest unread: a
+// second one would be dropped while the call reports success. The text after
+// the first may hold blanks and comments only, which compile to no statement.
+void refuseSecondStatement(sqlite3 *db, const QByteArray &sql, const char *tail)
+{
+    const char *end = sql.constData() + sql.size();
+    if (!tail || std::all_of(tail, end, [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ';'; }))
+        return;
+    sqlite3_stmt *next = nullptr;
+    const int rc = sqlite3_prepare_v2(db, tail, int(end - tail), &next, nullptr);
+    sqlite3_finalize(next);
+    if (rc != SQLITE_OK || next)
+        throw EHostError(MultipleStatementsText());
+}
+} // namespace
+
 int SqliteBackend::exec(const QByteArray &sql)
 {
     sqlite3_stmt *raw = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, nullptr);
+    const char *tail = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, &tail);
     Stmt stmt(raw);
     if (rc != SQLITE_OK)
         fail("prepare", rc);
+    refuseSecondStatement(m_db, sql, tail);
     if (!stmt)
         return 0;
     while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
@@ -363,10 +401,12 @@ int SqliteBackend::exec(const QByteArray &sql)
 DataPacket SqliteBackend::query(const QByteArray &sql)
 {
     sqlite3_stmt *raw = nullptr;
-    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, nullptr);
+    const char *tail = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &raw, &tail);
     Stmt stmt(raw);
     if (rc != SQLITE_OK)
         fail("prepare", rc);
+    refuseSecondStatement(m_db, sql, tail);
     DataPacket p;
     if (!stmt)
         return p;

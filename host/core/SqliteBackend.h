@@ -36,6 +36,8 @@ protected:
 
 private:
     [[noreturn]] void fail(const char *what, int rc) const;
+    // For the set-up calls of the constructor: closes the file, then fails.
+    [[noreturn]] void closeAndFail(const char *what, int rc);
     void open(int flags, bool immutable = false);
     void configure(bool writable);
     // False when even a read of the schema fails (e.g. no -shm can be made).
