@@ -324,7 +324,7 @@ void preparePostgres(const Options &o, PgDatabases &dbs, Env &env)
     t.start();
     Database::open(env.url);
     GenerateDataSet(env.scale, env.anchor, [&](const QString &what) { say(QStringLiteral("postgresql %1: %2").arg(env.scale.label, what)); });
-    Database::connection()->exec(QStringLiteral("create table QELBENCH_STAMP (V varchar(40)); insert into QELBENCH_STAMP values ('%1')").arg(stamp).toUtf8());
+    Database::connection()->execScript(QStringLiteral("create table QELBENCH_STAMP (V varchar(40)); insert into QELBENCH_STAMP values ('%1')").arg(stamp).toUtf8());
     Database::close();
     say(QStringLiteral("postgresql %1: generated in %2 s").arg(env.scale.label).arg(t.elapsed() / 1000.0, 0, 'f', 1));
 }
