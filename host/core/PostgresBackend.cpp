@@ -388,7 +388,7 @@ void PostgresBackend::configureSession()
     m_missedChanges = m_listening;
 }
 
-PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QString &what, int nParams, const char *const *params, bool oneStatement)
+PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QString &what, int nParams, const char *const *params)
 {
     pg_conn *conn = m_conn;
     const Clock::time_point deadline = Clock::now() + m_responseTimeout;
@@ -399,8 +399,8 @@ PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QStrin
         ~Landed() { flag = false; }
     } landed{m_inFlight};
 
-    const int sent = nParams > 0 || oneStatement ? PQsendQueryParams(conn, sql.constData(), nParams, nullptr, params, nullptr, nullptr, 0)
-                                                 : PQsendQuery(conn, sql.constData());
+    const int sent = nParams > 0 ? PQsendQueryParams(conn, sql.constData(), nParams, nullptr, params, nullptr, nullptr, 0)
+                                 : PQsendQuery(conn, sql.constData());
     if (!sent)
         throwFailure(nullptr, conn, what);
     flush(deadline, what);
@@ -436,13 +436,8 @@ PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QStrin
     case PGRES_COMMAND_OK:
     case PGRES_TUPLES_OK:
     case PGRES_EMPTY_QUERY: return r;
-    default: break;
+    default: throwFailure(r.get(), conn, what);
     }
-    // The server refuses a second statement in one text before running any.
-    const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-    if (oneStatement && state && std::strcmp(state, "42601") == 0 && sql.contains(';'))
-        throw EHostError(QStringLiteral("%1：%2").arg(MultipleStatementsText(), serverText(r.get(), conn)));
-    throwFailure(r.get(), conn, what);
 }
 
 void PostgresBackend::flush(Clock::time_point deadline, const QString &what)
@@ -591,7 +586,7 @@ void PostgresBackend::applyOperator()
 int PostgresBackend::exec(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(sql, QStringLiteral("数据库执行语句失败"), 0, nullptr, true);
+    Result r = run(sql, QStringLiteral("数据库执行语句失败"));
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
         return 0;
     const char *n = PQcmdTuples(r.get());
@@ -601,7 +596,7 @@ int PostgresBackend::exec(const QByteArray &sql)
 DataPacket PostgresBackend::query(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(sql, QStringLiteral("数据库查询失败"), 0, nullptr, true);
+    Result r = run(sql, QStringLiteral("数据库查询失败"));
     DataPacket p;
     if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
         return p;

@@ -54,9 +54,7 @@ private:
     // Sends one statement (text parameters when given) and waits for all of
     // its answer within the response timeout; returns a successful result,
     // as PQexec would have, or throws.
-    // oneStatement: the extended protocol, which takes a single statement
-    // (the module's statements); otherwise the simple one (scripts, set-up).
-    Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr, bool oneStatement = false);
+    Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr);
     // Waits until the socket is ready for events or the deadline passes (then gives up).
     short waitFor(short events, std::chrono::steady_clock::time_point deadline, const QString &what);
     void flush(std::chrono::steady_clock::time_point deadline, const QString &what);
