@@ -247,7 +247,8 @@ TEST_F(BulkPerformances, DeletingTheSelectedRowsRemovesExactlyThemWhateverTheCur
     ASSERT_EQ(w.dgrproduct->model()->rowCount(), pick.size());
     testPresenter().clear();
 
-    // Everything but the first ten rows, by Ctrl+A and then Ctrl+click.
+    // Everything but the first ten rows, by Ctrl+A and then Ctrl+click; the current row among the kept.
+    clickRow(w.dgrproduct, 5);
     QTest::keyClick(w.dgrproduct, Qt::Key_A, Qt::ControlModifier);
     const TQELClientDataSet *ds = cdProductProject->cdsProductProject;
     QStringList kept;
@@ -261,6 +262,7 @@ TEST_F(BulkPerformances, DeletingTheSelectedRowsRemovesExactlyThemWhateverTheCur
     EXPECT_EQ(testPresenter().count(MessageKind::Confirm), 1);
     EXPECT_EQ(testPresenter().count(), 1);
     EXPECT_EQ(w.dgrproduct->model()->rowCount(), 10);
+    EXPECT_EQ(cdProductProject->cdsProductProject->RecNo(), 0) << "after the reload the first row is current";
 }
 
 TEST_F(BulkPerformances, ADeleteRefusedInItsSecondBatchLeavesTheListAsTheDatabaseHoldsIt)

@@ -187,26 +187,24 @@ void TFrmProductProject::runAndReload(const std::function<void()> &command)
 {
     if (!cdProductProject)
         throw EHostError(QStringLiteral("演出列表尚未打开，无法修改演出。"));
-    // The row the operator stood on stays current where it is still listed,
-    // so a command repeated after a failure acts on the same performance.
     TQELClientDataSet *ds = cdProductProject->cdsProductProject;
     const QString current = ds->IsEmpty() ? QString() : ds->FieldByName(QStringLiteral("ProductCode")).AsString();
-    const auto reload = [&] {
-        cdProductProject->GetProductProject(EdtProductName->text());
-        if (!current.isEmpty())
-            ds->Locate(QStringLiteral("ProductCode"), current);
-    };
     try {
         command();
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
+        // After a failure the row the operator stood on stays current where it
+        // is still listed, so the command repeated acts on the same performance.
         try {
-            reload();
+            cdProductProject->GetProductProject(EdtProductName->text());
+            if (!current.isEmpty())
+                ds->Locate(QStringLiteral("ProductCode"), current);
         } catch (...) {
         }
         std::rethrow_exception(failure);
     }
-    reload();
+    // As after any reload: the first row is current.
+    cdProductProject->GetProductProject(EdtProductName->text());
 }
 
 void TFrmProductProject::AddProducts(const QStringList &codes)
