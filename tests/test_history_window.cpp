@@ -166,6 +166,8 @@ TEST_F(HistoryWindowTest, OperatorActionAndDatesNarrowTheList)
     h.show();
     h.BtnSearch->click();
     EXPECT_EQ(h.GrdHistory->model()->rowCount(), 4);
+    // The operator's sort holds across searches.
+    h.GrdHistory->SortByColumn(2, Qt::DescendingOrder);
 
     typeInto(h.EdtUser, QStringLiteral("李四"));
     QTest::keyClick(h.EdtUser, Qt::Key_Return);
@@ -173,6 +175,7 @@ TEST_F(HistoryWindowTest, OperatorActionAndDatesNarrowTheList)
     typeInto(h.EdtUser, QStringLiteral("王五"));
     h.BtnSearch->click();
     EXPECT_EQ(h.GrdHistory->model()->rowCount(), 0);
+    EXPECT_EQ(h.GrdHistory->SortColumn(), 2);
     typeInto(h.EdtUser, QString());
 
     ASSERT_TRUE(pick(h.CbbAction, QStringLiteral("新增")));

@@ -35,6 +35,7 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     openEnded(DtpTo);
 
     GrdHistory->SetDataSource(CDHistory->DSHistory);
+    m_deletedColumns = true;
     ShowColumns(false);
 
     connect(BtnSearch, &QPushButton::clicked, this, Guarded([this](bool) { BtnSearchClick(BtnSearch); }));
@@ -57,6 +58,10 @@ void TFrmHistory::SetContext(const QString &context)
 // The entries' columns, or those of the deleted projects.
 void TFrmHistory::ShowColumns(bool deletedProjects)
 {
+    // Setting the columns again would drop the operator's sort and widths.
+    if (deletedProjects == m_deletedColumns)
+        return;
+    m_deletedColumns = deletedProjects;
     if (deletedProjects) {
         GrdHistory->SetColumns({
             {QStringLiteral("CHANGED_AT"), QStringLiteral("删除时间"), 150},

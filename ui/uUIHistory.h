@@ -39,6 +39,7 @@ private:
     void ShowColumns(bool deletedProjects);
     qint64 m_projectId = 0;
     bool m_restored = false;
+    bool m_deletedColumns = false; // the grid shows the deleted projects' columns
 };
 
 // Opens the history window over owner, modal, for the given project (0: all);
