@@ -444,10 +444,15 @@ TEST_F(PipeTest, WatcherReportsOtherDesksChangesOnPostgresAlsoAfterAReconnect)
     };
     watcher.Start();
     if (!db.isPostgres()) {
+        // Two windows watch: what one takes from the connection reaches both.
+        int secondSaw = 0;
+        QObject::connect(&second, &TQELChangeWatcher::Changed, [&](const QList<TChangeNotice> &notices) { secondSaw += int(notices.size()); });
+        second.Start();
         insert(pipe, 1);
         db.exec(QStringLiteral("insert into t_pipe_probe (id) values (2)"));
         EXPECT_TRUE(arrived(QStringLiteral(":0")));
         EXPECT_EQ(seen, QStringList{QStringLiteral(":0")}) << "one commit of another desk, none of our own";
+        EXPECT_EQ(secondSaw, 1);
         return;
     }
     // The desk's own change is not news; another desk's is, a payload out of shape as an unnamed change.

@@ -1,4 +1,5 @@
 #include "ChangeWatcher.h"
+#include <QPointer>
 #include "Database.h"
 #include <QSocketNotifier>
 #include <QTimer>
@@ -43,6 +44,14 @@ void watch(Backend &b, bool on) noexcept
     }
 }
 
+// The running watchers: what one of them takes from the connection is gone
+// from it, so every watcher of that connection is told.
+std::vector<TQELChangeWatcher *> &running()
+{
+    static std::vector<TQELChangeWatcher *> list;
+    return list;
+}
+
 bool sameSocket(int a, int b)
 {
     struct stat x{}, y{};
@@ -72,6 +81,7 @@ void TQELChangeWatcher::Start()
     if (m_active)
         return;
     m_active = true;
+    running().push_back(this);
     m_timer->start();
     try {
         if (attach())
@@ -83,6 +93,8 @@ void TQELChangeWatcher::Start()
 
 void TQELChangeWatcher::Stop()
 {
+    if (m_active)
+        running().erase(std::find(running().begin(), running().end(), this));
     m_active = false;
     m_awaitingSocket = false;
     m_timer->stop();
@@ -118,8 +130,13 @@ void TQELChangeWatcher::poll()
         const QList<TChangeNotice> notices = b->takeChanges();
         // Reading may have found the session gone, or a reconnect given it a new socket.
         followSocket(*b);
-        if (!notices.isEmpty())
-            emit Changed(notices);
+        if (notices.isEmpty())
+            return;
+        // Guarded copies: a slot may start, stop or free watchers.
+        std::vector<QPointer<TQELChangeWatcher>> all(running().begin(), running().end());
+        for (const QPointer<TQELChangeWatcher> &w : all)
+            if (w && w->m_active && w->m_backend.lock() == b)
+                emit w->Changed(notices);
     } catch (...) {
     }
 }
