@@ -1,6 +1,9 @@
 // The table writers: CSV bytes as written, the .xlsx read back by another
 // reader (openpyxl), and what a failed write leaves behind.
 #include "DataPacket.h"
+#include "Database.h"
+#include "Errors.h"
+#include "Backend.h"
 #include "HostError.h"
 #include "TableExport.h"
 #include "Xlsx.h"
@@ -53,15 +56,19 @@ ExportRows awkwardTable()
     t.rows.push_back({text("A\"B"), text("第一行\n第二行"), ExportCell(), ExportCell()});
     t.rows.push_back({text(""), text("say \"hi\""), number(-3.5, "-3.5"), when(QDate(2024, 12, 31), QTime(23, 59))});
     t.rows.push_back({ExportCell(), text("=1+1"), text("9007199254740993"), ExportCell()});
+    t.rows.push_back({text("+SUM(1,2)"), text("@SUM(1+1)"), number(-2, "-2"), ExportCell()});
+    t.rows.push_back({text("-减"), text("\t制表"), ExportCell(), ExportCell()});
     return t;
 }
 
 const QByteArray kAwkwardCsv = QByteArray("\xEF\xBB\xBF"
                                           "编码,名称,数量,上演时间\r\n"
-                                          "007,\"北京, 音乐厅\",12,2025-03-04 19:30\r\n"
+                                          "\"=\"\"007\"\"\",\"北京, 音乐厅\",12,2025-03-04 19:30\r\n"
                                           "\"A\"\"B\",\"第一行\n第二行\",,\r\n"
                                           ",\"say \"\"hi\"\"\",-3.5,2024-12-31 23:59\r\n"
-                                          ",=1+1,9007199254740993,\r\n");
+                                          ",'=1+1,\"=\"\"9007199254740993\"\"\",\r\n"
+                                          "\"'+SUM(1,2)\",'@SUM(1+1),-2,\r\n"
+                                          "'-减,'\t制表,,\r\n");
 
 QByteArray readAll(const QString &path)
 {
@@ -159,13 +166,14 @@ TEST(XlsxExport, CellsReadBackWithTheirTypesFormatsAndWidths)
     const QJsonObject sheet = readXlsx(path, &error);
     ASSERT_FALSE(sheet.isEmpty()) << error.toStdString();
     EXPECT_EQ(sheet.value(QStringLiteral("sheets")).toInt(), 1);
-    ASSERT_EQ(xlsxRowCount(sheet), 5);
+    ASSERT_EQ(xlsxRowCount(sheet), 7);
     const QString fmt = QStringLiteral("|yyyy-mm-dd hh:mm");
     EXPECT_EQ(xlsxRow(sheet, 0), (QStringList{"s:编码", "s:名称", "s:数量", "s:上演时间"}));
     EXPECT_EQ(xlsxRow(sheet, 1), (QStringList{"s:007", "s:北京, 音乐厅", "n:12", "d:2025-03-04 19:30:00" + fmt}));
     EXPECT_EQ(xlsxRow(sheet, 2), (QStringList{"s:A\"B", "s:第一行\n第二行"}));
     EXPECT_EQ(xlsxRow(sheet, 3), (QStringList{"-", "s:say \"hi\"", "n:-3.5", "d:2024-12-31 23:59:00" + fmt}));
     EXPECT_EQ(xlsxRow(sheet, 4), (QStringList{"-", "s:=1+1", "s:9007199254740993"}));
+    EXPECT_EQ(xlsxRow(sheet, 5), (QStringList{"s:+SUM(1,2)", "s:@SUM(1+1)", "n:-2"})) << "typed text cells run nothing";
     const QJsonObject widths = sheet.value(QStringLiteral("widths")).toObject();
     // About a character per 7 pixels, as Excel counts them.
     const double a = widths.value(QStringLiteral("A")).toDouble(), b = widths.value(QStringLiteral("B")).toDouble(),
@@ -260,6 +268,47 @@ TEST_P(ExportFailure, ADiskThatFailsHalfWayKeepsTheOldFileAndLeavesNoPart)
     // With room again the same export goes through.
     GetParam()(table, path);
     EXPECT_GT(QFileInfo(path).size(), 64 * 1024);
+}
+
+TEST_P(ExportFailure, ALinkIsWrittenThroughAReadOnlyFileAndTheDatabaseAreRefusedALongNameWorks)
+{
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared.out")), link = dir.filePath(QStringLiteral("link.out"));
+    const QString readOnly = dir.filePath(QStringLiteral("ro.out"));
+    for (const QString &f : {shared, readOnly}) {
+        QFile out(f);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("old");
+    }
+    ASSERT_TRUE(QFile::link(shared, link));
+    GetParam()(awkwardTable(), link);
+    EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link stays";
+    EXPECT_GT(QFileInfo(shared).size(), 100) << "the file it names is written";
+
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup);
+    const QString refused = thrownMessage([&] { GetParam()(awkwardTable(), readOnly); });
+    EXPECT_TRUE(refused.contains(QStringLiteral("只读"))) << refused.toStdString();
+    EXPECT_EQ(readAll(readOnly), QByteArray("old"));
+
+    // The longest name the system takes, replaced a second time.
+    const QString longName = dir.filePath(QString(251, QLatin1Char('n')) + QStringLiteral(".out"));
+    GetParam()(awkwardTable(), longName);
+    GetParam()(awkwardTable(), longName);
+    EXPECT_GT(QFileInfo(longName).size(), 100);
+
+    const QString db = dir.filePath(QStringLiteral("box.db"));
+    Database::open(QStringLiteral("sqlite:") + db);
+    const auto close = qScopeGuard([] { Database::close(); });
+    Database::connection()->execScript("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);");
+    const qint64 size = QFileInfo(db).size();
+    ASSERT_TRUE(QFile::link(db, dir.filePath(QStringLiteral("db-link.out"))));
+    for (const QString &target : {db, db + QStringLiteral("-wal"), db + QStringLiteral("-journal"), dir.filePath(QStringLiteral("db-link.out"))}) {
+        const QString msg = thrownMessage([&] { GetParam()(awkwardTable(), target); });
+        EXPECT_TRUE(msg.contains(QStringLiteral("正在使用的数据库文件"))) << target.toStdString() << msg.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(db).size(), size);
+    EXPECT_FALSE(QFileInfo::exists(db + QStringLiteral("-journal")));
+    EXPECT_EQ(Database::connection()->query("SELECT count(*) FROM t").integer(0, 0), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, ExportFailure, ::testing::Values(&ExportCsv, &ExportXlsx),

@@ -3,6 +3,7 @@
 #include "PostgresBackend.h"
 #include "SqliteBackend.h"
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -61,6 +62,15 @@ bool Database::isOpen()
 QString Database::url()
 {
     return state().url;
+}
+
+QStringList Database::files()
+{
+    const QString &url = state().url;
+    if (!state().conn || !url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+        return {};
+    const QString file = QFileInfo(url.mid(7)).absoluteFilePath();
+    return {file, file + QStringLiteral("-wal"), file + QStringLiteral("-shm"), file + QStringLiteral("-journal")};
 }
 
 std::shared_ptr<Backend> Database::connection()

@@ -2,6 +2,7 @@
 #include "Backend.h"
 #include "CoreGlobal.h"
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -15,6 +16,11 @@ public:
     static void close();
     static bool isOpen();
     static QString url();
+    // The open embedded database's files as SQLite names them (the file, its
+    // -wal, -shm and -journal), absolute; empty for a server. Nothing but
+    // SQLite may open them: closing any descriptor of a file drops every
+    // POSIX lock this process holds on it.
+    static QStringList files();
     // The current connection; throws EHostError when none is open.
     static std::shared_ptr<Backend> connection();
     // A connection of its own (not shared), for tools and tests.

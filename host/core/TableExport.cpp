@@ -1,6 +1,8 @@
 #include "TableExport.h"
+#include "Database.h"
 #include "HostError.h"
 #include <QDate>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -37,6 +39,7 @@ QString reasonOf(int err)
     case EFBIG: why = QStringLiteral("文件超过了系统允许的大小"); break;
     case EISDIR: why = QStringLiteral("该名称是一个文件夹"); break;
     case ENAMETOOLONG: why = QStringLiteral("文件名太长"); break;
+    case ELOOP: why = QStringLiteral("符号链接层数过多"); break;
     case EIO: why = QStringLiteral("磁盘读写出错"); break;
     default: why = QStringLiteral("系统错误"); break;
     }
@@ -48,19 +51,54 @@ QString reasonOf(int err)
     throw EHostError(QStringLiteral("导出失败：无法写入“%1”：%2。没有留下不完整的文件。").arg(target, why));
 }
 
-// A hidden temporary file beside the target, renamed over it by commit();
-// removed on every other way out.
+bool sameFile(const QByteArray &a, const QByteArray &b)
+{
+    struct stat sa, sb;
+    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Where the export really goes: through symbolic links to the file they name
+// (the links stay), never onto the open database's files, never over a file
+// the operator may not write.
+QString resolveTarget(const QString &fileName)
+{
+    QFileInfo info(fileName);
+    if (info.fileName().isEmpty())
+        fail(fileName, QStringLiteral("没有给出文件名"));
+    for (int hops = 0; info.isSymLink(); ++hops) {
+        if (hops == 40)
+            fail(fileName, reasonOf(ELOOP));
+        info.setFile(info.symLinkTarget());
+    }
+    const QString target = info.absoluteFilePath();
+    if (info.isDir())
+        fail(target, reasonOf(EISDIR));
+    // By name (a -wal or -journal may come and go) and by the file itself (a hard link).
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    const QString named = folder.isEmpty() ? target : folder + QLatin1Char('/') + info.fileName();
+    const QByteArray path = QFile::encodeName(target);
+    for (const QString &db : Database::files()) {
+        const QFileInfo d(db);
+        const QString dbFolder = QFileInfo(d.absolutePath()).canonicalFilePath();
+        if ((!dbFolder.isEmpty() && named == dbFolder + QLatin1Char('/') + d.fileName()) || sameFile(path, QFile::encodeName(db)))
+            throw EHostError(QStringLiteral("导出失败：“%1”是正在使用的数据库文件，不能用导出的文件覆盖它。请另选文件名。").arg(target));
+    }
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0 && (::access(path.constData(), W_OK) != 0 || (st.st_mode & 0222) == 0))
+        fail(target, QStringLiteral("文件是只读的或没有写入它的权限，没有替换它"));
+    return target;
+}
+
+// A hidden temporary file in the target's folder, renamed over it by
+// commit(); removed on every other way out. Its name is short whatever the
+// target's, so a name of the longest length the system takes still works.
+// (QSaveFile names its file after the target plus seven characters, so it
+// cannot replace a file whose name is that long.)
 class TempTarget {
 public:
-    explicit TempTarget(const QString &fileName)
+    explicit TempTarget(const QString &fileName) : m_target(resolveTarget(fileName))
     {
-        const QFileInfo info(fileName);
-        m_target = info.absoluteFilePath();
-        if (info.fileName().isEmpty())
-            fail(fileName, QStringLiteral("没有给出文件名"));
-        if (info.isDir())
-            fail(m_target, reasonOf(EISDIR));
-        QByteArray templ = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+        QByteArray templ = QFile::encodeName(QFileInfo(m_target).absolutePath() + QStringLiteral("/.qel-export-XXXXXX"));
         m_fd = ::mkstemp(templ.data());
         if (m_fd < 0)
             fail(m_target, reasonOf(errno));
@@ -160,6 +198,39 @@ void appendCsvField(QByteArray &out, const QByteArray &v)
     out += '"';
 }
 
+} // namespace
+
+bool StartsLikeFormula(const QByteArray &text)
+{
+    return !text.isEmpty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@' || text[0] == '\t' || text[0] == '\r');
+}
+
+namespace {
+
+// A code of digits that a spreadsheet would read as a number and so lose
+// (leading zeros, or more digits than a double holds).
+bool digitCode(const QByteArray &text)
+{
+    if (text.size() < 2 || !(text[0] == '0' || text.size() > 15))
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void appendCsvCell(QByteArray &out, const ExportCell &cell)
+{
+    if (cell.kind != ExportCell::Text) {
+        appendCsvField(out, cell.text);
+    } else if (StartsLikeFormula(cell.text)) {
+        appendCsvField(out, '\'' + cell.text);
+    } else if (digitCode(cell.text)) {
+        // ="0012": a constant of digits only, which every spreadsheet shows as
+        // the text 0012; nothing else is ever written this way.
+        out += "\"=\"\"" + cell.text + "\"\"\"";
+    } else {
+        appendCsvField(out, cell.text);
+    }
+}
+
 // Calls flush(bytes) with the CSV text, a chunk at a time.
 template <class F>
 void writeCsv(const ExportTable &table, F flush)
@@ -182,7 +253,7 @@ void writeCsv(const ExportTable &table, F flush)
                 out += ',';
             table.cell(r, c, cell);
             if (cell.kind != ExportCell::Blank)
-                appendCsvField(out, cell.text);
+                appendCsvCell(out, cell);
         }
         out += "\r\n";
         if (out.size() >= (1 << 20) - 4096) {

@@ -9,7 +9,10 @@
 // mark, RFC 4180 quoting, CRLF) or an Excel workbook (.xlsx). Both write to a
 // hidden temporary file in the target's folder and rename it over the target
 // only once it is complete, so a failure never leaves a partial file under
-// the chosen name. A failure throws EHostError saying why, in Chinese.
+// the chosen name. A symbolic link is followed to the file it names, which
+// is written (the link stays). The open embedded database's files and a file
+// the operator may not write are refused. A failure throws EHostError saying
+// why, in Chinese.
 
 enum class ExportKind { Text, Number, DateTime };
 
@@ -48,6 +51,13 @@ public:
     int rowCount() const override { return int(rows.size()); }
     void cell(int row, int column, ExportCell &out) const override;
 };
+
+// True when a spreadsheet would take a text cell beginning so as a formula
+// (=, +, -, @, a tab or a carriage return). CSV and copied text write such a
+// cell with a leading apostrophe; numbers are cells of their own kind and
+// never get one. CSV writes a text cell of digits that a spreadsheet would
+// turn into a number (a leading zero, more than 15 digits) as ="0012".
+QELCORE_EXPORT bool StartsLikeFormula(const QByteArray &text);
 
 // The bytes of the CSV file ExportCsv writes.
 QELCORE_EXPORT QByteArray CsvBytes(const ExportTable &table);
