@@ -97,6 +97,9 @@ QString serverText(const PGresult *r, pg_conn *conn)
         throw EHostError(QStringLiteral("数据库是只读的，无法保存：%1").arg(msg), THostErrorCause::ReadOnly);
     if (code == "53100")
         throw EHostError(QStringLiteral("磁盘已满，无法保存：%1").arg(msg), THostErrorCause::DiskFull);
+    // The extended protocol takes one statement per text; nothing ran.
+    if (code == "42601" && r && QByteArray(PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY)).contains("multiple commands"))
+        throw EHostError(MultipleStatementsText());
     if (code == "25P02")
         throw EHostError(QStringLiteral("本事务中先前的语句已失败，事务必须回滚后重做：%1").arg(msg));
     throw EHostError(QStringLiteral("%1：%2").arg(what, msg));
@@ -388,7 +391,7 @@ void PostgresBackend::configureSession()
     m_missedChanges = m_listening;
 }
 
-PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QString &what, int nParams, const char *const *params)
+PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QString &what, int nParams, const char *const *params, bool oneStatement)
 {
     pg_conn *conn = m_conn;
     const Clock::time_point deadline = Clock::now() + m_responseTimeout;
@@ -399,7 +402,8 @@ PostgresBackend::Result PostgresBackend::run(const QByteArray &sql, const QStrin
         ~Landed() { flag = false; }
     } landed{m_inFlight};
 
-    const int sent = nParams > 0 ? PQsendQueryParams(conn, sql.constData(), nParams, nullptr, params, nullptr, nullptr, 0)
+    // The extended protocol, even without parameters, refuses a text of two statements.
+    const int sent = nParams > 0 || oneStatement ? PQsendQueryParams(conn, sql.constData(), nParams, nullptr, params, nullptr, nullptr, 0)
                                  : PQsendQuery(conn, sql.constData());
     if (!sent)
         throwFailure(nullptr, conn, what);
@@ -586,7 +590,7 @@ void PostgresBackend::applyOperator()
 int PostgresBackend::exec(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(sql, QStringLiteral("数据库执行语句失败"));
+    Result r = run(sql, QStringLiteral("数据库执行语句失败"), 0, nullptr, true);
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
         return 0;
     const char *n = PQcmdTuples(r.get());
@@ -596,7 +600,7 @@ int PostgresBackend::exec(const QByteArray &sql)
 DataPacket PostgresBackend::query(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(sql, QStringLiteral("数据库查询失败"));
+    Result r = run(sql, QStringLiteral("数据库查询失败"), 0, nullptr, true);
     DataPacket p;
     if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
         return p;

@@ -54,7 +54,7 @@ private:
     // Sends one statement (text parameters when given) and waits for all of
     // its answer within the response timeout; returns a successful result,
     // as PQexec would have, or throws.
-    Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr);
+    Result run(const QByteArray &sql, const QString &what, int nParams = 0, const char *const *params = nullptr, bool oneStatement = false);
     // Waits until the socket is ready for events or the deadline passes (then gives up).
     short waitFor(short events, std::chrono::steady_clock::time_point deadline, const QString &what);
     void flush(std::chrono::steady_clock::time_point deadline, const QString &what);

@@ -311,11 +311,33 @@ void SqliteBackend::configure(bool writable)
     // (default 2 MiB) keeps lists of 100,000 rows in memory between loads.
     // WAL lets readers on other desks go on while one desk writes; a file this
     // desk cannot write keeps the journal mode it has.
-    const char *settings = writable ? "PRAGMA case_sensitive_like=ON; PRAGMA cache_size=-65536; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
-                                    : "PRAGMA case_sensitive_like=ON; PRAGMA cache_size=-65536;";
-    char *err = nullptr;
-    sqlite3_exec(m_db, settings, nullptr, nullptr, &err);
-    sqlite3_free(err);
+    // Most of these read the file's header. What the file itself refuses
+    // (no database, unreadable, busy) the first statement that reads it
+    // reports in the operator's words, and a folder that takes no -wal keeps
+    // the file's journal mode; anything else refuses the connection.
+    const auto set = [this](const char *pragma) {
+        const int rc = sqlite3_exec(m_db, pragma, nullptr, nullptr, nullptr);
+        switch (rc & 0xff) {
+        case SQLITE_OK:
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+        case SQLITE_CANTOPEN:
+        case SQLITE_IOERR:
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return;
+        default:
+            closeAndFail(pragma, rc);
+        }
+    };
+    set("PRAGMA case_sensitive_like=ON");
+    set("PRAGMA cache_size=-65536");
+    if (writable) {
+        set("PRAGMA journal_mode=WAL");
+        set("PRAGMA synchronous=NORMAL");
+    }
 }
 
 void SqliteBackend::closeAndFail(const char *what, int rc)
