@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make pkg-config qt6-base-dev libsqlite3-dev sqlite3 libpq-dev
           postgresql libgtest-dev libgmock-dev googletest libbenchmark-dev
           fonts-arphic-uming xvfb xauth libqt6sql6-sqlite libqt6sql6-psql
-          clang libclang-rt-14-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl)
+          clang libclang-rt-14-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl
+          qt6-translations-l10n)
 
 source scripts/build-lib.sh
 ensure_packages "${packages[@]}"

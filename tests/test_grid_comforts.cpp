@@ -2,8 +2,10 @@
 // a title, the count line, the empty list, Ctrl+C, the context menu with its
 // exports, and the last column running on to the right edge.
 #include "ClientDataSet.h"
+#include "Database.h"
 #include "DBGrid.h"
 #include "DataSource.h"
+#include "FileDialog.h"
 #include "GuiTest.h"
 #include "TableExport.h"
 #include "TestPresenter.h"
@@ -17,6 +19,14 @@
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QFile>
+#include <QFileDialog>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QSet>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -26,6 +36,7 @@
 #include "ModelTesterLog.h"
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -337,7 +348,7 @@ TEST_F(GridComforts, TheCountLineCountsRowsAndPicksAndAnEmptyListSaysSo)
 TEST_F(GridComforts, CtrlCCopiesThePickedRowsOrTheCurrentOneAsShown)
 {
     std::vector<Show> shows = kShows;
-    shows.push_back({"C8", "带\t制表符", 1, QDateTime(), std::nullopt});
+    shows.push_back({"C8", "@带\t制表符", 1, QDateTime(), std::nullopt});
     shows.push_back({"C9", "两\n行 \"引号\"", 1, QDateTime(), std::nullopt});
     ds.SetData(packet(shows));
     clickTitle(CODE);
@@ -352,7 +363,7 @@ TEST_F(GridComforts, CtrlCCopiesThePickedRowsOrTheCurrentOneAsShown)
     clickRow(&grid, 1, Qt::ControlModifier);
     QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QApplication::clipboard()->text(),
-              QStringLiteral("编码\t名称\t数量\t上演时间\t票价\nC8\t\"带\t制表符\"\t1\t\t\nC7\t\t10\t2025-01-04 12:00\t80.5\n"))
+              QStringLiteral("编码\t名称\t数量\t上演时间\t票价\nC8\t\"'@带\t制表符\"\t1\t\t\nC7\t\t10\t2025-01-04 12:00\t80.5\n"))
         << "rows in the order shown, not the order picked";
     // Nothing picked: the current row.
     clickRow(&grid, 1, Qt::ControlModifier);
@@ -384,14 +395,18 @@ TEST_F(GridComforts, ExportsFromTheMenuWriteTheListAsShown)
     QString asked;
     QString answer = dir.filePath(QStringLiteral("演出列表"));
     TQELDBGrid::SetSaveFileNameHook([&](QWidget *, const QString &caption, const QString &suggested, const QString &) {
-        asked = caption + QLatin1Char('|') + QFileInfo(suggested).suffix();
+        asked = caption + QLatin1Char('|') + suggested;
         return answer;
     });
+    grid.SetExportName(QStringLiteral("演出/列表"));
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
     clickTitle(WHEN);
     clickTitle(WHEN); // C5 C7 C1 C4 C2 C6 C3
     withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 CSV…")); });
-    EXPECT_EQ(asked, QStringLiteral("导出为 CSV|csv"));
+    EXPECT_TRUE(asked.startsWith(QStringLiteral("导出为 CSV|"))) << asked.toStdString();
+    EXPECT_TRUE(asked.endsWith(QStringLiteral("/演出_列表_") + today + QStringLiteral(".csv"))) << asked.toStdString();
     QFile csv(answer + QStringLiteral(".csv"));
+    EXPECT_TRUE(grid.CountLabel()->text().endsWith(QStringLiteral("已导出到 ") + csv.fileName())) << "the window says where it went";
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly)) << "the suffix is added to a bare name";
     EXPECT_EQ(csv.readAll(), QByteArray("\xEF\xBB\xBF"
                                         "编码,名称,数量,上演时间,票价\r\n"
@@ -403,9 +418,14 @@ TEST_F(GridComforts, ExportsFromTheMenuWriteTheListAsShown)
                                         "C6,北京,9,2025-01-01 10:00,3\r\n"
                                         "C3,广州,100,,120\r\n"));
 
-    answer = dir.filePath(QStringLiteral("演出列表.xlsx"));
+    // A CSV name for a workbook: the workbook is written under its own suffix; the CSV stays.
+    const qint64 csvSize = csv.size();
+    answer = dir.filePath(QStringLiteral("演出列表.csv"));
     withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 Excel…")); });
-    EXPECT_EQ(asked, QStringLiteral("导出为 Excel|xlsx"));
+    EXPECT_EQ(asked, QStringLiteral("导出为 Excel|") + dir.filePath(QStringLiteral("演出_列表_")) + today + QStringLiteral(".xlsx"))
+        << "the folder last written to";
+    EXPECT_EQ(csv.size(), csvSize);
+    answer = dir.filePath(QStringLiteral("演出列表.xlsx"));
     QString error;
     const QJsonObject sheet = readXlsx(answer, &error);
     ASSERT_EQ(xlsxRowCount(sheet), 8) << error.toStdString();
@@ -465,4 +485,66 @@ TEST_F(GridComforts, TheLastColumnRunsOnToTheEdgeWithoutChangingItsWidth)
     for (int c = 0; c < 5; ++c)
         EXPECT_EQ(grid.columnWidth(c), (QList<int>{60, 80, 50, 120, 50})[c]);
     EXPECT_TRUE(grid.horizontalScrollBar()->isVisible());
+}
+
+// POSIX locks this process holds on the files with these inodes (/proc/locks).
+int locksHeld(const QStringList &files)
+{
+    QSet<QByteArray> inodes;
+    for (const QString &f : files) {
+        struct stat st;
+        if (::stat(QFile::encodeName(f).constData(), &st) == 0)
+            inodes.insert(QByteArray::number(qulonglong(st.st_ino)));
+    }
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    int n = 0;
+    for (const QByteArray &line : locks.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 6 && f[1] == "POSIX" && f[4] == pid && inodes.contains(f[5].split(':').value(2)))
+            ++n;
+    }
+    return n;
+}
+
+TEST_F(GridComforts, TheExportDialogListingTheDatabasesFolderLeavesItsLocksAndFilesAlone)
+{
+    // A desk with the database open in WAL mode: SQLite holds POSIX locks,
+    // which Linux drops when any descriptor of the file closes in the process.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("desk.db"));
+    Database::open(QStringLiteral("sqlite:") + file);
+    const auto close = qScopeGuard([] { Database::close(); });
+    Database::connection()->execScript("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);");
+    const QStringList files = {file, file + QStringLiteral("-wal"), file + QStringLiteral("-shm")};
+    const int held = locksHeld(files);
+    ASSERT_GT(held, 0);
+
+    // It opens where the last export went: the database's folder.
+    RememberExportFolder(dir.path());
+    bool listed = false;
+    ModalAnswer<QDialog> look([&](QDialog *shown) {
+        auto *d = qobject_cast<QFileDialog *>(shown);
+        auto *model = d ? d->findChild<QFileSystemModel *>() : nullptr;
+        ASSERT_TRUE(model);
+        QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
+        listed = QFileInfo(model->rootPath()) == QFileInfo(dir.path());
+        loaded.wait(1000); // unless it was listed already
+        const auto *buttons = d->findChild<QDialogButtonBox *>();
+        ASSERT_TRUE(buttons && buttons->button(QDialogButtonBox::Cancel));
+        EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("取消")) << "Qt's own texts speak Chinese";
+        QTest::qWait(300); // icons and types are fetched after the names
+        d->reject();
+    });
+    withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 CSV…")); });
+    ASSERT_TRUE(look.seen());
+    EXPECT_TRUE(listed) << "the dialog listed the database's folder";
+    EXPECT_EQ(locksHeld(files), held) << "the desk still holds its locks";
+    // Another desk comes and goes: it must see this one and leave the WAL.
+    QProcess other;
+    other.start(QStringLiteral("sqlite3"), {file, QStringLiteral("SELECT count(*) FROM t;")});
+    ASSERT_TRUE(other.waitForFinished(10000));
+    EXPECT_TRUE(QFileInfo::exists(files[1])) << "a second desk closing deleted the WAL under this one";
 }

@@ -185,6 +185,8 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
         g->setFont(SongFont());
     QELDBGrid1->SetColumns(projectColumns());
     QELDBGrid2->SetColumns(limitColumns());
+    QELDBGrid1->SetExportName(QStringLiteral("演出项目"));
+    QELDBGrid2->SetExportName(QStringLiteral("项目限购"));
     m_operatorInput = false;
     Pgproject->setCurrentIndex(0);
 

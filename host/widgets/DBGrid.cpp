@@ -1,14 +1,15 @@
 #include "DBGrid.h"
 #include "CommaText.h"
 #include "ErrorHandler.h"
+#include "FileDialog.h"
 #include "HostError.h"
 #include "TableExport.h"
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 
@@ -518,6 +520,8 @@ QString TQELDBGrid::CountText() const
         text += QStringLiteral("　已选 %1 条").arg(m_selectedCount);
     if (m_stale)
         text += QStringLiteral("　") + StaleText();
+    if (!m_notice.isEmpty())
+        text += QStringLiteral("　") + m_notice;
     return text;
 }
 
@@ -704,10 +708,16 @@ QString TQELDBGrid::CopyText() const
     if (rows.empty())
         return QString();
     std::vector<int> cols;
+    std::vector<bool> text; // a text field: its cells may look like formulas
     const QHeaderView *header = horizontalHeader();
-    for (int v = 0; v < header->count(); ++v)
-        if (!header->isSectionHidden(header->logicalIndex(v)))
-            cols.push_back(header->logicalIndex(v));
+    for (int v = 0; v < header->count(); ++v) {
+        const int c = header->logicalIndex(v);
+        if (header->isSectionHidden(c))
+            continue;
+        cols.push_back(c);
+        const int f = m_source->fieldOf(c);
+        text.push_back(f >= 0 && set->FieldDefAt(f).type == FieldType::Text);
+    }
     QString out;
     for (size_t i = 0; i < cols.size(); ++i) {
         if (i)
@@ -720,7 +730,12 @@ QString TQELDBGrid::CopyText() const
         for (size_t i = 0; i < cols.size(); ++i) {
             if (i)
                 out += QLatin1Char('\t');
-            out += tabCell(m_source->displayText(pos, cols[i]));
+            const QString cell = m_source->displayText(pos, cols[i]);
+            // A spreadsheet pasted into must not run a name as a formula.
+            if (text[i] && StartsLikeFormula(cell.left(1).toUtf8()))
+                out += tabCell(QLatin1Char('\'') + cell);
+            else
+                out += tabCell(cell);
         }
         out += QLatin1Char('\n');
     }
@@ -742,25 +757,55 @@ void TQELDBGrid::ExportCsv(const QString &fileName) const { ::ExportCsv(*ExportD
 
 void TQELDBGrid::SetSaveFileNameHook(SaveFileNameFn fn) { saveFileNameHook() = std::move(fn); }
 
+void TQELDBGrid::SetExportName(const QString &name) { m_exportName = name; }
+
+QString TQELDBGrid::ExportName() const
+{
+    QString name = m_exportName.isEmpty() ? window()->windowTitle().trimmed() : m_exportName;
+    if (name.isEmpty())
+        name = QStringLiteral("导出");
+    // A project's name may hold characters no file name may.
+    for (QChar &c : name)
+        if (QStringLiteral("/\\:*?\"<>|").contains(c))
+            c = QLatin1Char('_');
+    return name;
+}
+
 void TQELDBGrid::exportAs(bool excel)
 {
     const QString suffix = excel ? QStringLiteral("xlsx") : QStringLiteral("csv");
     const QString caption = excel ? QStringLiteral("导出为 Excel") : QStringLiteral("导出为 CSV");
     const QString filter = excel ? QStringLiteral("Excel 工作簿 (*.xlsx)") : QStringLiteral("CSV 文件 (*.csv)");
-    QString title = window()->windowTitle().trimmed();
-    if (title.isEmpty())
-        title = QStringLiteral("导出");
-    const QString suggested = QDir::home().filePath(title + QLatin1Char('.') + suffix);
-    QString file = saveFileNameHook() ? saveFileNameHook()(this, caption, suggested, filter) : QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    const QString suggested =
+        QDir(ExportFolder()).filePath(ExportName() + QLatin1Char('_') + QDate::currentDate().toString(Qt::ISODate) + QLatin1Char('.') + suffix);
+    QString file = saveFileNameHook() ? saveFileNameHook()(this, caption, suggested, filter) : AskSaveFileName(this, caption, suggested, filter, suffix);
     if (file.isEmpty())
         return;
-    if (QFileInfo(file).suffix().isEmpty())
-        file += QLatin1Char('.') + suffix;
-    WaitCursor wait;
-    if (excel)
-        ExportXlsx(file);
-    else
-        ExportCsv(file);
+    file = WithSuffix(file, suffix);
+    {
+        WaitCursor wait;
+        if (excel)
+            ExportXlsx(file);
+        else
+            ExportCsv(file);
+    }
+    RememberExportFolder(QFileInfo(file).absolutePath());
+    ShowNotice(QStringLiteral("已导出到 %1").arg(QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath())));
+}
+
+void TQELDBGrid::ShowNotice(const QString &text)
+{
+    m_notice = text;
+    m_count->setToolTip(text);
+    updateCount();
+    // Long enough to read a path; the next one replaces it.
+    QTimer::singleShot(10000, this, [this, text] {
+        if (m_notice != text)
+            return;
+        m_notice.clear();
+        m_count->setToolTip(QString());
+        updateCount();
+    });
 }
 
 void TQELDBGrid::AddContextAction(QAction *action)

@@ -84,6 +84,13 @@ public:
     QAction *ExportXlsxAction() const { return m_actXlsx; }
     QAction *ExportCsvAction() const { return m_actCsv; }
 
+    // What the list is called in a suggested export name ("演出项目" gives
+    // 演出项目_2026-12-08.xlsx); the window's title when not set.
+    void SetExportName(const QString &name);
+    QString ExportName() const;
+    // Says something in the count line for a few seconds (where an export went).
+    void ShowNotice(const QString &text);
+
     // Asks where to export to; an empty name cancels. The default shows a
     // save-file dialog; tests put their own in place (nullptr restores it).
     using SaveFileNameFn = std::function<QString(QWidget *parent, const QString &caption, const QString &suggested, const QString &filter)>;
@@ -144,5 +151,7 @@ private:
     int m_selectedCount = 0;
     bool m_rowsRemoved = false; // since the last reset: some bookmarks may be gone
     bool m_syncing = false;
+    QString m_exportName;
+    QString m_notice; // said in the count line for a few seconds
     bool m_stale = false;
 };

@@ -1,4 +1,6 @@
 #include "ErrorHandler.h"
+#include <QLibraryInfo>
+#include <QTranslator>
 #include "Dialogs.h"
 #include "HostError.h"
 #include <QGuiApplication>
@@ -33,7 +35,24 @@ void HandleException(std::exception_ptr e)
     }
 }
 
-HostApplication::HostApplication(int &argc, char **argv) : QApplication(argc, argv) {}
+bool LoadQtTranslations()
+{
+    // Qt's own texts (file dialogs, standard buttons) in the operator's
+    // language, whatever the desk's locale says.
+    static QTranslator *qt = nullptr;
+    if (qt)
+        return true;
+    auto *t = new QTranslator(qApp);
+    if (!t->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    qt = t;
+    return true;
+}
+
+HostApplication::HostApplication(int &argc, char **argv) : QApplication(argc, argv) { LoadQtTranslations(); }
 
 bool HostApplication::notify(QObject *receiver, QEvent *event)
 {

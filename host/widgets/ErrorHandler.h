@@ -24,7 +24,12 @@ auto Guarded(F &&f)
     };
 }
 
-// A QApplication whose notify() is the last safety net for stray exceptions.
+// Loads Qt's Chinese translations into the running application (once);
+// false when the translation files are not installed.
+QELHOST_EXPORT bool LoadQtTranslations();
+
+// A QApplication with Qt's translations loaded, whose notify() is the last
+// safety net for stray exceptions.
 class QELHOST_EXPORT HostApplication : public QApplication {
 public:
     HostApplication(int &argc, char **argv);

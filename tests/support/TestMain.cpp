@@ -1,5 +1,6 @@
 #include "TestPresenter.h"
 #include <QApplication>
+#include "ErrorHandler.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    LoadQtTranslations(); // as the host does
     SetMessagePresenter(&testPresenter());
     ::testing::UnitTest::GetInstance()->listeners().Append(new PresenterReset);
     const int rc = RUN_ALL_TESTS();
