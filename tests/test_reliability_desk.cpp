@@ -1,5 +1,6 @@
 // The edges of a real desk: an embedded file left half made by a failed first
-// start, an empty database path, a file on read-only media, an operator whose
+// start, a database path that is empty, names no file or a missing one, a
+// backup taken while a desk writes, a file on read-only media, an operator whose
 // name the database cannot take, a name filter that must find the same rows on
 // both engines, numbers the file holds in the wrong storage class, and the host
 // program itself without a display or with a window that takes no context.
@@ -298,6 +299,20 @@ TEST_F(EmbeddedFileTest, ABackupHoldsTheSavesStillInTheWalAndAFailedOneLeavesThe
         r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + b.source, QStringLiteral("--backup"), b.copy}, noDisplay);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_TRUE(r.err.contains(b.says)) << r.err.toStdString();
+    }
+    // A folder that fills up half-way through the copy (a tmpfs of 128 KiB, where this process may mount).
+    const QString small = path(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (mount("tmpfs", small.toUtf8().constData(), "tmpfs", 0, "size=128k") == 0) {
+        const auto unmount = qScopeGuard([&] { umount(small.toUtf8().constData()); });
+        QFile f(small + QStringLiteral("/box-copy.db"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(older.left(4096)) == 4096);
+        f.close();
+        r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--backup"), f.fileName()}, noDisplay);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("磁盘已满"))) << r.err.toStdString();
+        EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("box-copy.db")});
+        EXPECT_EQ(bytes(f.fileName()), older.left(4096));
     }
     EXPECT_EQ(bytes(copy), older);
     EXPECT_EQ(folderHolds(), QStringList{QStringLiteral("box-copy.db")}) << "no temporary file left";
