@@ -9,7 +9,9 @@
 #include <ErrorHandler.h>
 #include <HostError.h>
 #include <Schema.h>
+#include <SqliteBackup.h>
 #include <QDir>
+#include <QFileInfo>
 #include <QContextMenuEvent>
 #include <QFont>
 #include <QMenu>
@@ -37,34 +39,58 @@ void mapSongFont()
     QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
 }
 
-// An SQLite file gets the schema and demo data when it holds no tables yet
-// (a first start that failed left it empty), and is refused when it holds
-// someone else's tables.
-void openDatabase(const QString &url)
+// An SQLite file is used only as a file of its own that holds the module's
+// tables: a missing or empty one gets them only when --create or --demo asks
+// (a mistyped path or a share that is not mounted must not become a new
+// database that looks like the real one); someone else's file is refused.
+void openDatabase(const QString &url, const ClientOptions &opt)
 {
-    Database::open(url);
     if (!url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
+        if (opt.create || opt.demo)
+            throw EHostError(QStringLiteral("--create 与 --demo 只用于 SQLite 数据库文件；服务器上的数据库请用 psql 执行建表脚本 data/schema/postgres.sql"));
+        Database::open(url);
         // A server database made before the change history gets it now.
         UpgradeDatabase(*Database::connection());
         return;
     }
+    const QString path = url.mid(7);
+    CheckSqliteFileName(path);
+    // An empty path is refused by the connection itself.
+    if (!path.trimmed().isEmpty() && !QFileInfo::exists(path) && !opt.create && !opt.demo)
+        throw EHostError(QStringLiteral("数据库文件“%1”不存在。第一次使用时请加 --create 新建空数据库，或加 --demo 新建带演示数据的数据库；"
+                                        "若数据库在网络共享上，请先确认共享已挂载")
+                             .arg(path));
+    Database::open(url);
     try {
-        PrepareSqliteDatabase(*Database::connection());
+        PrepareSqliteDatabase(*Database::connection(), QDate::currentDate(),
+                              opt.demo ? SqliteFill::Demo : opt.create ? SqliteFill::Schema : SqliteFill::Nothing);
     } catch (const EHostError &e) {
         Database::close();
-        throw EHostError(QStringLiteral("无法使用数据库文件“%1”：%2").arg(url.mid(7), e.message()));
+        throw EHostError(QStringLiteral("无法使用数据库文件“%1”：%2").arg(path, e.message()));
     }
 }
 
-// The platform is chosen when the application is made: a screenshot run
-// without a display must ask for offscreen before that.
-void preferOffscreenForScreenshots(int argc, char **argv)
+// A copy of the database and nothing else: no window, no package.
+void backup(const QString &url, const QString &copy)
+{
+    if (!url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
+        throw EHostError(QStringLiteral("--backup 只用于 SQLite 数据库文件。服务器上的数据库请用 PostgreSQL 自带的工具备份，例如：pg_dump -Fc -f 备份文件 数据库地址"
+                                        "（恢复用 pg_restore）"));
+    const QString path = url.mid(7);
+    CheckSqliteFileName(path);
+    const SqliteBackupResult r = BackupSqliteDatabase(path, copy);
+    std::printf("%s\n", qPrintable(QStringLiteral("已备份到“%1”：%2 张数据表，共 %3 行").arg(r.copy).arg(r.tables).arg(r.rows)));
+}
+
+// The platform is chosen when the application is made: a screenshot or
+// backup run without a display must ask for offscreen before that.
+void preferOffscreenWithoutDisplay(int argc, char **argv)
 {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return;
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a == "--screenshot" || a.startsWith("--screenshot=")) {
+        if (a == "--screenshot" || a.startsWith("--screenshot=") || a == "--backup" || a.startsWith("--backup=")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
             return;
         }
@@ -187,16 +213,23 @@ void screenshots(QWidget *main, const QString &dir)
 int main(int argc, char **argv)
 {
     KeepFreedMemoryForReuse();
-    preferOffscreenForScreenshots(argc, argv);
+    preferOffscreenWithoutDisplay(argc, argv);
     HostApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));
     mapSongFont();
+    // A backup is run from scripts: its failure goes to stderr, never to a box.
+    bool boxes = true;
     try {
         const ClientOptions opt = ParseClientOptions(QApplication::arguments().mid(1));
+        if (!opt.backupCopy.isEmpty()) {
+            boxes = false;
+            backup(Database::resolveUrl(opt.database), opt.backupCopy);
+            return 0;
+        }
         // Every statement carries the context: refuse a bad one before any window opens.
         const QString context = TQELContext::Compose(opt.operatorFields);
         TQELContext::Check(context);
-        openDatabase(Database::resolveUrl(opt.database));
+        openDatabase(Database::resolveUrl(opt.database), opt);
         // A history the start could not complete: the desk may only look.
         if (const QString refusal = Database::writeRefusal(); !refusal.isEmpty()) {
             std::fprintf(stderr, "qelclient: %s\n", qPrintable(refusal));
@@ -237,7 +270,7 @@ int main(int argc, char **argv)
     } catch (...) {
         const QString text = ExceptionText(std::current_exception());
         std::fprintf(stderr, "qelclient: %s\n", qPrintable(text));
-        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        if (boxes && QGuiApplication::platformName() != QLatin1String("offscreen"))
             ShowErrorMessage(text, QStringLiteral("错误"));
         return 1;
     }

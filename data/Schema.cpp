@@ -229,7 +229,7 @@ bool UpgradeDatabase(Backend &db)
     return true;
 }
 
-void PrepareSqliteDatabase(Backend &db, const QDate &today)
+void PrepareSqliteDatabase(Backend &db, const QDate &today, SqliteFill fill)
 {
     // Decided by what the file holds, not by whether it exists: a first start
     // that failed leaves an empty file behind, and the next one completes it.
@@ -238,8 +238,12 @@ void PrepareSqliteDatabase(Backend &db, const QDate &today)
     for (int r = 0; r < p.rowCount(); ++r)
         present.insert(p.text(r, 0).toLower());
     if (present.isEmpty()) {
+        // An empty file may also be what a path on a share that is not mounted left behind.
+        if (fill == SqliteFill::Nothing)
+            throw EHostError(QStringLiteral("文件中还没有任何数据表（可能是一次失败的首次启动留下的）。要在其中建立数据库请加 --create（空数据库）或 --demo"
+                                            "（带演示数据）；若数据库应在网络共享上，请先确认共享已挂载"));
         const QByteArray schema = SchemaScript(db.engine());
-        const QByteArray demo = DemoDataScript(today);
+        const QByteArray demo = fill == SqliteFill::Schema ? QByteArray() : DemoDataScript(today);
         BackendTransaction tx(db);
         db.execScript(schema);
         db.execScript(demo);
@@ -256,4 +260,14 @@ void PrepareSqliteDatabase(Backend &db, const QDate &today)
         throw EHostError(QStringLiteral("这个数据库文件中已有其他数据表，但没有本模块的数据表（缺少 %1），不能使用；请另选一个数据库文件")
                              .arg(missing.join(QStringLiteral("、"))));
     UpgradeDatabase(db);
+    if (fill != SqliteFill::Demo)
+        return;
+    // Demo projects mixed into real ones could be sold from.
+    const QByteArray demo = DemoDataScript(today);
+    BackendTransaction tx(db);
+    if (const qint64 projects = db.query("SELECT count(*) FROM QEL_PROJECT").integer(0, 0); projects > 0)
+        throw EHostError(QStringLiteral("数据库中已有 %1 个演出项目，不能再加入演示数据（--demo 只用于新的或还没有项目的数据库）；要使用已有数据请去掉 --demo")
+                             .arg(projects));
+    db.execScript(demo);
+    tx.commit();
 }

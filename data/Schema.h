@@ -25,8 +25,16 @@ QByteArray HistorySchemaScript(const QString &engine);
 // every write with a message saying why; reads go on. A read-only file
 // without a history is used as it stands.
 bool UpgradeDatabase(Backend &db);
-// Readies an SQLite file for the module: a file with no tables gets the schema
-// and the demo data in one transaction; a file with all the module's tables is
-// brought up to date (UpgradeDatabase); a file with other tables but not all of
-// ours is refused.
-void PrepareSqliteDatabase(Backend &db, const QDate &today = QDate::currentDate());
+// What PrepareSqliteDatabase may add to the file besides bringing the
+// module's tables up to date.
+enum class SqliteFill {
+    Nothing,       // a file with no tables yet is refused
+    Schema,        // a file with no tables gets the schema
+    Demo,          // the schema where missing, then the demo data; a file with projects is refused
+    DemoWhenEmpty, // only a file with no tables gets the schema and the demo data (a fresh test file)
+};
+// Readies an SQLite file for the module: a file with no tables gets what
+// `fill` asks for (schema and demo data in one transaction) or is refused; a
+// file with all the module's tables is brought up to date (UpgradeDatabase);
+// a file with other tables but not all of ours is refused.
+void PrepareSqliteDatabase(Backend &db, const QDate &today = QDate::currentDate(), SqliteFill fill = SqliteFill::DemoWhenEmpty);

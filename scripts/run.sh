@@ -4,4 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh >&2
-exec build/bin/qelclient "$@"
+# qelclient creates no database unless asked: the first run asks for the
+# embedded one with demo data; later runs find it (Database::defaultSqlitePath).
+args=("$@")
+ask_demo=1
+[[ -n ${QEL_DATABASE:-} ]] && ask_demo=0
+for a in "$@"; do
+    case $a in --database | --database=* | --create | --demo | --backup | --backup=*) ask_demo=0 ;; esac
+done
+if ((ask_demo)) && [[ ! -e ${XDG_DATA_HOME:-${HOME:-}/.local/share}/qelclient/qelproject.db ]]; then
+    args+=(--demo)
+fi
+exec build/bin/qelclient "${args[@]}"

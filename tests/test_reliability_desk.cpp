@@ -1,5 +1,6 @@
 // The edges of a real desk: an embedded file left half made by a failed first
-// start, an empty database path, a file on read-only media, an operator whose
+// start, a database path that is empty, names no file or a missing one, a
+// backup taken while a desk writes, a file on read-only media, an operator whose
 // name the database cannot take, a name filter that must find the same rows on
 // both engines, numbers the file holds in the wrong storage class, and the host
 // program itself without a display or with a window that takes no context.
@@ -45,6 +46,7 @@ struct ClientRun {
     int exitCode = -1;
     bool finished = false;
     QString err;
+    QString out;
 };
 
 // qelclient as an operator starts it; env entries set ("K=V") or drop ("K").
@@ -67,6 +69,7 @@ ClientRun runClient(const QStringList &args, const QStringList &env = {})
         p.kill();
     r.exitCode = p.exitCode();
     r.err = QString::fromUtf8(p.readAllStandardError());
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
     return r;
 }
 
@@ -208,13 +211,118 @@ TEST_F(EmbeddedFileTest, TheClientCompletesAnEmptyFileAndShootsWithoutADisplay)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
     const QString shots = path(QStringLiteral("shots"));
-    const ClientRun r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--screenshot"), shots},
-                            {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")});
+    const QStringList noDisplay = {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")};
+    // Completed only when asked: an empty file may be a share that is not mounted.
+    const ClientRun unasked = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--screenshot"), shots}, noDisplay);
+    ASSERT_TRUE(unasked.finished);
+    EXPECT_EQ(unasked.exitCode, 1);
+    EXPECT_TRUE(unasked.err.contains(file) && unasked.err.contains(QStringLiteral("--demo"))) << unasked.err.toStdString();
+    EXPECT_EQ(tables(*std::make_unique<SqliteBackend>(file)), QStringList());
+    const ClientRun r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--demo"), QStringLiteral("--screenshot"), shots},
+                            noDisplay);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     for (const char *png : {"main-projects.png", "main-limits.png", "project-dialog.png", "limit-dialog.png", "performances.png", "search-dialog.png"})
         EXPECT_GT(QFileInfo(QDir(shots).filePath(QString::fromLatin1(png))).size(), 1000) << png;
     expectComplete(file);
+}
+
+TEST_F(EmbeddedFileTest, TheClientMakesANewFileOnlyWhenAskedAndNeverAddsDemoDataToProjects)
+{
+    const auto start = [&](const QString &file, const QString &flag) {
+        return runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, flag, QStringLiteral("--screenshot"), path(QStringLiteral("shots"))},
+                         {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+    };
+    const QString bare = path(QStringLiteral("bare.db")), demo = path(QStringLiteral("demo.db"));
+    ClientRun r = start(bare, QStringLiteral("--create"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    {
+        SqliteBackend db(bare);
+        QStringList want = SchemaTables(QStringLiteral("sqlite"));
+        want.sort();
+        EXPECT_EQ(tables(db), want);
+        EXPECT_EQ(scalarInt(db, "select count(*) from QEL_PROJECT"), 0);
+    }
+    r = start(demo, QStringLiteral("--demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    expectComplete(demo);
+    const qint64 projects = scalarInt(*std::make_unique<SqliteBackend>(demo), "select count(*) from QEL_PROJECT");
+    r = start(demo, QStringLiteral("--demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(demo) && r.err.contains(QStringLiteral("已有 %1 个演出项目").arg(projects))) << r.err.toStdString();
+    EXPECT_EQ(scalarInt(*std::make_unique<SqliteBackend>(demo), "select count(*) from QEL_PROJECT"), projects);
+    // A file with the schema and no project yet takes them.
+    r = start(bare, QStringLiteral("--demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    expectComplete(bare);
+}
+
+TEST_F(EmbeddedFileTest, ABackupHoldsTheSavesStillInTheWalAndAFailedOneLeavesTheOlderCopy)
+{
+    const QString file = path(QStringLiteral("box.db")), folder = path(QStringLiteral("backups"));
+    const QString copy = folder + QStringLiteral("/box-copy.db");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    PrepareSqliteDatabase(*std::make_unique<SqliteBackend>(file));
+    // A desk keeps the file open; its save stays in the WAL.
+    SqliteBackend desk(file);
+    desk.exec("PRAGMA wal_autocheckpoint = 0");
+    desk.exec("insert into QEL_PROJECT (CNAME) values ('备份前刚保存的项目')");
+    ASSERT_GT(QFileInfo(file + QStringLiteral("-wal")).size(), 0);
+    const QStringList noDisplay = {QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY")};
+    ClientRun r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--backup"), copy}, noDisplay);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(copy)) << r.out.toStdString();
+    const auto folderHolds = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden); };
+    {
+        SqliteBackend c(copy);
+        EXPECT_EQ(c.query("PRAGMA integrity_check").text(0, 0), QStringLiteral("ok"));
+        EXPECT_EQ(scalarInt(c, "select count(*) from QEL_PROJECT where CNAME = '备份前刚保存的项目'"), 1);
+    }
+    EXPECT_EQ(folderHolds(), QStringList{QStringLiteral("box-copy.db")});
+    const auto bytes = [](const QString &name) {
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray older = bytes(copy);
+    const QString notes = path(QStringLiteral("notes.db")), gone = path(QStringLiteral("gone.db"));
+    {
+        QFile f(notes);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, 'x'));
+    }
+    const struct {
+        QString source, copy, says;
+    } bad[] = {{notes, copy, QStringLiteral("不是 SQLite 数据库文件")}, {gone, copy, QStringLiteral("不存在")}, {file, file + QStringLiteral("-wal"), QStringLiteral("-wal")}};
+    for (const auto &b : bad) {
+        SCOPED_TRACE(b.source.toStdString());
+        r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + b.source, QStringLiteral("--backup"), b.copy}, noDisplay);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(b.says)) << r.err.toStdString();
+    }
+    // A folder that fills up half-way through the copy (a tmpfs of 128 KiB, where this process may mount).
+    const QString small = path(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(small));
+    if (mount("tmpfs", small.toUtf8().constData(), "tmpfs", 0, "size=128k") == 0) {
+        const auto unmount = qScopeGuard([&] { umount(small.toUtf8().constData()); });
+        QFile f(small + QStringLiteral("/box-copy.db"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(older.left(4096)) == 4096);
+        f.close();
+        r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--backup"), f.fileName()}, noDisplay);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("磁盘已满"))) << r.err.toStdString();
+        EXPECT_EQ(QDir(small).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("box-copy.db")});
+        EXPECT_EQ(bytes(f.fileName()), older.left(4096));
+    }
+    EXPECT_EQ(bytes(copy), older);
+    EXPECT_EQ(folderHolds(), QStringList{QStringLiteral("box-copy.db")}) << "no temporary file left";
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    EXPECT_EQ(scalarInt(desk, "select count(*) from QEL_PROJECT where CNAME = '备份前刚保存的项目'"), 1);
+    if (TestDatabase::postgresSelected()) {
+        r = runClient({QStringLiteral("--backup"), path(QStringLiteral("pg.dump"))}, noDisplay);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("pg_dump"))) << r.err.toStdString();
+    }
 }
 
 TEST(ClientStartTest, AnEmptySqlitePathIsRefusedOnEveryRoad)
@@ -226,22 +334,35 @@ TEST(ClientStartTest, AnEmptySqlitePathIsRefusedOnEveryRoad)
     }
     QTemporaryDir dir;
     const QString shots = dir.filePath(QStringLiteral("shots"));
-    const ClientRun byOption = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:"), QStringLiteral("--screenshot"), shots},
-                                   {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
-    const ClientRun byEnv = runClient({QStringLiteral("--screenshot"), shots}, {QStringLiteral("QT_QPA_PLATFORM=offscreen"), QStringLiteral("QEL_DATABASE=sqlite:")});
-    for (const ClientRun &r : {byOption, byEnv}) {
-        ASSERT_TRUE(r.finished);
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_TRUE(r.err.contains(QStringLiteral("没有文件路径"))) << r.err.toStdString();
+    const QString typo = dir.filePath(QStringLiteral("typo.db"));
+    // Names SQLite answers with a database lost at exit, a folder, and a file
+    // that is not there: each is refused, naming it, and nothing is made.
+    const struct {
+        QString path, says;
+    } cases[] = {{QString(), QStringLiteral("没有文件路径")},
+                 {QStringLiteral(":memory:"), QStringLiteral("“:memory:”")},
+                 {QStringLiteral("file:") + typo + QStringLiteral("?mode=memory"), typo},
+                 {dir.path(), QStringLiteral("文件夹")},
+                 {typo, QStringLiteral("“") + typo + QStringLiteral("”不存在")}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QString url = QStringLiteral("sqlite:") + c.path;
+        const ClientRun byOption = runClient({QStringLiteral("--database"), url, QStringLiteral("--screenshot"), shots}, {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
+        const ClientRun byEnv = runClient({QStringLiteral("--screenshot"), shots}, {QStringLiteral("QT_QPA_PLATFORM=offscreen"), QStringLiteral("QEL_DATABASE=") + url});
+        for (const ClientRun &r : {byOption, byEnv}) {
+            ASSERT_TRUE(r.finished);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
+        }
     }
-    EXPECT_FALSE(QFileInfo::exists(QDir(shots).filePath(QStringLiteral("main-projects.png"))));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList()) << "nothing was made";
 }
 
 TEST(ClientStartTest, AWindowWithoutSetContextIsRefusedLoudly)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("c.db"));
-    const ClientRun r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--package"),
+    const ClientRun r = runClient({QStringLiteral("--database"), QStringLiteral("sqlite:") + file, QStringLiteral("--create"), QStringLiteral("--package"),
                              binDir() + QStringLiteral("/libqelnocontextpackage.so"), QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("s"))},
                             {QStringLiteral("QT_QPA_PLATFORM=offscreen")});
     ASSERT_TRUE(r.finished);
