@@ -172,6 +172,16 @@ void screenshots(QWidget *main, const QString &dir)
         grid->selectRow(0);
         QApplication::processEvents();
     }
+    // The export dialog: Qt's own, in Chinese, with the list's name and the date.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        QTimer::singleShot(300, [&] {
+            if (QWidget *dlg = QApplication::activeModalWidget()) {
+                save(dlg, dir, QStringLiteral("export-dialog.png"));
+                dlg->close();
+            }
+        });
+        grid->ExportXlsxAction()->trigger();
+    }
     // The count line of a list another desk changed.
     if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
         grid->SetStale(true);
