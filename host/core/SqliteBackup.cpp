@@ -150,7 +150,8 @@ SqliteBackupResult BackupSqliteDatabase(const QString &source, const QString &co
         fail(QStringLiteral("数据库中没有任何数据表，没有可备份的内容"));
 
     TempCopy temp;
-    QByteArray name = QFile::encodeName(folder + QStringLiteral("/.") + dst.fileName() + QStringLiteral(".XXXXXX"));
+    // A short name whatever the copy's, so a copy's name of any legal length works.
+    QByteArray name = QFile::encodeName(folder + QStringLiteral("/.qel-backup-XXXXXX"));
     const int fd = ::mkstemp(name.data());
     if (fd < 0)
         fail(QString::fromLocal8Bit(std::strerror(errno)));
