@@ -61,13 +61,40 @@ QString TcdProductProject::sgetproduct(const QString &projectId)
     return WriteCommaText(codes);
 }
 
+namespace {
+QString repeatSql(const QString &productCode)
+{
+    return QStringLiteral("select P.CNAME from QEL_PROJECT_PRODUCT pj inner join QEL_PRODUCT P ON PJ.PRODUCTCODE=P.PRODUCTCODE where  "
+                          "PJ.PRODUCTCODE=%1")
+        .arg(QuotedStr(productCode));
+}
+
+QString storeSql(const QString &projectId, const QString &productCode)
+{
+    return QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
+           QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) + QLatin1Char(')');
+}
+
+// The project ID is spliced bare: only the decimal form of a 64-bit ID may stand there.
+QString deleteSql(const QString &projectId, const QString &productCode)
+{
+    const qint64 id = TCDProject::ProjectIdFromText(projectId);
+    return QStringLiteral("Delete FROM QEL_PROJECT_PRODUCT WHERE ProjectID=") + QString::number(id) + QStringLiteral(" AND ProductCode=") +
+           QuotedStr(productCode);
+}
+
+// A rule of the database may drop the row without an error; that is no success either.
+void checkStored(int rows, const QString &productCode)
+{
+    if (rows <= 0)
+        throw EHostError(QStringLiteral("数据库没有保存演出“%1”的项目配置。").arg(productCode));
+}
+} // namespace
+
 bool TcdProductProject::brepeat(const QString &productCode, QString &productName)
 {
     productName.clear();
-    const QString sql = QStringLiteral("select P.CNAME from QEL_PROJECT_PRODUCT pj inner join QEL_PRODUCT P ON PJ.PRODUCTCODE=P.PRODUCTCODE where  "
-                                       "PJ.PRODUCTCODE=%1")
-                            .arg(QuotedStr(productCode));
-    cdstmp->SetData(DBPipe->GetData(Context, sql));
+    cdstmp->SetData(DBPipe->GetData(Context, repeatSql(productCode)));
     if (cdstmp->IsEmpty())
         return false;
     productName = cdstmp->FieldByName(QStringLiteral("CNAME")).AsString();
@@ -76,12 +103,7 @@ bool TcdProductProject::brepeat(const QString &productCode, QString &productName
 
 void TcdProductProject::StoreProduct(const QString &projectId, const QString &productCode)
 {
-    const QString sql = QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID,PRODUCTCODE) VALUES(") +
-                        QuotedStr(QString::number(TCDProject::ProjectIdFromText(projectId))) + QLatin1Char(',') + QuotedStr(productCode) +
-                        QLatin1Char(')');
-    // A rule of the database may drop the row without an error; that is no success either.
-    if (DBPipe->ExecSQL(Context, sql) <= 0)
-        throw EHostError(QStringLiteral("数据库没有保存演出“%1”的项目配置。").arg(productCode));
+    checkStored(DBPipe->ExecSQL(Context, storeSql(projectId, productCode)), productCode);
 }
 
 bool TcdProductProject::InsertProduct(const QString &projectId, const QString &productCode)
@@ -97,11 +119,7 @@ bool TcdProductProject::InsertProduct(const QString &projectId, const QString &p
 
 bool TcdProductProject::DelProductProject(const QString &projectId, const QString &productCode)
 {
-    // The project ID is spliced bare: only the decimal form of a 64-bit ID may stand there.
-    const qint64 id = TCDProject::ProjectIdFromText(projectId);
-    const QString sql = QStringLiteral("Delete FROM QEL_PROJECT_PRODUCT WHERE ProjectID=") + QString::number(id) + QStringLiteral(" AND ProductCode=") +
-                        QuotedStr(productCode);
-    return DBPipe->ExecSQL(Context, sql) > 0;
+    return DBPipe->ExecSQL(Context, deleteSql(projectId, productCode)) > 0;
 }
 
 bool TcdProductProject::ProjectExists(const QString &projectId)
@@ -201,30 +219,49 @@ qsizetype TcdProductProject::AddProducts(const QString &projectId, const QString
                     stop(e, ExceptionText(e));
                 oneByOne = true; // each performance then finds its own outcome
             }
-            for (qsizetype i = start; tx && i < end; ++i) {
-                step(i);
-                QString name;
-                bool writing = false;
-                try {
-                    if (brepeat(codes[i], name)) {
-                        notes.append({TBulkNote::Assigned, assignedWarning(name)});
+            if (tx) {
+                // The batch's checks go together, then its inserts: two round trips.
+                QStringList checks;
+                for (qsizetype i = start; i < end; ++i)
+                    checks << repeatSql(codes[i]);
+                const BatchOutcome seen = DBPipe->GetDataBatch(Context, checks);
+                QStringList inserts, insertCodes;
+                for (qsizetype k = 0; k < seen.rows.size(); ++k) {
+                    step(start + k);
+                    const DataPacket &p = seen.rows[k];
+                    if (p.rowCount() > 0) {
+                        notes.append({TBulkNote::Assigned, assignedWarning(p.text(0, p.columnIndex(QStringLiteral("CNAME"))))});
                         continue;
                     }
-                    writing = true;
-                    StoreProduct(projectId, codes[i]);
-                    ++stored;
-                } catch (...) {
-                    const std::exception_ptr e = std::current_exception();
-                    if (!writing && !hitsEveryRow(e)) {
-                        failure = e;
-                        upTo = i;
-                        break;
+                    inserts << storeSql(projectId, codes[start + k]);
+                    insertCodes << codes[start + k];
+                }
+                if (seen.failure) {
+                    // The command ends at that performance; those before it
+                    // go one by one, as a single add does.
+                    tx.reset();
+                    if (hitsEveryRow(seen.failure))
+                        stop(seen.failure, ExceptionText(seen.failure));
+                    failure = seen.failure;
+                    upTo = start + seen.rows.size();
+                    oneByOne = true;
+                } else if (!inserts.isEmpty()) {
+                    const BatchOutcome wrote = DBPipe->ExecSQLBatch(Context, inserts);
+                    std::exception_ptr refused = wrote.failure;
+                    for (qsizetype k = 0; !refused && k < wrote.changed.size(); ++k) {
+                        try {
+                            checkStored(wrote.changed[k], insertCodes[k]);
+                        } catch (...) {
+                            refused = std::current_exception();
+                        }
                     }
-                    tx.reset(); // the batch goes back
-                    if (!writing)
-                        stop(e, ExceptionText(e));
-                    afterRefusal(e);
-                    oneByOne = true; // something in it was refused: one by one
+                    if (refused) {
+                        tx.reset(); // the batch goes back
+                        afterRefusal(refused);
+                        oneByOne = true; // something in it was refused: one by one
+                    } else {
+                        stored = inserts.size();
+                    }
                 }
             }
             if (tx) {
@@ -288,13 +325,20 @@ qsizetype TcdProductProject::DelProducts(const QString &projectId, const QString
         QStringList batchGone;
         try {
             PipeTransaction tx(*DBPipe);
-            for (qsizetype i = start; i < end; ++i) {
+            // The batch's deletes go together: one round trip.
+            QStringList deletes;
+            for (qsizetype i = start; i < end; ++i)
+                deletes << deleteSql(projectId, codes[i]);
+            const BatchOutcome done = DBPipe->ExecSQLBatch(Context, deletes);
+            if (done.failure)
+                std::rethrow_exception(done.failure);
+            for (qsizetype k = 0; k < done.changed.size(); ++k) {
                 if (report.progress)
-                    report.progress(i);
-                if (DelProductProject(projectId, codes[i]))
+                    report.progress(start + k);
+                if (done.changed[k] > 0)
                     ++batchRemoved;
                 else
-                    batchGone << codes[i];
+                    batchGone << codes[start + k];
             }
             tx.commit();
         } catch (...) {

@@ -5,6 +5,17 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <exception>
+
+// What a batch of statements did: the packet (queries) or the count of rows
+// changed (writes) of each statement that ran, in order; when one failed,
+// failure holds its error, it is statement done.size(), and none after it ran.
+struct BatchOutcome {
+    QList<DataPacket> rows;
+    QList<int> changed;
+    std::exception_ptr failure;
+    qsizetype done() const { return rows.size() + changed.size(); }
+};
 
 // A change another connection committed. Table is the changed table's name in
 // lower case and ProjectID its project; an empty Table means "something in the
@@ -26,6 +37,12 @@ public:
     virtual int exec(const QByteArray &sql) = 0;
     // Runs one query; the packet's columns carry the select list's names.
     virtual DataPacket query(const QByteArray &sql) = 0;
+    // Runs statements one after the other, each as exec (or query, when
+    // queries) would, stopping at the first that fails. Inside a transaction
+    // a server sends them together and reads every answer in one round trip
+    // (the statements after a failing one reach it but do not run); elsewhere,
+    // and on SQLite, one call each.
+    virtual BatchOutcome batch(const QList<QByteArray> &sqls, bool queries);
     // Runs a script of several statements (schema set-up); no result.
     virtual void execScript(const QByteArray &sql) = 0;
 

@@ -50,6 +50,33 @@ DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
     return db.query(text);
 }
 
+BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, bool queries)
+{
+    QList<QByteArray> texts;
+    std::exception_ptr refused;
+    try {
+        if (!queries)
+            checkWritesAllowed();
+        for (const QString &sql : sqls)
+            texts.append(prepare(context, sql));
+    } catch (...) {
+        refused = std::current_exception();
+    }
+    BatchOutcome out;
+    if (!texts.isEmpty()) {
+        Backend &db = conn();
+        db.setOperator(context);
+        out = db.batch(texts, queries);
+    }
+    if (!out.failure)
+        out.failure = refused;
+    return out;
+}
+
+BatchOutcome TCADBPipe2::ExecSQLBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, false); }
+
+BatchOutcome TCADBPipe2::GetDataBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, true); }
+
 void TCADBPipe2::BeginTrans()
 {
     checkWritesAllowed();

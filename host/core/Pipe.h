@@ -3,6 +3,7 @@
 #include "DataPacket.h"
 #include "CoreGlobal.h"
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 // The data pipe. Creating one is free: all pipes of the process share the
@@ -18,6 +19,13 @@ public:
     // Runs one query; the packet's columns are the select list's names.
     DataPacket GetData(const QString &context, const QString &sql);
 
+    // Several statements as ExecSQL (or GetData) would run them one by one,
+    // sent together where the engine can (see Backend::batch). Every text is
+    // checked before anything is sent; one that fails its check ends the
+    // batch there, as its call would have. Failures come back in the outcome.
+    BatchOutcome ExecSQLBatch(const QString &context, const QStringList &sqls);
+    BatchOutcome GetDataBatch(const QString &context, const QStringList &sqls);
+
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
@@ -25,6 +33,7 @@ public:
 private:
     Backend &conn();
     QByteArray prepare(const QString &context, const QString &sql);
+    BatchOutcome batch(const QString &context, const QStringList &sqls, bool queries);
     std::shared_ptr<Backend> m_conn;
 };
 

@@ -299,6 +299,21 @@ void cancelInBackground(pg_conn *conn)
         PQfreeCancel(cancel); // no thread to spare: the dropped session ends the statement anyway
     }
 }
+// The rows a data-changing statement reports it changed.
+int changedRows(const PGresult *r)
+{
+    if (PQresultStatus(r) != PGRES_COMMAND_OK)
+        return 0;
+    const char *n = PQcmdTuples(const_cast<PGresult *>(r));
+    return n && *n ? std::atoi(n) : 0;
+}
+// A statement that writes rows (the operator's saves), as opposed to one
+// that sets up the database and may not run inside a transaction.
+bool changesRows(const QByteArray &sql)
+{
+    const QByteArray word = sql.trimmed().left(7).toLower();
+    return word.startsWith("insert") || word.startsWith("update") || word.startsWith("delete") || word.startsWith("with") || word.startsWith("merge");
+}
 } // namespace
 
 PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
@@ -590,21 +605,128 @@ void PostgresBackend::applyOperator()
 int PostgresBackend::exec(const QByteArray &sql)
 {
     ensureConnected();
-    Result r = run(sql, QStringLiteral("数据库执行语句失败"), 0, nullptr, true);
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        return 0;
-    const char *n = PQcmdTuples(r.get());
-    return n && *n ? std::atoi(n) : 0;
+    if (inTransaction() || !changesRows(sql)) {
+        Result r = run(sql, QStringLiteral("数据库执行语句失败"), 0, nullptr, true);
+        return changedRows(r.get());
+    }
+    // An autocommitted write goes in a transaction of its own whose ID is
+    // known before its commit is sent, so that a lost answer can be looked up
+    // (see commit). Begin, ID and statement share one round trip.
+    int changed = 0, answered = 0;
+    std::exception_ptr failure;
+    try {
+        failure = pipeline({"BEGIN", "SELECT txid_current()", sql}, QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
+            if (answered == 1 && PQntuples(r) == 1)
+                m_txid = QByteArray(PQgetvalue(r, 0, 0));
+            else if (answered == 2)
+                changed = changedRows(r);
+            ++answered;
+        });
+    } catch (...) {
+        m_txid.clear();
+        throw; // the session is gone, and the transaction with it
+    }
+    if (failure) {
+        rollback();
+        std::rethrow_exception(failure);
+    }
+    commit();
+    return changed;
 }
 
 DataPacket PostgresBackend::query(const QByteArray &sql)
 {
     ensureConnected();
     Result r = run(sql, QStringLiteral("数据库查询失败"), 0, nullptr, true);
+    return packetOf(r.get());
+}
+
+std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take)
+{
+    pg_conn *conn = m_conn;
+    // Each answer may take as long as one statement's.
+    Clock::time_point deadline = Clock::now() + m_responseTimeout;
+    NonBlocking nonBlocking(conn);
+    m_inFlight = true;
+    struct Landed {
+        pg_conn *conn;
+        bool &flag;
+        ~Landed()
+        {
+            flag = false;
+            if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF && PQstatus(conn) == CONNECTION_OK)
+                PQexitPipelineMode(conn);
+        }
+    } landed{conn, m_inFlight};
+    if (!PQenterPipelineMode(conn))
+        throwFailure(nullptr, conn, what);
+    for (const QByteArray &sql : sqls)
+        if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+            throwFailure(nullptr, conn, what);
+    if (!PQpipelineSync(conn))
+        throwFailure(nullptr, conn, what);
+    flush(deadline, what);
+    const auto next = [&]() -> Result {
+        while (PQisBusy(conn)) {
+            waitFor(POLLIN, deadline, what);
+            if (!PQconsumeInput(conn))
+                throwFailure(nullptr, conn, what);
+        }
+        return Result(PQgetResult(conn), PQclear);
+    };
+    std::exception_ptr failure;
+    // Each statement's result, then a null; then the sync's own.
+    for (qsizetype i = 0; i < sqls.size(); ++i) {
+        Result r = next();
+        if (!r || PQstatus(conn) == CONNECTION_BAD)
+            throwFailure(r.get(), conn, what);
+        deadline = Clock::now() + m_responseTimeout;
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (!failure && (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK || status == PGRES_EMPTY_QUERY)) {
+            take(r.get());
+        } else if (!failure) {
+            try {
+                throwFailure(r.get(), conn, what);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }
+        while (next())
+            ; // the statement's end
+    }
+    for (Result r = next(); r; r = next())
+        if (PQresultStatus(r.get()) == PGRES_PIPELINE_SYNC)
+            break;
+    return failure;
+}
+
+BatchOutcome PostgresBackend::batch(const QList<QByteArray> &sqls, bool queries)
+{
+    // Outside a transaction the statements of one pipeline would stand or fall
+    // together; there, and for one statement, each goes by itself.
+    if (sqls.size() < 2 || !inTransaction())
+        return Backend::batch(sqls, queries);
+    BatchOutcome out;
+    try {
+        ensureConnected();
+        out.failure = pipeline(sqls, queries ? QStringLiteral("数据库查询失败") : QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
+            if (queries)
+                out.rows.append(packetOf(r));
+            else
+                out.changed.append(changedRows(r));
+        });
+    } catch (...) {
+        // Lost on the way: what was read stands, the rest did not happen here.
+        out.failure = std::current_exception();
+    }
+    return out;
+}
+
+DataPacket PostgresBackend::packetOf(const pg_result *res)
+{
     DataPacket p;
-    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+    if (PQresultStatus(res) != PGRES_TUPLES_OK)
         return p;
-    const PGresult *res = r.get();
     const int cols = PQnfields(res);
     const int rows = PQntuples(res);
     std::vector<FieldType> types(static_cast<size_t>(cols));
@@ -687,7 +809,9 @@ void PostgresBackend::begin()
     // Same rule as SQLite: a second BEGIN is a mistake, not a no-op.
     if (inTransaction())
         throw EHostError(QStringLiteral("无法开始事务：已有一个事务正在进行"));
-    run("BEGIN", QStringLiteral("无法开始事务"));
+    // Its ID comes with it: what a commit whose answer is lost did can be asked.
+    Result r = run("BEGIN; SELECT txid_current()", QStringLiteral("无法开始事务"));
+    m_txid = PQntuples(r.get()) == 1 ? QByteArray(PQgetvalue(r.get(), 0, 0)) : QByteArray();
 }
 
 void PostgresBackend::commit()
@@ -699,7 +823,14 @@ void PostgresBackend::commit()
     }
     if (!inTransaction())
         throw EHostError(QStringLiteral("无法提交事务：当前没有进行中的事务"));
-    Result r = run("COMMIT", QStringLiteral("提交事务失败"));
+    Result r(nullptr, PQclear);
+    try {
+        r = run("COMMIT", QStringLiteral("提交事务失败"));
+    } catch (const EConnectionLost &lost) {
+        settleLostCommit(lost.message());
+        return; // saved
+    }
+    m_txid.clear();
     // The server answers COMMIT of a failed transaction with a rollback, not an error.
     if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0) {
         m_operatorApplied = false;
@@ -707,8 +838,40 @@ void PostgresBackend::commit()
     }
 }
 
+void PostgresBackend::settleLostCommit(const QString &lost)
+{
+    const QByteArray txid = std::exchange(m_txid, QByteArray());
+    QString why = lost;
+    why.remove(QStringLiteral("与数据库服务器的连接已断开："));
+    const QString unknown = QStringLiteral("结果未知：连接在服务器确认之前断开，请刷新后核对（%1）").arg(why);
+    if (txid.isEmpty())
+        throw EConnectionLost(unknown);
+    // The answer was lost, perhaps not the commit: a new session asks the
+    // server. Its old session may still be finishing the commit for a moment.
+    QByteArray status;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        try {
+            ensureConnected();
+            Result r = run("SELECT txid_status(" + txid + ")", QStringLiteral("无法查询事务结果"));
+            status = PQntuples(r.get()) == 1 && !PQgetisnull(r.get(), 0, 0) ? QByteArray(PQgetvalue(r.get(), 0, 0)) : QByteArray();
+        } catch (const EHostError &) {
+            status.clear(); // no server to ask, or it cannot tell
+            break;
+        }
+        if (status != "in progress")
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    if (status == "committed")
+        return;
+    if (status == "aborted")
+        throw EConnectionLost(QStringLiteral("与数据库服务器的连接已断开，服务器确认本次修改没有保存，请重做：%1").arg(why));
+    throw EConnectionLost(unknown);
+}
+
 void PostgresBackend::rollback()
 {
+    m_txid.clear();
     if (!inTransaction())
         return;
     // A setting made inside the transaction goes back with it.

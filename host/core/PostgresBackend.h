@@ -1,6 +1,7 @@
 #pragma once
 #include "Backend.h"
 #include <chrono>
+#include <functional>
 #include <memory>
 
 struct pg_conn;
@@ -26,6 +27,9 @@ public:
 
     int exec(const QByteArray &sql) override;
     DataPacket query(const QByteArray &sql) override;
+    // Inside a transaction: one pipeline (one round trip), every statement by
+    // the extended protocol; the response timeout counts from the last answer.
+    BatchOutcome batch(const QList<QByteArray> &sqls, bool queries) override;
     void execScript(const QByteArray &sql) override;
     void begin() override;
     void commit() override;
@@ -49,6 +53,15 @@ protected:
 private:
     using Result = std::unique_ptr<pg_result, void (*)(pg_result *)>;
     void ensureConnected();
+    static DataPacket packetOf(const pg_result *res);
+    // Sends the statements as one pipeline (one round trip) and hands each
+    // successful result to take, in order; returns the first statement's
+    // failure (those after it do not run). A lost session throws.
+    std::exception_ptr pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take);
+    // The answer to COMMIT was lost: asks a new session what became of the
+    // transaction. Returns when it was saved; throws saying it was not, or
+    // that nobody can tell.
+    void settleLostCommit(const QString &lost);
     void configureSession();
     void applyOperator();
     // Sends one statement (text parameters when given) and waits for all of
@@ -79,6 +92,8 @@ private:
     // The session's settings were checked and its tunables set (see configureSession).
     bool m_configured = false;
     QByteArray m_operator[3];
+    // The open transaction's ID (txid_current()), taken when it began.
+    QByteArray m_txid;
     bool m_hasOperator = false;
     bool m_operatorApplied = false;
 };

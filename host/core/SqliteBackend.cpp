@@ -7,6 +7,23 @@
 
 Backend::~Backend() = default;
 
+BatchOutcome Backend::batch(const QList<QByteArray> &sqls, bool queries)
+{
+    BatchOutcome out;
+    for (const QByteArray &sql : sqls) {
+        try {
+            if (queries)
+                out.rows.append(query(sql));
+            else
+                out.changed.append(exec(sql));
+        } catch (...) {
+            out.failure = std::current_exception();
+            break;
+        }
+    }
+    return out;
+}
+
 // What the history triggers read on this connection.
 struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
