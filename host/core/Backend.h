@@ -38,10 +38,10 @@ public:
     // Runs one query; the packet's columns carry the select list's names.
     virtual DataPacket query(const QByteArray &sql) = 0;
     // Runs statements one after the other, each as exec (or query, when
-    // queries) would, stopping at the first that fails. Inside a transaction
-    // a server sends them together and reads every answer in one round trip
-    // (the statements after a failing one reach it but do not run); elsewhere,
-    // and on SQLite, one call each.
+    // queries) would, stopping at the first that fails. A server gets them
+    // together and answers in one round trip (the statements after a failing
+    // one reach it but do not run): queries always, writes inside a
+    // transaction. Elsewhere, and on SQLite, one call each.
     virtual BatchOutcome batch(const QList<QByteArray> &sqls, bool queries);
     // Runs a script of several statements (schema set-up); no result.
     virtual void execScript(const QByteArray &sql) = 0;

@@ -702,9 +702,9 @@ std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, cons
 
 BatchOutcome PostgresBackend::batch(const QList<QByteArray> &sqls, bool queries)
 {
-    // Outside a transaction the statements of one pipeline would stand or fall
-    // together; there, and for one statement, each goes by itself.
-    if (sqls.size() < 2 || !inTransaction())
+    // Outside a transaction the writes of one pipeline would stand or fall
+    // together: there each goes by itself. Reads share one snapshot.
+    if (sqls.size() < 2 || (!queries && !inTransaction()))
         return Backend::batch(sqls, queries);
     BatchOutcome out;
     try {

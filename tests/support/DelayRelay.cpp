@@ -226,9 +226,10 @@ void DelayRelay::dropAll()
     m_changed.wait(lock, [&] { return m_dropsDone >= ticket || m_finished; });
 }
 
-void DelayRelay::swallowNextCommandComplete(const QByteArray &tagPrefix)
+void DelayRelay::swallowNextCommandComplete(const QByteArray &tagPrefix, bool thenSilent)
 {
     std::lock_guard lock(m_mutex);
+    m_silentAfterTrap = thenSilent;
     m_trapPrefix = tagPrefix;
     m_trapArmed = true;
     m_swallowed = false;
@@ -405,6 +406,8 @@ void DelayRelay::handle(Connection &c, bool serverSide, short revents, char *buf
     if (!out.empty())
         from.push(std::move(out), due);
     if (trapped) {
+        if (m_silentAfterTrap)
+            m_silent = true;
         m_swallowed = true;
         c.closing = true;
         c.up.chunks.clear();
@@ -440,7 +443,8 @@ bool DelayRelay::flush(Connection &c)
 {
     if (c.dead)
         return false;
-    if (c.mute || m_silent)
+    // A connection whose answer was swallowed still closes when the rest goes silent.
+    if (c.mute || (m_silent && !c.closing))
         return true;
     if ((!c.connecting && !send(c.up, c.server, m_bytesToServer)) || !send(c.down, c.client, m_bytesToClient)) {
         c.close();
@@ -495,7 +499,7 @@ void DelayRelay::loop()
             short serverEvents = 0;
             if (c.mute) {
                 clientEvents = POLLIN;
-            } else if (!silent) {
+            } else if (!silent || c.closing) {
                 if (!c.closing && !c.up.eof && c.up.queued < kMaxQueued)
                     clientEvents |= POLLIN;
                 if (c.down.blocked)

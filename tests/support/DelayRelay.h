@@ -51,7 +51,8 @@ public:
     // with tagPrefix ("COMMIT", "INSERT"…) is not passed on, nor is anything
     // after it; that connection is closed on both sides. The server has done
     // the work, the client never hears of it.
-    void swallowNextCommandComplete(const QByteArray &tagPrefix);
+    // thenSilent: from then on as setSilent(true) (the server went away with the answer).
+    void swallowNextCommandComplete(const QByteArray &tagPrefix, bool thenSilent = false);
     bool swallowed() const { return m_swallowed; }
 
 private:
@@ -91,6 +92,7 @@ private:
     std::condition_variable m_changed;
     QByteArray m_trapPrefix;
     bool m_trapArmed = false;
+    std::atomic<bool> m_silentAfterTrap{false};
     quint64 m_dropsAsked = 0;
     quint64 m_dropsDone = 0;
     bool m_finished = false;
