@@ -4,6 +4,8 @@
 #   pg-cluster.sh stop DIR    stops it and removes DIR
 #   pg-cluster.sh halt DIR    stops the server (fast shutdown), keeps DIR
 #   pg-cluster.sh resume DIR  starts a halted server again on the same port
+#   pg-cluster.sh standby PRIMARY DIR  a synchronous streaming standby of the cluster in PRIMARY; prints its URL
+#   pg-cluster.sh promote DIR          makes a standby the primary (waits until it takes writes)
 # Listens on 127.0.0.1 only, on a free port, with its own socket folder.
 # As root the server runs as the postgres user (it refuses to run as root).
 set -euo pipefail
@@ -78,13 +80,56 @@ resume() {
     }
 }
 
+standby() {
+    local primary=$1 dir=$2
+    mkdir -p "$dir/sock"
+    if [[ $(id -u) -eq 0 ]]; then
+        chown -R postgres: "$dir"
+    fi
+    as_owner "$bindir/pg_basebackup" -h 127.0.0.1 -p "$(cat "$primary/port")" -U postgres -D "$dir/data" -R -X stream --no-sync \
+        >"$dir/basebackup.log" 2>&1 || {
+        echo "错误：无法复制主服务器 / pg_basebackup failed:" >&2
+        cat "$dir/basebackup.log" >&2
+        return 1
+    }
+    local attempt port
+    for attempt in $(seq 1 20); do
+        port=$((20000 + RANDOM % 30000))
+        port_in_use "$port" && continue
+        if launch "$dir" "$port"; then
+            echo "$port" >"$dir/port"
+            # Synchronous: a commit the primary acknowledged is on the standby
+            # too. The command line turns synchronous_commit off for speed; the
+            # database's own setting outranks it.
+            local url="postgresql://postgres@127.0.0.1:$(cat "$primary/port")/postgres"
+            "$bindir/psql" -X -q -d "$url" -c "ALTER SYSTEM SET synchronous_standby_names = '*'" -c "SELECT pg_reload_conf()" \
+                -c "ALTER DATABASE postgres SET synchronous_commit = on" >/dev/null
+            for attempt in $(seq 1 100); do
+                [[ $("$bindir/psql" -X -At -d "$url" -c "SELECT count(*) FROM pg_stat_replication WHERE sync_state = 'sync'") == 1 ]] && break
+                sleep 0.1
+            done
+            echo "postgresql://postgres@127.0.0.1:$port/postgres"
+            return 0
+        fi
+    done
+    echo "错误：备用服务器无法启动 / the standby did not start:" >&2
+    tail -n 20 "$dir/server.log" >&2 || true
+    return 1
+}
+
+promote() {
+    as_owner "$bindir/pg_ctl" -D "$1/data" -w -t 60 promote >/dev/null
+}
+
 case ${1:-} in
     start) start "${2:?folder missing}" ;;
     stop) stop "${2:?folder missing}" ;;
     halt) halt "${2:?folder missing}" ;;
     resume) resume "${2:?folder missing}" ;;
+    standby) standby "${2:?primary folder missing}" "${3:?folder missing}" ;;
+    promote) promote "${2:?folder missing}" ;;
     *)
-        echo "用法 / usage: $0 start|stop|halt|resume DIR" >&2
+        echo "用法 / usage: $0 start|stop|halt|resume DIR | standby PRIMARY DIR | promote DIR" >&2
         exit 2
         ;;
 esac

@@ -5,6 +5,13 @@
 #include "HostError.h"
 #include "TestDb.h"
 #include <QElapsedTimer>
+#include <cstdio>
+#include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <chrono>
+#include <thread>
 #include <QUrl>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -88,6 +95,78 @@ TEST_F(RelayTest, ALostAnswerIsLookedUpAndASilentServerFailsInTime)
     EXPECT_THROW(Database::connect(url.toString()), EHostError);
     EXPECT_GE(t.elapsed(), 1000);
     EXPECT_LT(t.elapsed(), 4000);
+}
+
+// A primary behind the relay (so that its address can go silent) and a
+// streaming standby, both of the test's own (scripts/pg-cluster.sh).
+bool cluster(const QStringList &args, QString *url = nullptr)
+{
+    QProcess p;
+    p.start(QStringLiteral("bash"), QStringList{QStringLiteral(QEL_SOURCE_DIR "/scripts/pg-cluster.sh")} + args);
+    const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (url)
+        *url = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    if (!ok)
+        std::fprintf(stderr, "pg-cluster.sh: %s\n", p.readAllStandardError().constData());
+    return ok;
+}
+
+TEST(FailoverTest, ACommitLostAsThePrimaryGoesIsToldTrulyAndTheDeskThenGoesStraightToTheNewPrimary)
+{
+    if (!TestDatabase::postgresSelected())
+        GTEST_SKIP() << "PostgreSQL only";
+    QTemporaryDir dirs;
+    QFile::setPermissions(dirs.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    const QString a = dirs.filePath(QStringLiteral("a")), b = dirs.filePath(QStringLiteral("b"));
+    QString primary, standby;
+    const auto stop = qScopeGuard([&] {
+        cluster({QStringLiteral("stop"), b});
+        cluster({QStringLiteral("stop"), a});
+    });
+    ASSERT_TRUE(cluster({QStringLiteral("start"), a}, &primary));
+    ASSERT_TRUE(cluster({QStringLiteral("standby"), a, b}, &standby));
+    const QUrl p(primary);
+    DelayRelay relay(p.host(), p.port());
+    auto desk = Database::connect(QStringLiteral("postgresql://postgres@127.0.0.1:%1,127.0.0.1:%2/postgres?target_session_attrs=read-write")
+                                      .arg(relay.port())
+                                      .arg(QUrl(standby).port()));
+    desk->exec("create table t_fail (x integer)");
+    EXPECT_EQ(desk->exec("insert into t_fail values (1)"), 1);
+
+    // The answer to COMMIT is lost, the primary's address goes silent and the standby is promoted.
+    relay.swallowNextCommandComplete("COMMIT", true);
+    std::thread promote([&] {
+        for (int i = 0; i < 3000 && !relay.swallowed(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        cluster({QStringLiteral("promote"), b});
+    });
+    QElapsedTimer t;
+    t.start();
+    QString told;
+    bool saved = false;
+    try {
+        saved = desk->exec("insert into t_fail values (2)") == 1;
+    } catch (const EHostError &e) {
+        told = e.message();
+    }
+    const qint64 waited = t.elapsed();
+    std::fprintf(stderr, "failover: %s after %lld ms\n", saved ? "saved" : qPrintable(told), waited);
+    promote.join();
+    auto check = Database::connect(standby);
+    const qint64 landed = check->query("select count(*) from t_fail where x = 2").integer(0, 0);
+    EXPECT_EQ(saved, landed == 1) << told.toStdString();
+    if (!saved) {
+        EXPECT_TRUE(told.startsWith(QStringLiteral("结果未知")) || (landed == 0 && told.startsWith(QStringLiteral("与数据库服务器的连接已断开"))))
+            << told.toStdString();
+    }
+    EXPECT_LT(waited, 8000) << "a silent first address costs 2 s per try, not 10";
+
+    // On the new primary now: a lost session there reconnects without asking the silent address.
+    check->query("select pg_terminate_backend(pid) from pg_stat_activity where pid <> pg_backend_pid() and backend_type = 'client backend'");
+    EXPECT_THROW(desk->query("select 1"), EConnectionLost);
+    const qint64 tried = relay.accepted();
+    EXPECT_EQ(desk->exec("insert into t_fail values (3)"), 1);
+    EXPECT_EQ(relay.accepted(), tried) << "the old primary's address was tried first";
 }
 
 } // namespace

@@ -211,6 +211,7 @@ constexpr std::pair<const char *, const char *> kDefaultParams[] = {
 struct ConnParams {
     std::vector<QByteArray> keys, values;
     int connectTimeout = 0; // seconds; 0 = waits as long as the system does
+    QList<QByteArray> hosts, ports; // a list of servers, one port each; empty for one server
 };
 
 // The URL's own value of a connection keyword, else the environment's.
@@ -246,11 +247,22 @@ ConnParams connectionParams(const QByteArray &uri)
     // last: with -c the last value of a setting wins.
     const QByteArray own = givenValue(url.get(), env.get(), "options").trimmed();
     add("options", own.isEmpty() ? QByteArray(kPinnedOptions) : own + ' ' + kPinnedOptions);
+    // Several servers (a primary and its standbys): one that takes the
+    // connection and never answers costs 2 s before the next is tried.
+    const QList<QByteArray> hosts = givenValue(url.get(), env.get(), "host").split(',');
+    QList<QByteArray> ports = givenValue(url.get(), env.get(), "port").split(',');
+    const bool several = hosts.size() > 1 && givenValue(url.get(), env.get(), "hostaddr").isEmpty();
+    if (several && (ports.size() == 1 || ports.size() == hosts.size())) {
+        while (ports.size() < hosts.size())
+            ports.append(ports.first());
+        p.hosts = hosts;
+        p.ports = ports;
+    }
     for (const auto &[key, value] : kDefaultParams)
         if (givenValue(url.get(), env.get(), key).isEmpty())
-            add(key, value);
+            add(key, std::strcmp(key, "connect_timeout") == 0 && several ? QByteArray("2") : QByteArray(value));
     const QByteArray timeout = givenValue(url.get(), env.get(), "connect_timeout");
-    p.connectTimeout = timeout.isEmpty() ? QByteArray(kDefaultParams[0].second).toInt() : std::max(0, timeout.toInt());
+    p.connectTimeout = !timeout.isEmpty() ? std::max(0, timeout.toInt()) : several ? 2 : QByteArray(kDefaultParams[0].second).toInt();
     if (p.connectTimeout == 1)
         p.connectTimeout = 2; // libpq's least
     return p;
@@ -319,29 +331,15 @@ bool changesRows(const QByteArray &sql)
 PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
 {
     const ConnParams params = connectionParams(takeResponseTimeout(uri.toUtf8(), m_responseTimeout));
-    std::vector<const char *> keys, values;
-    for (size_t i = 0; i < params.keys.size(); ++i) {
-        keys.push_back(params.keys[i].constData());
-        values.push_back(params.values[i].constData());
-    }
-    keys.push_back(nullptr);
-    values.push_back(nullptr);
-    QElapsedTimer waited;
-    waited.start();
-    m_conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    m_keys = params.keys;
+    m_values = params.values;
+    m_hosts = params.hosts;
+    m_ports = params.ports;
+    m_connectTimeout = params.connectTimeout;
+    QString why;
+    m_conn = openSession(why);
     if (!m_conn)
-        throw EHostError(QStringLiteral("无法连接数据库服务器：内存不足"));
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        QString msg = trimmed(PQerrorMessage(m_conn));
-        PQfinish(m_conn);
-        m_conn = nullptr;
-        // libpq counts the timeout in whole seconds of the clock, so it may end up to a second early.
-        if (params.connectTimeout > 0 && waited.elapsed() >= std::max(1, params.connectTimeout - 1) * 1000)
-            msg = QStringLiteral("服务器在 %1 秒内没有应答（%2）").arg(params.connectTimeout).arg(msg);
-        throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(msg));
-    }
-    // The hook lives in the connection object, so it survives PQreset.
-    PQsetNoticeProcessor(m_conn, ignoreNotice, nullptr);
+        throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(why));
     try {
         configureSession();
     } catch (const EHostError &e) {
@@ -349,6 +347,66 @@ PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
         m_conn = nullptr;
         throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(e.message()));
     }
+}
+
+pg_conn *PostgresBackend::openSession(QString &why)
+{
+    std::vector<const char *> keys, values;
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+        keys.push_back(m_keys[i].constData());
+        values.push_back(m_values[i].constData());
+    }
+    // The server that took the last session goes first: after a failover the
+    // old primary is tried last, not waited for every time.
+    const QByteArray hosts = m_hosts.join(','), ports = m_ports.join(',');
+    if (!m_hosts.isEmpty()) {
+        keys.push_back("host");
+        values.push_back(hosts.constData());
+        keys.push_back("port");
+        values.push_back(ports.constData());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    QElapsedTimer waited;
+    waited.start();
+    pg_conn *conn = PQconnectdbParams(keys.data(), values.data(), 1);
+    if (!conn) {
+        why = QStringLiteral("内存不足");
+        return nullptr;
+    }
+    if (PQstatus(conn) != CONNECTION_OK) {
+        why = trimmed(PQerrorMessage(conn));
+        PQfinish(conn);
+        // libpq counts the timeout in whole seconds of the clock, so it may end up to a second early.
+        if (m_connectTimeout > 0 && m_hosts.isEmpty() && waited.elapsed() >= std::max(1, m_connectTimeout - 1) * 1000)
+            why = QStringLiteral("服务器在 %1 秒内没有应答（%2）").arg(m_connectTimeout).arg(why);
+        return nullptr;
+    }
+    for (qsizetype i = 0; i < m_hosts.size(); ++i) {
+        if (m_hosts[i] == PQhost(conn) && m_ports[i] == PQport(conn)) {
+            m_hosts.move(i, 0);
+            m_ports.move(i, 0);
+            break;
+        }
+    }
+    PQsetNoticeProcessor(conn, ignoreNotice, nullptr);
+    return conn;
+}
+
+void PostgresBackend::reconnect()
+{
+    QString why;
+    pg_conn *fresh = openSession(why);
+    if (!fresh) {
+        // The old session stays as the dead one it is: the next call tries again.
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        throw EConnectionLost(QStringLiteral("与数据库服务器的连接已断开：%1").arg(why));
+    }
+    if (m_conn)
+        PQfinish(m_conn);
+    m_conn = fresh;
+    m_configured = false;
 }
 
 PostgresBackend::~PostgresBackend()
@@ -370,10 +428,7 @@ void PostgresBackend::ensureConnected()
     if (!connected()) {
         // Reconnect, never replay: whatever was in flight is reported, not repeated.
         m_dropped = false;
-        PQreset(m_conn);
-        if (PQstatus(m_conn) != CONNECTION_OK)
-            throwLost(m_conn, QString());
-        m_configured = false;
+        reconnect();
     }
     if (!m_configured) {
         configureSession();
@@ -388,7 +443,8 @@ void PostgresBackend::ensureConnected()
     // Something changed a pinned setting in this session. Not one more
     // statement here: start over from the connection options (a transaction
     // in progress dies with the session, as on a lost connection).
-    PQreset(m_conn);
+    PQfinish(m_conn);
+    m_conn = nullptr;
     m_configured = false;
     throw EHostError(refusal(bad));
 }
@@ -848,19 +904,24 @@ void PostgresBackend::settleLostCommit(const QString &lost)
         throw EConnectionLost(unknown);
     // The answer was lost, perhaps not the commit: a new session asks the
     // server. Its old session may still be finishing the commit for a moment.
+    // A failover may take a few seconds to give the desk a primary again.
     QByteArray status;
-    for (int attempt = 0; attempt < 10; ++attempt) {
+    for (int attempt = 0, unreachable = 0; attempt < 10; ++attempt) {
         try {
             ensureConnected();
             Result r = run("SELECT txid_status(" + txid + ")", QStringLiteral("无法查询事务结果"));
             status = PQntuples(r.get()) == 1 && !PQgetisnull(r.get(), 0, 0) ? QByteArray(PQgetvalue(r.get(), 0, 0)) : QByteArray();
+        } catch (const EConnectionLost &) {
+            status.clear();
+            if (++unreachable == 3)
+                break;
         } catch (const EHostError &) {
-            status.clear(); // no server to ask, or it cannot tell
+            status.clear(); // the server cannot tell (an ID it never saw, after a failover)
             break;
         }
-        if (status != "in progress")
+        if (!status.isEmpty() && status != "in progress")
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     if (status == "committed")
         return;

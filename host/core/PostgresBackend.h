@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -53,6 +54,11 @@ protected:
 private:
     using Result = std::unique_ptr<pg_result, void (*)(pg_result *)>;
     void ensureConnected();
+    // A new session on the first server that takes it (see m_hosts); null
+    // with why when none did.
+    pg_conn *openSession(QString &why);
+    // Replaces the dead session with a new one, or throws EConnectionLost.
+    void reconnect();
     static DataPacket packetOf(const pg_result *res);
     // Sends the statements as one pipeline (one round trip) and hands each
     // successful result to take, in order; returns the first statement's
@@ -78,6 +84,11 @@ private:
 
     pg_conn *m_conn = nullptr;
     QString m_uri;
+    // How to open a session: libpq's keywords, and the servers of a list
+    // (with their ports), the one that took the last session first.
+    std::vector<QByteArray> m_keys, m_values;
+    QList<QByteArray> m_hosts, m_ports;
+    int m_connectTimeout = 0;
     std::chrono::milliseconds m_responseTimeout{30000};
     // Given up on after a deadline: no more statements on this session.
     bool m_dropped = false;

@@ -287,6 +287,7 @@ void DelayRelay::accept()
                 continue;
             return;
         }
+        ++m_accepted;
         auto c = std::make_unique<Connection>();
         c->client = fd;
         setNoDelay(fd);

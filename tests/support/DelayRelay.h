@@ -37,6 +37,8 @@ public:
     // Request bursts over all connections: client data that follows server
     // data (or opens a connection) counts one.
     qint64 roundTrips() const { return m_roundTrips; }
+    // Connections a client opened to the relay, silent ones included (never reset).
+    qint64 accepted() const { return m_accepted; }
     qint64 bytesToServer() const { return m_bytesToServer; }
     qint64 bytesToClient() const { return m_bytesToClient; }
     void resetCounts();
@@ -83,6 +85,7 @@ private:
     std::atomic<bool> m_silent{false};
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_roundTrips{0};
+    std::atomic<qint64> m_accepted{0};
     std::atomic<qint64> m_bytesToServer{0};
     std::atomic<qint64> m_bytesToClient{0};
     std::atomic<bool> m_swallowed{false};
