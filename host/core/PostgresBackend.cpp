@@ -194,6 +194,9 @@ constexpr char kConfigureSession[] =
     "  JOIN (VALUES ('work_mem', '32MB'), ('lock_timeout', '5s'), ('statement_timeout', '120s')) d(name, value) USING (name)"
     "  WHERE CASE s.name WHEN 'work_mem' THEN s.setting::bigint < 32768 ELSE s.setting = '0' END)";
 
+// The operator the history triggers record, as parameters: the values never become SQL text.
+constexpr char kApplyOperator[] = "SELECT set_config('qel.node', $1, false), set_config('qel.group', $2, false), set_config('qel.user', $3, false)";
+
 // Settings that go into the start-up packet: there they outrank the server's,
 // the database's and the role's defaults, and PQreset sends them again.
 constexpr char kPinnedOptions[] = "-c standard_conforming_strings=on -c datestyle=ISO";
@@ -430,10 +433,8 @@ void PostgresBackend::ensureConnected()
         m_dropped = false;
         reconnect();
     }
-    if (!m_configured) {
+    if (!m_configured)
         configureSession();
-        m_operatorApplied = false;
-    }
     const QString bad = unsafeSetting(m_conn);
     if (bad.isEmpty()) {
         if (m_hasOperator && !m_operatorApplied)
@@ -451,14 +452,29 @@ void PostgresBackend::ensureConnected()
 
 void PostgresBackend::configureSession()
 {
-    const QByteArray sql = m_listening ? QByteArray("LISTEN qel_change; ") + kConfigureSession : QByteArray(kConfigureSession);
-    Result r = run(sql, QStringLiteral("无法设置数据库会话"));
-    const QString bad = PQntuples(r.get()) == 1
-                            ? unsafeSetting(PQgetvalue(r.get(), 0, 0), PQgetvalue(r.get(), 0, 1), PQgetvalue(r.get(), 0, 2))
-                            : QStringLiteral("无法读取会话设置");
+    // One round trip: the LISTEN, the settings, and the operator when there is one.
+    QList<QByteArray> sqls;
+    if (m_listening)
+        sqls << "LISTEN qel_change";
+    sqls << kConfigureSession;
+    const char *op[3] = {m_operator[0].constData(), m_operator[1].constData(), m_operator[2].constData()};
+    if (m_hasOperator)
+        sqls << kApplyOperator;
+    QString bad = QStringLiteral("无法读取会话设置");
+    int answered = 0;
+    const std::exception_ptr failure = pipeline(
+        sqls, QStringLiteral("无法设置数据库会话"),
+        [&](const pg_result *r) {
+            if (answered++ == (m_listening ? 1 : 0) && PQntuples(r) == 1)
+                bad = unsafeSetting(PQgetvalue(r, 0, 0), PQgetvalue(r, 0, 1), PQgetvalue(r, 0, 2));
+        },
+        m_hasOperator ? 3 : 0, m_hasOperator ? op : nullptr);
+    if (failure)
+        std::rethrow_exception(failure);
     if (!bad.isEmpty())
         throw EHostError(refusal(bad));
     m_configured = true;
+    m_operatorApplied = m_hasOperator;
     m_missedChanges = m_listening;
 }
 
@@ -653,8 +669,7 @@ void PostgresBackend::applyOperator()
 {
     // Parameters, not literals: the values never become SQL text.
     const char *values[3] = {m_operator[0].constData(), m_operator[1].constData(), m_operator[2].constData()};
-    run("SELECT set_config('qel.node', $1, false), set_config('qel.group', $2, false), set_config('qel.user', $3, false)",
-        QStringLiteral("无法设置数据库会话的操作员"), 3, values);
+    run(kApplyOperator, QStringLiteral("无法设置数据库会话的操作员"), 3, values);
     m_operatorApplied = true;
 }
 
@@ -697,7 +712,8 @@ DataPacket PostgresBackend::query(const QByteArray &sql)
     return packetOf(r.get());
 }
 
-std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take)
+std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take,
+                                             int lastParams, const char *const *params)
 {
     pg_conn *conn = m_conn;
     // Each answer may take as long as one statement's.
@@ -716,9 +732,11 @@ std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, cons
     } landed{conn, m_inFlight};
     if (!PQenterPipelineMode(conn))
         throwFailure(nullptr, conn, what);
-    for (const QByteArray &sql : sqls)
-        if (!PQsendQueryParams(conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+    for (qsizetype i = 0; i < sqls.size(); ++i) {
+        const bool last = i + 1 == sqls.size();
+        if (!PQsendQueryParams(conn, sqls[i].constData(), last ? lastParams : 0, nullptr, last ? params : nullptr, nullptr, nullptr, 0))
             throwFailure(nullptr, conn, what);
+    }
     if (!PQpipelineSync(conn))
         throwFailure(nullptr, conn, what);
     flush(deadline, what);

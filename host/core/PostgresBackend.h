@@ -63,7 +63,9 @@ private:
     // Sends the statements as one pipeline (one round trip) and hands each
     // successful result to take, in order; returns the first statement's
     // failure (those after it do not run). A lost session throws.
-    std::exception_ptr pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take);
+    // The last statement may take text parameters.
+    std::exception_ptr pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take,
+                                int lastParams = 0, const char *const *params = nullptr);
     // The answer to COMMIT was lost: asks a new session what became of the
     // transaction. Returns when it was saved; throws saying it was not, or
     // that nobody can tell.
