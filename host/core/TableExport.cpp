@@ -379,6 +379,22 @@ void ExportCsv(const ExportTable &table, const QString &fileName)
     file.commit();
 }
 
+void ExportToFile(const QString &fileName, const std::function<void(QIODevice &)> &write)
+{
+    TempTarget file(fileName);
+    file.release();
+    {
+        QFile out(QFile::decodeName(file.tempPath()));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            fail(file.target(), out.errorString());
+        write(out);
+        out.close();
+        if (out.error() != QFileDevice::NoError)
+            fail(file.target(), out.errorString());
+    }
+    file.commit();
+}
+
 void ExportXlsx(const ExportTable &table, const QString &fileName)
 {
     const QList<ExportColumn> cols = table.columns();

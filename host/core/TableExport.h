@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 #include <vector>
+
+class QIODevice;
 
 // Writing a table of shown values to a file: CSV (UTF-8 with a byte order
 // mark, RFC 4180 quoting, CRLF) or an Excel workbook (.xlsx). Both write to a
@@ -58,6 +61,11 @@ public:
 // never get one. CSV writes a text cell of digits that a spreadsheet would
 // turn into a number (a leading zero, more than 15 digits) as ="0012".
 QELCORE_EXPORT bool StartsLikeFormula(const QByteArray &text);
+
+// Writes a file by the same rules as the exports (a link's file, the open
+// database and read-only files refused, a temporary file renamed over the
+// target only when write returns): write fills the device; a failure throws.
+QELCORE_EXPORT void ExportToFile(const QString &fileName, const std::function<void(QIODevice &)> &write);
 
 // The bytes of the CSV file ExportCsv writes.
 QELCORE_EXPORT QByteArray CsvBytes(const ExportTable &table);

@@ -2,6 +2,7 @@
 #include "CommaText.h"
 #include "ErrorHandler.h"
 #include "FileDialog.h"
+#include "GridPrint.h"
 #include "HostError.h"
 #include "TableExport.h"
 #include <QAction>
@@ -17,6 +18,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
+#include <QPdfWriter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -284,6 +288,12 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     connect(m_actCopy, &QAction::triggered, this, Guarded([this](bool) { CopyToClipboard(); }));
     connect(m_actXlsx, &QAction::triggered, this, Guarded([this](bool) { exportAs(true); }));
     connect(m_actCsv, &QAction::triggered, this, Guarded([this](bool) { exportAs(false); }));
+    m_actPrint = new QAction(QStringLiteral("打印…"), this);
+    m_actPrint->setObjectName(QStringLiteral("actGridPrint"));
+    m_actPdf = new QAction(QStringLiteral("导出为 PDF…"), this);
+    m_actPdf->setObjectName(QStringLiteral("actGridExportPdf"));
+    connect(m_actPrint, &QAction::triggered, this, Guarded([this](bool) { printList(); }));
+    connect(m_actPdf, &QAction::triggered, this, Guarded([this](bool) { exportPdf(); }));
 }
 
 TQELDBGrid::~TQELDBGrid() = default;
@@ -793,6 +803,58 @@ void TQELDBGrid::exportAs(bool excel)
     ShowNotice(QStringLiteral("已导出到 %1").arg(QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath())));
 }
 
+namespace {
+// Landscape when the columns are wider than a portrait page holds at screen size.
+void pageFor(QPagedPaintDevice &device, int columnsWidth)
+{
+    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), columnsWidth > 700 ? QPageLayout::Landscape : QPageLayout::Portrait,
+                                     QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter));
+}
+
+int columnsWidth(const ExportTable &table)
+{
+    int w = 0;
+    for (const ExportColumn &c : table.columns())
+        w += c.widthPixels;
+    return w;
+}
+} // namespace
+
+void TQELDBGrid::printList()
+{
+    const std::unique_ptr<ExportTable> table = ExportData();
+    QPrinter printer(QPrinter::HighResolution);
+    pageFor(printer, columnsWidth(*table));
+    QPrintPreviewDialog preview(&printer, this);
+    preview.setWindowTitle(QStringLiteral("打印预览 - %1").arg(ExportName()));
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this, Guarded([&](QPrinter *target) { PrintTable(*table, ExportName(), font(), *target); }));
+    preview.exec();
+}
+
+void TQELDBGrid::exportPdf()
+{
+    const QString caption = QStringLiteral("导出为 PDF");
+    const QString filter = QStringLiteral("PDF 文件 (*.pdf)");
+    const QString suggested = QDir(ExportFolder()).filePath(ExportName() + QLatin1Char('_') + QDate::currentDate().toString(Qt::ISODate) + QStringLiteral(".pdf"));
+    QString file = saveFileNameHook() ? saveFileNameHook()(this, caption, suggested, filter) : AskSaveFileName(this, caption, suggested, filter, QStringLiteral("pdf"));
+    if (file.isEmpty())
+        return;
+    file = WithSuffix(file, QStringLiteral("pdf"));
+    {
+        WaitCursor wait;
+        const std::unique_ptr<ExportTable> table = ExportData();
+        ExportToFile(file, [&](QIODevice &out) {
+            QPdfWriter pdf(&out);
+            pdf.setTitle(ExportName());
+            pdf.setCreator(QStringLiteral("票务管理"));
+            pageFor(pdf, columnsWidth(*table));
+            PrintTable(*table, ExportName(), font(), pdf);
+        });
+    }
+    RememberExportFolder(QFileInfo(file).absolutePath());
+    ShowNotice(QStringLiteral("已导出到 %1").arg(QDir::toNativeSeparators(QFileInfo(file).absoluteFilePath())));
+}
+
 void TQELDBGrid::ShowNotice(const QString &text)
 {
     m_notice = text;
@@ -816,7 +878,7 @@ void TQELDBGrid::AddContextAction(QAction *action)
 
 QList<QAction *> TQELDBGrid::ContextActions() const
 {
-    QList<QAction *> out{m_actCopy, m_actXlsx, m_actCsv};
+    QList<QAction *> out{m_actCopy, m_actXlsx, m_actCsv, m_actPdf, m_actPrint};
     for (const QPointer<QAction> &a : m_extraActions)
         if (a)
             out.append(a);
@@ -830,12 +892,16 @@ void TQELDBGrid::contextMenuEvent(QContextMenuEvent *e)
     m_actCopy->setEnabled(rows);
     m_actXlsx->setEnabled(set && set->Active());
     m_actCsv->setEnabled(set && set->Active());
+    m_actPdf->setEnabled(set && set->Active());
+    m_actPrint->setEnabled(set && set->Active());
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("gridContextMenu"));
     menu.addAction(m_actCopy);
     menu.addSeparator();
     menu.addAction(m_actXlsx);
     menu.addAction(m_actCsv);
+    menu.addAction(m_actPdf);
+    menu.addAction(m_actPrint);
     bool separated = false;
     for (const QPointer<QAction> &a : m_extraActions) {
         if (!a)

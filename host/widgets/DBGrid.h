@@ -76,13 +76,15 @@ public:
     void ExportXlsx(const QString &fileName) const;
     void ExportCsv(const QString &fileName) const;
 
-    // The context menu: 复制, 导出为 Excel…, 导出为 CSV…, then every action a
+    // The context menu: 复制, 导出为 Excel…, 导出为 CSV…, 导出为 PDF…, 打印…, then every action a
     // form added, in order. The grid does not own added actions.
     void AddContextAction(QAction *action);
     QList<QAction *> ContextActions() const;
     QAction *CopyAction() const { return m_actCopy; }
     QAction *ExportXlsxAction() const { return m_actXlsx; }
     QAction *ExportCsvAction() const { return m_actCsv; }
+    QAction *ExportPdfAction() const { return m_actPdf; }
+    QAction *PrintAction() const { return m_actPrint; }
 
     // What the list is called in a suggested export name ("演出项目" gives
     // 演出项目_2026-12-08.xlsx); the window's title when not set.
@@ -124,6 +126,9 @@ private:
     void onSelectionChanged(const QItemSelection &selected, const QItemSelection &deselected);
     void onHeaderClicked(int section);
     void exportAs(bool excel);
+    void exportPdf();
+    // The list as shown in Qt's print preview, printed from there.
+    void printList();
     void updateCount();
     void layoutCount();
     int lastColumn() const;
@@ -136,7 +141,7 @@ private:
     QList<GridColumn> m_columns;
     QLabel *m_count = nullptr;
     int m_countHeight = 0;
-    QAction *m_actCopy, *m_actXlsx, *m_actCsv;
+    QAction *m_actCopy, *m_actXlsx, *m_actCsv, *m_actPdf, *m_actPrint;
     QList<QPointer<QAction>> m_extraActions;
     void clearSelected();
     void select(int bookmark);
