@@ -4,6 +4,7 @@
 // progress goes to stderr. bench/run is the way to call it.
 #include "Baselines.h"
 #include "BenchData.h"
+#include "BenchDistance.h"
 #include "Processes.h"
 #include "Results.h"
 #include <ClientDataSet.h>
@@ -1431,6 +1432,8 @@ void registerGroup(Env &env, const Options &o)
     rounds("select", 3, [e](benchmark::State &st) { bmSelect(st, e); });
     rounds("limit_dialog", 3, [e](benchmark::State &st) { bmLimitDialog(st, e); });
     rounds("dropdown", 5, [e](benchmark::State &st) { bmDropDown(st, e); });
+    if (env.engine == QLatin1String("postgresql") && env.scale.label == TenthScale().label)
+        RegisterDistance({env.prefix, env.url, &env.facts, &env.samples, &env.counts}, o.only, o.reps);
     if (!env.top)
         return;
     reg("conflict", [e](benchmark::State &st) { bmConflict(st, e); })->Unit(benchmark::kMicrosecond);
@@ -1882,6 +1885,7 @@ int main(int argc, char **argv)
         } catch (const std::exception &) {
         }
         fillTable(table, collector, raw, QStringLiteral("postgresql"), QStringLiteral("PostgreSQL %1 (loopback)").arg(pgVersion));
+        FillDistanceTable(table);
     }
     table.note(QStringLiteral("Wall-clock time per call. The floor of each row is named in its baseline column; \"engine\" is the engine alone on "
                               "the statements the module sent (recorded through the trace hook): every cell fetched, nothing kept, writes "
