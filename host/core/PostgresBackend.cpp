@@ -676,6 +676,12 @@ void PostgresBackend::applyOperator()
 int PostgresBackend::exec(const QByteArray &sql)
 {
     ensureConnected();
+    if (m_beginPending) {
+        const BatchOutcome o = withBegin({sql}, false);
+        if (o.failure)
+            std::rethrow_exception(o.failure);
+        return o.changed.value(0);
+    }
     if (inTransaction() || !changesRows(sql)) {
         Result r = run(sql, QStringLiteral("数据库执行语句失败"), 0, nullptr, true);
         return changedRows(r.get());
@@ -683,23 +689,17 @@ int PostgresBackend::exec(const QByteArray &sql)
     // An autocommitted write goes in a transaction of its own whose ID is
     // known before its commit is sent, so that a lost answer can be looked up
     // (see commit). Begin, ID and statement share one round trip.
-    int changed = 0, answered = 0;
-    std::exception_ptr failure;
+    begin();
+    int changed = 0;
     try {
-        failure = pipeline({"BEGIN", "SELECT txid_current()", sql}, QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
-            if (answered == 1 && PQntuples(r) == 1)
-                m_txid = QByteArray(PQgetvalue(r, 0, 0));
-            else if (answered == 2)
-                changed = changedRows(r);
-            ++answered;
-        });
-    } catch (...) {
+        changed = exec(sql);
+    } catch (const EConnectionLost &) {
+        m_beginPending = false;
         m_txid.clear();
         throw; // the session is gone, and the transaction with it
-    }
-    if (failure) {
+    } catch (...) {
         rollback();
-        std::rethrow_exception(failure);
+        throw;
     }
     commit();
     return changed;
@@ -708,8 +708,36 @@ int PostgresBackend::exec(const QByteArray &sql)
 DataPacket PostgresBackend::query(const QByteArray &sql)
 {
     ensureConnected();
+    if (m_beginPending) {
+        const BatchOutcome o = withBegin({sql}, true);
+        if (o.failure)
+            std::rethrow_exception(o.failure);
+        return o.rows.value(0);
+    }
     Result r = run(sql, QStringLiteral("数据库查询失败"), 0, nullptr, true);
     return packetOf(r.get());
+}
+
+BatchOutcome PostgresBackend::withBegin(const QList<QByteArray> &sqls, bool queries)
+{
+    m_beginPending = false;
+    BatchOutcome out;
+    int answered = 0;
+    try {
+        out.failure = pipeline(QList<QByteArray>{"BEGIN", "SELECT txid_current()"} + sqls,
+                               queries ? QStringLiteral("数据库查询失败") : QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
+                                   if (answered == 1)
+                                       m_txid = PQntuples(r) == 1 ? QByteArray(PQgetvalue(r, 0, 0)) : QByteArray();
+                                   else if (answered > 1 && queries)
+                                       out.rows.append(packetOf(r));
+                                   else if (answered > 1)
+                                       out.changed.append(changedRows(r));
+                                   ++answered;
+                               });
+    } catch (...) {
+        out.failure = std::current_exception();
+    }
+    return out;
 }
 
 std::exception_ptr PostgresBackend::pipeline(const QList<QByteArray> &sqls, const QString &what, const std::function<void(const pg_result *)> &take,
@@ -783,6 +811,8 @@ BatchOutcome PostgresBackend::batch(const QList<QByteArray> &sqls, bool queries)
     BatchOutcome out;
     try {
         ensureConnected();
+        if (m_beginPending)
+            return withBegin(sqls, queries);
         out.failure = pipeline(sqls, queries ? QStringLiteral("数据库查询失败") : QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
             if (queries)
                 out.rows.append(packetOf(r));
@@ -874,7 +904,7 @@ DataPacket PostgresBackend::packetOf(const pg_result *res)
 void PostgresBackend::execScript(const QByteArray &sql)
 {
     ensureConnected();
-    run(sql, QStringLiteral("数据库执行脚本失败"));
+    run(std::exchange(m_beginPending, false) ? "BEGIN; " + sql : sql, QStringLiteral("数据库执行脚本失败"));
 }
 
 void PostgresBackend::begin()
@@ -883,13 +913,16 @@ void PostgresBackend::begin()
     // Same rule as SQLite: a second BEGIN is a mistake, not a no-op.
     if (inTransaction())
         throw EHostError(QStringLiteral("无法开始事务：已有一个事务正在进行"));
-    // Its ID comes with it: what a commit whose answer is lost did can be asked.
-    Result r = run("BEGIN; SELECT txid_current()", QStringLiteral("无法开始事务"));
-    m_txid = PQntuples(r.get()) == 1 ? QByteArray(PQgetvalue(r.get(), 0, 0)) : QByteArray();
+    // Sent with the transaction's first statements, and its ID with it: what
+    // a commit whose answer is lost did can then be asked.
+    m_beginPending = true;
+    m_txid.clear();
 }
 
 void PostgresBackend::commit()
 {
+    if (std::exchange(m_beginPending, false))
+        return; // nothing was sent
     if (!connected()) {
         // The transaction died with the session; reconnect for later calls, then report the loss.
         ensureConnected();
@@ -951,6 +984,8 @@ void PostgresBackend::settleLostCommit(const QString &lost)
 void PostgresBackend::rollback()
 {
     m_txid.clear();
+    if (std::exchange(m_beginPending, false))
+        return; // nothing was sent
     if (!inTransaction())
         return;
     // A setting made inside the transaction goes back with it.
@@ -960,6 +995,8 @@ void PostgresBackend::rollback()
 
 bool PostgresBackend::inTransaction() const
 {
+    if (m_beginPending)
+        return true;
     if (!connected())
         return false;
     const PGTransactionStatusType t = PQtransactionStatus(m_conn);

@@ -70,6 +70,8 @@ private:
     // transaction. Returns when it was saved; throws saying it was not, or
     // that nobody can tell.
     void settleLostCommit(const QString &lost);
+    // The pending BEGIN, the transaction's ID and these statements in one pipeline.
+    BatchOutcome withBegin(const QList<QByteArray> &sqls, bool queries);
     void configureSession();
     void applyOperator();
     // Sends one statement (text parameters when given) and waits for all of
@@ -105,8 +107,10 @@ private:
     // The session's settings were checked and its tunables set (see configureSession).
     bool m_configured = false;
     QByteArray m_operator[3];
-    // The open transaction's ID (txid_current()), taken when it began.
+    // The open transaction's ID (txid_current()), taken with its first statements.
     QByteArray m_txid;
+    // begin() was called and nothing sent yet: the BEGIN goes with the next statements.
+    bool m_beginPending = false;
     bool m_hasOperator = false;
     bool m_operatorApplied = false;
 };
