@@ -182,6 +182,15 @@ void screenshots(QWidget *main, const QString &dir)
         });
         grid->ExportXlsxAction()->trigger();
     }
+    // The project list as printed, written to a PDF.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        const QString pdf = QDir(dir).filePath(QStringLiteral("projects.pdf"));
+        TQELDBGrid::SetSaveFileNameHook([pdf](QWidget *, const QString &, const QString &, const QString &) { return pdf; });
+        grid->ExportPdfAction()->trigger();
+        TQELDBGrid::SetSaveFileNameHook(nullptr);
+        if (QFileInfo::exists(pdf))
+            std::printf("%s\n", qPrintable(pdf));
+    }
     // The count line of a list another desk changed.
     if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
         grid->SetStale(true);

@@ -8,7 +8,7 @@ packages=(cmake g++ make pkg-config qt6-base-dev libsqlite3-dev sqlite3 libpq-de
           postgresql libgtest-dev libgmock-dev googletest libbenchmark-dev
           fonts-arphic-uming xvfb xauth libqt6sql6-sqlite libqt6sql6-psql
           clang libclang-rt-14-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl
-          qt6-translations-l10n)
+          qt6-translations-l10n poppler-utils)
 
 source scripts/build-lib.sh
 ensure_packages "${packages[@]}"

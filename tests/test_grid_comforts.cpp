@@ -381,7 +381,7 @@ TEST_F(GridComforts, TheContextMenuOffersCopyAndExportsAndWhatAFormAdds)
     grid.AddContextAction(&history);
     QApplication::clipboard()->clear();
     const QStringList offered = withContextMenu(grid, 3, [](QMenu *m) { trigger(m, QStringLiteral("复制")); });
-    EXPECT_EQ(offered, (QStringList{"复制", "导出为 Excel…", "导出为 CSV…", "变更记录"}));
+    EXPECT_EQ(offered, (QStringList{"复制", "导出为 Excel…", "导出为 CSV…", "导出为 PDF…", "打印…", "变更记录"}));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("编码\t名称\t数量\t上演时间\t票价\nC4\t\t\t2025-01-02 08:00\t80.5\n"))
         << "the right click made the row current";
     withContextMenu(grid, 1, [](QMenu *m) { trigger(m, QStringLiteral("变更记录")); });
@@ -455,6 +455,51 @@ TEST_F(GridComforts, ExportsFromTheMenuWriteTheListAsShown)
     withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 Excel…")); });
     expectOneError(QStringLiteral("导出失败：无法写入“/proc/演出列表.xlsx”："), "export into /proc");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+}
+
+// The text of a PDF as pdftotext reads it, and its page count.
+std::pair<QString, int> pdfText(const QString &file)
+{
+    QProcess text, info;
+    text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    info.start(QStringLiteral("pdfinfo"), {file});
+    if (!text.waitForFinished(30000) || !info.waitForFinished(30000))
+        return {};
+    const QString pages = QString::fromUtf8(info.readAllStandardOutput()).section(QStringLiteral("Pages:"), 1).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return {QString::fromUtf8(text.readAllStandardOutput()), pages.toInt()};
+}
+
+TEST_F(GridComforts, ThePrintAndThePdfShowTheListAsShownPageByPage)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("演出.pdf"));
+    TQELDBGrid::SetSaveFileNameHook([&](QWidget *, const QString &, const QString &, const QString &) { return file; });
+    grid.SetExportName(QStringLiteral("演出列表"));
+    clickTitle(NAME);
+    withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 PDF…")); });
+    auto [text, pages] = pdfText(file);
+    EXPECT_EQ(pages, 1);
+    for (const QString &shown : {QStringLiteral("演出列表"), QStringLiteral("编码"), QStringLiteral("上演时间"), QStringLiteral("安庆"),
+                                 QStringLiteral("2025-01-05 20:00"), QStringLiteral("第 1 页，共 1 页")})
+        EXPECT_TRUE(text.contains(shown)) << shown.toStdString() << "\n" << text.toStdString();
+    EXPECT_LT(text.indexOf(QStringLiteral("安庆")), text.indexOf(QStringLiteral("上海"))) << "in the order shown";
+
+    // Many rows: every page has its titles and its number.
+    std::vector<Show> many;
+    for (int i = 0; i < 300; ++i)
+        many.push_back({"X", "行", i, QDateTime(), std::nullopt});
+    ds.SetData(packet(many));
+    withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("导出为 PDF…")); });
+    std::tie(text, pages) = pdfText(file);
+    EXPECT_GT(pages, 3);
+    EXPECT_EQ(text.count(QStringLiteral("编码")), pages);
+    EXPECT_TRUE(text.contains(QStringLiteral("第 %1 页，共 %1 页").arg(pages)));
+
+    // 打印… opens Qt's print preview.
+    bool previewed = false;
+    ModalAnswer<QDialog> preview([&](QDialog *d) { previewed = d->inherits("QPrintPreviewDialog"); });
+    withContextMenu(grid, 0, [](QMenu *m) { trigger(m, QStringLiteral("打印…")); });
+    EXPECT_TRUE(previewed);
 }
 
 TEST_F(GridComforts, TheLastColumnRunsOnToTheEdgeWithoutChangingItsWidth)

@@ -11,14 +11,18 @@ int PrintTable(const ExportTable &table, const QString &title, const QFont &font
 {
     const QList<ExportColumn> cols = table.columns();
     const int rows = table.rowCount();
+    // Points, not pixels: a pixel size means a dot on the printer.
+    QFont face = font;
+    if (face.pointSizeF() <= 0)
+        face.setPointSizeF(std::max(6.0, face.pixelSize() * 0.75));
     QPainter p(&device);
-    p.setFont(font);
+    p.setFont(face);
     const QFontMetrics fm(p.font(), &device);
     const int width = device.width(), height = device.height();
     const int line = fm.height();
     const int rowHeight = int(std::lround(line * 1.4));
     const int pad = std::max(1, fm.averageCharWidth() / 2);
-    QFont bold = p.font();
+    QFont bold = face;
     bold.setBold(true);
 
     // The grid's widths, scaled to fill the page.
@@ -41,7 +45,7 @@ int PrintTable(const ExportTable &table, const QString &title, const QFont &font
             device.newPage();
         p.setFont(bold);
         p.drawText(QRect(0, 0, width, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, title);
-        p.setFont(font);
+        p.setFont(face);
         p.drawText(QRect(0, 0, width, rowHeight), Qt::AlignRight | Qt::AlignVCenter, date);
         int y = rowHeight * 2;
         p.setFont(bold);
@@ -49,7 +53,7 @@ int PrintTable(const ExportTable &table, const QString &title, const QFont &font
             const QRect r(x[size_t(c)] + pad, y, x[size_t(c) + 1] - x[size_t(c)] - 2 * pad, rowHeight);
             p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(cols[c].title, Qt::ElideRight, r.width()));
         }
-        p.setFont(font);
+        p.setFont(face);
         y += rowHeight;
         p.drawLine(0, y, width, y);
         const int first = page * perPage, last = std::min(rows, first + perPage);
