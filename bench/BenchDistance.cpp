@@ -3,6 +3,7 @@
 // the engine alone on the same statements in one transaction (recorded
 // through the trace hook, replayed by libpq on a direct connection).
 #include "BenchDistance.h"
+#include "BenchUi.h"
 #include "Baselines.h"
 #include "Results.h"
 #include "../tests/support/DelayRelay.h"
@@ -76,61 +77,6 @@ double seconds(const std::function<void()> &f)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-template <class P>
-bool spinUntil(P pred, int ms = 30000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (t.elapsed() > ms)
-            return false;
-    }
-    return true;
-}
-
-void settle()
-{
-    for (int i = 0; i < 5; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-}
-
-class Paints : public QObject {
-public:
-    explicit Paints(QWidget *w) : m_w(w) { w->installEventFilter(this); }
-    ~Paints() override
-    {
-        if (m_w)
-            m_w->removeEventFilter(this);
-    }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *o, QEvent *e) override
-    {
-        if (o == m_w && e->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-
-private:
-    QPointer<QWidget> m_w;
-};
-
-template <class W>
-void dispose(QPointer<W> &w)
-{
-    if (w) {
-        w->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    if (w)
-        delete w.data();
-    w = nullptr;
-}
-
 // Fills and confirms the modal dialog of type D the next click opens, as
 // the operator would, only without the operator's time.
 template <class D>
@@ -172,15 +118,6 @@ std::vector<QByteArray> record(const std::function<void()> &f)
     }
     Database::setTraceHook({});
     return seen;
-}
-
-double medianOf(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Seconds of the day in a libpq trace line's timestamp ("2024-05-01 12:00:00.123456").
@@ -380,7 +317,7 @@ private:
         m_main = new TFrmProject();
         FrmProject = m_main.data();
         m_main->SetContext(BenchContext());
-        Paints paints(m_main->QELDBGrid1->viewport());
+        PaintCounter paints(m_main->QELDBGrid1->viewport());
         m_main->show();
         if (!spinUntil([&] { return paints.count > 0; }))
             fail(QStringLiteral("the main window did not paint"));
@@ -401,7 +338,7 @@ private:
         FrmProductProject = m_products.data();
         m_products->Context = BenchContext();
         m_products->ProjectID = project;
-        Paints paints(m_products->dgrproduct->viewport());
+        PaintCounter paints(m_products->dgrproduct->viewport());
         m_products->show();
         spinUntil([&] { return paints.count > 0; });
         settle();
@@ -496,7 +433,7 @@ private:
                                   m_search->SnapIn->SetContext(BenchContext());
                                   m_search->AllStatus = true;
                                   m_search->ExcludeProducts = m_exclusions;
-                                  Paints paints(m_search->dgrd_Product->viewport());
+                                  PaintCounter paints(m_search->dgrd_Product->viewport());
                                   m_search->show();
                                   bool ok = spinUntil([&] { return paints.count > 0; });
                                   paints.count = 0;
@@ -570,7 +507,7 @@ private:
                                   m_history->SetContext(BenchContext());
                                   m_history->SetProject(m_restoreId, kRestoreName);
                                   m_history->BtnSearchClick(nullptr);
-                                  Paints paints(m_history->GrdHistory->viewport());
+                                  PaintCounter paints(m_history->GrdHistory->viewport());
                                   m_history->show();
                                   spinUntil([&] { return paints.count > 0; });
                                   if (!m_history->CDHistory->cdsHistory->Locate(QStringLiteral("ID"), entry))
