@@ -32,31 +32,40 @@ launch() {
         start >/dev/null
 }
 
-start() {
-    local dir=$1
-    mkdir -p "$dir/sock"
+# A folder for a cluster, owned by the server's user.
+own_dir() {
+    mkdir -p "$1/sock"
     if [[ $(id -u) -eq 0 ]]; then
-        chown -R postgres: "$dir"
+        chown -R postgres: "$1"
     fi
-    as_owner "$bindir/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 \
-        --no-sync --no-instructions >"$dir/initdb.log" 2>&1 || {
-        echo "错误：无法初始化 PostgreSQL 集群 / initdb failed:" >&2
-        cat "$dir/initdb.log" >&2
-        return 1
-    }
-    local attempt port
+}
+
+# Starts the server in DIR on a free port, kept in DIR/port.
+launch_on_free_port() {
+    local dir=$1 attempt port
     for attempt in $(seq 1 20); do
         port=$((20000 + RANDOM % 30000))
         port_in_use "$port" && continue
         if launch "$dir" "$port"; then
             echo "$port" >"$dir/port"
-            echo "postgresql://postgres@127.0.0.1:$port/postgres"
             return 0
         fi
     done
     echo "错误：PostgreSQL 服务器无法启动 / the server did not start:" >&2
     tail -n 20 "$dir/server.log" >&2 || true
     return 1
+}
+
+start() {
+    local dir=$1
+    own_dir "$dir"
+    as_owner "$bindir/initdb" -D "$dir/data" -A trust -U postgres -E UTF8 --locale=C.UTF-8 \
+        --no-sync --no-instructions >"$dir/initdb.log" 2>&1 || {
+        echo "错误：无法初始化 PostgreSQL 集群 / initdb failed:" >&2
+        cat "$dir/initdb.log" >&2
+        return 1
+    }
+    launch_on_free_port "$dir" && echo "postgresql://postgres@127.0.0.1:$(cat "$dir/port")/postgres"
 }
 
 stop() {
@@ -81,40 +90,26 @@ resume() {
 }
 
 standby() {
-    local primary=$1 dir=$2
-    mkdir -p "$dir/sock"
-    if [[ $(id -u) -eq 0 ]]; then
-        chown -R postgres: "$dir"
-    fi
+    local primary=$1 dir=$2 attempt
+    own_dir "$dir"
     as_owner "$bindir/pg_basebackup" -h 127.0.0.1 -p "$(cat "$primary/port")" -U postgres -D "$dir/data" -R -X stream --no-sync \
         >"$dir/basebackup.log" 2>&1 || {
         echo "错误：无法复制主服务器 / pg_basebackup failed:" >&2
         cat "$dir/basebackup.log" >&2
         return 1
     }
-    local attempt port
-    for attempt in $(seq 1 20); do
-        port=$((20000 + RANDOM % 30000))
-        port_in_use "$port" && continue
-        if launch "$dir" "$port"; then
-            echo "$port" >"$dir/port"
-            # Synchronous: a commit the primary acknowledged is on the standby
-            # too. The command line turns synchronous_commit off for speed; the
-            # database's own setting outranks it.
-            local url="postgresql://postgres@127.0.0.1:$(cat "$primary/port")/postgres"
-            "$bindir/psql" -X -q -d "$url" -c "ALTER SYSTEM SET synchronous_standby_names = '*'" -c "SELECT pg_reload_conf()" \
-                -c "ALTER DATABASE postgres SET synchronous_commit = on" >/dev/null
-            for attempt in $(seq 1 100); do
-                [[ $("$bindir/psql" -X -At -d "$url" -c "SELECT count(*) FROM pg_stat_replication WHERE sync_state = 'sync'") == 1 ]] && break
-                sleep 0.1
-            done
-            echo "postgresql://postgres@127.0.0.1:$port/postgres"
-            return 0
-        fi
+    launch_on_free_port "$dir" || return 1
+    # Synchronous: a commit the primary acknowledged is on the standby
+    # too. The command line turns synchronous_commit off for speed; the
+    # database's own setting outranks it.
+    local url="postgresql://postgres@127.0.0.1:$(cat "$primary/port")/postgres"
+    "$bindir/psql" -X -q -d "$url" -c "ALTER SYSTEM SET synchronous_standby_names = '*'" -c "SELECT pg_reload_conf()" \
+        -c "ALTER DATABASE postgres SET synchronous_commit = on" >/dev/null
+    for attempt in $(seq 1 100); do
+        [[ $("$bindir/psql" -X -At -d "$url" -c "SELECT count(*) FROM pg_stat_replication WHERE sync_state = 'sync'") == 1 ]] && break
+        sleep 0.1
     done
-    echo "错误：备用服务器无法启动 / the standby did not start:" >&2
-    tail -n 20 "$dir/server.log" >&2 || true
-    return 1
+    echo "postgresql://postgres@127.0.0.1:$(cat "$dir/port")/postgres"
 }
 
 promote() {
