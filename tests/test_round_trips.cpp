@@ -40,34 +40,24 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
     std::unique_ptr<TUISearchProduct_pro> search;
     TFrmHistory history;
     const auto count = [&](const char *rows) { return db.count(QStringLiteral("select count(*) from ") + QLatin1String(rows)); };
-    const struct {
-        const char *command;
-        int most;
-        std::function<void()> run;
-    } steps[] = {
+    // Each command with the round trips it may take.
+    const struct { const char *command; int most; std::function<void()> run; } steps[] = {
         {"open the main window", 2, [&] { win = openProjectWindow(ctx); }},
         {"F5", 1, [&] { win->ToolButton5->click(); }},
         {"create a project", 4, [&] { // the name check, the insert and its commit, the list
-             ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) {
-                 typeInto(d->edtProjectName, QStringLiteral("元宵灯会"));
-                 d->btnOK->click();
-             });
+             ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { typeInto(d->edtProjectName, QStringLiteral("元宵灯会")); d->btnOK->click(); });
              win->ToolButton1->click();
              EXPECT_EQ(count("QEL_PROJECT"), 2);
          }},
         {"edit a project", 6, [&] { // the name check, begin, the locked row, the update, commit, the list
-             ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) {
-                 typeInto(d->spdCrossPNum, QStringLiteral("9"));
-                 d->btnOK->click();
-             });
+             ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { typeInto(d->spdCrossPNum, QStringLiteral("9")); d->btnOK->click(); });
              win->ToolButton2->click();
              EXPECT_EQ(count("QEL_PROJECT where CROSSPNUM = 9"), 1);
          }},
         {"switch to the limit tab", 1, [&] { clickTab(win->Pgproject, 1); }},
         {"add a member-class limit", 6, [&] { // the pick lists, two rule checks, the insert and its commit, the list
              ModalAnswer<TFormprojectinfo> answer([](TFormprojectinfo *d) {
-                 pick(d->cbbproject, QStringLiteral("话剧展演"));
-                 pick(d->cbbmemberclassname, QStringLiteral("银卡"));
+                 pick(d->cbbproject, QStringLiteral("话剧展演")); pick(d->cbbmemberclassname, QStringLiteral("银卡"));
                  typeInto(d->edtlimitcount, QStringLiteral("8"));
                  d->btnok->click();
              });
@@ -75,8 +65,7 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
              EXPECT_EQ(count("qel_project_member_limit"), 1);
          }},
         {"open the catalogue search", 3, [&] { // the service's classes, its venues, the cities with the search
-             search = std::make_unique<TUISearchProduct_pro>();
-             search->SnapIn->SetContext(ctx);
+             (search = std::make_unique<TUISearchProduct_pro>())->SnapIn->SetContext(ctx);
              search->show();
              EXPECT_TRUE(search->DataModule()->cdsProduct->Active());
          }},
