@@ -302,6 +302,15 @@ DataPacket TCDHistory::readEntries(const QString &sql)
 {
     try {
         return DBPipe->GetData(Context, sql);
+    } catch (...) {
+        throwReadFailure(std::current_exception());
+    }
+}
+
+void TCDHistory::throwReadFailure(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
     } catch (const EHostError &e) {
         // A file made before the history, which this desk may only read, has none.
         const QString m = e.message();
@@ -346,12 +355,20 @@ void TCDHistory::GetDeletedProjects(const THistoryFilter &filter)
 {
     QStringList where = Conditions(filter, false);
     where.prepend(QStringLiteral("%1 AND ACTION = 'delete'").arg(QLatin1String(kDeletesAndRestores)));
-    const DataPacket deletes = readEntries(QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE %2 ORDER BY ID DESC")
-                                               .arg(QLatin1String(kColumns), where.join(QStringLiteral(" AND "))));
-    // A delete stays listed until a later restore put back the same row
-    // under the same name (the rule RestoreProject keeps).
-    const DataPacket restores = DBPipe->GetData(
-        Context, QStringLiteral("SELECT ID, PROJECT_NAME, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore'").arg(QLatin1String(kDeletesAndRestores)));
+    // The deletes and the restores in one round trip. A delete stays listed
+    // until a later restore put back the same row under the same name (the
+    // rule RestoreProject keeps).
+    const BatchOutcome read = DBPipe->GetDataBatch(
+        Context, {QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE %2 ORDER BY ID DESC")
+                      .arg(QLatin1String(kColumns), where.join(QStringLiteral(" AND "))),
+                  QStringLiteral("SELECT ID, PROJECT_NAME, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore'")
+                      .arg(QLatin1String(kDeletesAndRestores))});
+    if (read.failure && read.done() == 0)
+        throwReadFailure(read.failure);
+    if (read.failure)
+        std::rethrow_exception(read.failure);
+    const DataPacket &deletes = read.rows[0];
+    const DataPacket &restores = read.rows[1];
     QMultiHash<QString, std::pair<qint64, QJsonObject>> restored;
     for (int r = 0; r < restores.rowCount(); ++r)
         restored.insert(restores.text(r, 1), {restores.integer(r, 0), RowWithoutId(restores.text(r, 2))});
@@ -601,17 +618,34 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         if (writable(QStringLiteral("演出编码"), code))
             lookupCodes << code;
 
+    // The look-ups need nothing but what was read above: one round trip, in
+    // their order.
+    QStringList checks;
+    if (nameWritable) {
+        checks << QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore' AND ID > %2 "
+                                 "AND PROJECT_NAME = %3 ORDER BY ID")
+                      .arg(QLatin1String(kDeletesAndRestores))
+                      .arg(del.ID)
+                      .arg(QuotedStr(name));
+        checks << QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name);
+    }
+    for (qsizetype at = 0; at < lookupCodes.size(); at += kInChunk)
+        checks << QStringLiteral("SELECT B.PRODUCTCODE, B.PROJECTID, C.CNAME FROM QEL_PROJECT_PRODUCT B LEFT JOIN QEL_PROJECT C ON C.ID = B.PROJECTID "
+                                 "WHERE B.PRODUCTCODE IN ") +
+                      InList(lookupCodes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE");
+    for (qsizetype at = 0; at < lookupClasses.size(); at += kInChunk)
+        checks << QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(lookupClasses.mid(at, kInChunk));
+    const BatchOutcome seen = DBPipe->GetDataBatch(Context, checks);
+    if (seen.failure)
+        std::rethrow_exception(seen.failure);
+    qsizetype next = 0;
+
     // A delete restored before stays restored, even when the restored
     // project has been renamed since: its restore entry carries this delete's
     // values under its name.
     qint64 restoredAs = 0;
     if (nameWritable) {
-        const DataPacket restores = DBPipe->GetData(
-            Context, QStringLiteral("SELECT CHANGED_AT, PROJECT_ID, AFTER_VALUES FROM QEL_PROJECT_HISTORY WHERE %1 AND ACTION = 'restore' AND ID > %2 "
-                                    "AND PROJECT_NAME = %3 ORDER BY ID")
-                         .arg(QLatin1String(kDeletesAndRestores))
-                         .arg(del.ID)
-                         .arg(QuotedStr(name)));
+        const DataPacket &restores = seen.rows[next++];
         const QJsonObject deleted = RowWithoutId(del.BeforeValues);
         for (int r = 0; r < restores.rowCount() && restoredAs == 0; ++r) {
             if (RowWithoutId(restores.text(r, 2)) != deleted)
@@ -621,7 +655,7 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
                                    .arg(LocalFromStored(restores.dateTime(r, 0)).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
                                    .arg(restoredAs);
         }
-        const DataPacket holder = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
+        const DataPacket &holder = seen.rows[next++];
         if (holder.rowCount() > 0 && holder.integer(0, 0) != restoredAs) {
             const qint64 holderId = holder.integer(0, 0);
             if (holderId == oldId)
@@ -631,17 +665,13 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         }
     }
     for (qsizetype at = 0; at < lookupCodes.size(); at += kInChunk) {
-        const DataPacket taken = DBPipe->GetData(
-            Context, QStringLiteral("SELECT B.PRODUCTCODE, B.PROJECTID, C.CNAME FROM QEL_PROJECT_PRODUCT B LEFT JOIN QEL_PROJECT C ON C.ID = B.PROJECTID "
-                                    "WHERE B.PRODUCTCODE IN ") +
-                         InList(lookupCodes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE"));
+        const DataPacket &taken = seen.rows[next++];
         for (int r = 0; r < taken.rowCount(); ++r)
             result.Blockers << QStringLiteral("演出 %1 已属于项目 %2（%3）").arg(taken.text(r, 0), taken.text(r, 1), taken.text(r, 2));
     }
     QSet<QString> known;
     for (qsizetype at = 0; at < lookupClasses.size(); at += kInChunk) {
-        const DataPacket found = DBPipe->GetData(
-            Context, QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(lookupClasses.mid(at, kInChunk)));
+        const DataPacket &found = seen.rows[next++];
         for (int r = 0; r < found.rowCount(); ++r)
             known.insert(found.text(r, 0));
     }
@@ -656,11 +686,15 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         return result;
     }
 
-    // The triggers record the inserts below as this restore.
-    DBPipe->GetData(Context, Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral("SELECT set_config('qel.action', 'restore', true)")
-                                                                                             : QStringLiteral("SELECT qel_action('restore')"));
-    // The old ID when it is free, else a new one.
-    result.KeptID = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)).rowCount() == 0;
+    // The triggers record the inserts below as this restore; the old ID is
+    // kept when it is free, else the project gets a new one.
+    const BatchOutcome marked = DBPipe->GetDataBatch(
+        Context, {Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral("SELECT set_config('qel.action', 'restore', true)")
+                                                                                  : QStringLiteral("SELECT qel_action('restore')"),
+                  QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)});
+    if (marked.failure)
+        std::rethrow_exception(marked.failure);
+    result.KeptID = marked.rows[1].rowCount() == 0;
     const QString values = SqlLiteral(project.value(QStringLiteral("CNAME"))) + QLatin1Char(',') +
                            SqlLiteral(project.value(QStringLiteral("CROSSDISCOUNT"))) + QLatin1Char(',') +
                            SqlLiteral(project.value(QStringLiteral("CROSTNUM"))) + QLatin1Char(',') +
@@ -677,22 +711,26 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     result.ProjectID = made.integer(0, 0);
     const QString pid = QString::number(result.ProjectID);
 
-    for (const QJsonObject &l : std::as_const(limits)) {
-        DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) VALUES (") +
-                                     pid + QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("MEMBER_CLASS_ID"))) + QLatin1Char(',') +
-                                     SqlLiteral(l.value(QStringLiteral("MAX_NUM"))) + QLatin1Char(',') +
-                                     SqlLiteral(l.value(QStringLiteral("limit_type"))) + QLatin1Char(',') +
-                                     SqlLiteral(l.value(QStringLiteral("enable"))) + QLatin1Char(')'));
-        ++result.Limits;
-    }
-    // Several rows per statement: a project may hold thousands of performances.
+    // The limits, then the performances (several rows per statement: a
+    // project may hold thousands), in one round trip.
+    QStringList inserts;
+    for (const QJsonObject &l : std::as_const(limits))
+        inserts << QStringLiteral("INSERT INTO qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) VALUES (") + pid +
+                       QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("MEMBER_CLASS_ID"))) + QLatin1Char(',') +
+                       SqlLiteral(l.value(QStringLiteral("MAX_NUM"))) + QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("limit_type"))) +
+                       QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("enable"))) + QLatin1Char(')');
     for (qsizetype at = 0; at < codes.size(); at += kInChunk) {
         QStringList tuples;
         for (const QString &code : codes.mid(at, kInChunk))
             tuples << QLatin1Char('(') + pid + QLatin1Char(',') + QuotedStr(code) + QLatin1Char(')');
-        result.Performances += DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) VALUES ") +
-                                                            tuples.join(QLatin1Char(',')));
+        inserts << QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) VALUES ") + tuples.join(QLatin1Char(','));
     }
+    const BatchOutcome wrote = DBPipe->ExecSQLBatch(Context, inserts);
+    if (wrote.failure)
+        std::rethrow_exception(wrote.failure);
+    result.Limits = int(limits.size());
+    for (qsizetype i = limits.size(); i < wrote.changed.size(); ++i)
+        result.Performances += wrote.changed[i];
     tx.commit();
     result.Restored = true;
     result.Message = QStringLiteral("已恢复项目“%1”（编号 %2），限购 %3 条，演出 %4 场。").arg(name).arg(result.ProjectID).arg(result.Limits).arg(result.Performances);

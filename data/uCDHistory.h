@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -117,6 +118,7 @@ public:
 private:
     // The entries HistorySql selects; a clear message where there is no history table.
     DataPacket readEntries(const QString &sql);
+    [[noreturn]] static void throwReadFailure(const std::exception_ptr &failure);
     // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;

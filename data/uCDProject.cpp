@@ -85,14 +85,33 @@ qint64 TCDProject::ProjectIdFromText(const QString &text)
 
 // ---- projects -----------------------------------------------------------------
 
-void TCDProject::GetProject(const QString &filter)
+QString TCDProject::ProjectListSql(const QString &filter)
 {
     QString sql = QStringLiteral("Select * from QEL_Project  A ");
     if (!filter.isEmpty())
         sql += QStringLiteral(" WHERE CNAME like ") + LikeOperand(filter);
+    return sql;
+}
+
+void TCDProject::GetProject(const QString &filter)
+{
     // Load first: a failed query leaves the list as it was.
-    DataPacket rows = DBPipe->GetData(Context, sql);
+    DataPacket rows = DBPipe->GetData(Context, ProjectListSql(filter));
     cdsProject->SetData(std::move(rows));
+}
+
+void TCDProject::GetProjectAndMember(const QString &projectFilter, const QString &limitFilter)
+{
+    // GetProject, then GetProjectmember, in one round trip: a failed load
+    // leaves its list as it was, and the limit list is not loaded after a
+    // failed project list.
+    BatchOutcome out = DBPipe->GetDataBatch(Context, {ProjectListSql(projectFilter), LimitListSql(limitFilter)});
+    if (!out.rows.isEmpty())
+        cdsProject->SetData(std::move(out.rows[0]));
+    if (out.rows.size() > 1)
+        cdsprojectmember->SetData(std::move(out.rows[1]));
+    if (out.failure)
+        std::rethrow_exception(out.failure);
 }
 
 bool TCDProject::InsertPro(const QString &name, int crossDiscount, int crossTNum, int crossPNum)
@@ -187,7 +206,7 @@ bool TCDProject::ChkProName(qint64 id, const QString &name)
 
 // ---- purchase limits ------------------------------------------------------------
 
-void TCDProject::GetProjectmember(const QString &filter)
+QString TCDProject::LimitListSql(const QString &filter)
 {
     QString sql = QStringLiteral("Select a.id as projectid,b.MEMBER_CLASS_ID, a.cname,c.member_class_name,b.enable ");
     sql += QStringLiteral(",case when b.enable='1' then '是' when enable='0' then '否' end as enablename  ");
@@ -196,7 +215,12 @@ void TCDProject::GetProjectmember(const QString &filter)
     sql += QStringLiteral("  left join um_member_class C on C.member_class_id=b.member_class_id ");
     if (!filter.isEmpty())
         sql += QStringLiteral(" WHERE CNAME like ") + LikeOperand(filter);
-    DataPacket rows = DBPipe->GetData(Context, sql);
+    return sql;
+}
+
+void TCDProject::GetProjectmember(const QString &filter)
+{
+    DataPacket rows = DBPipe->GetData(Context, LimitListSql(filter));
     cdsprojectmember->SetData(std::move(rows));
 }
 
@@ -204,8 +228,14 @@ void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses,
 {
     projects->clear();
     memberClasses->clear();
-    FillPickList(projects, projectIds, DBPipe->GetData(Context, QStringLiteral("select * from qel_project ")), QStringLiteral("cname"), QStringLiteral("ID"));
-    DataPacket classes = DBPipe->GetData(Context, QStringLiteral("select * from um_member_class "));
+    // Both lists in one round trip; the projects are filled before a failed
+    // class list is reported, as when they were read one after the other.
+    BatchOutcome out = DBPipe->GetDataBatch(Context, {QStringLiteral("select * from qel_project "), QStringLiteral("select * from um_member_class ")});
+    if (!out.rows.isEmpty())
+        FillPickList(projects, projectIds, std::move(out.rows[0]), QStringLiteral("cname"), QStringLiteral("ID"));
+    if (out.failure)
+        std::rethrow_exception(out.failure);
+    DataPacket &classes = out.rows[1];
     FillPickList(memberClasses, memberClassIds, classes, QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("MEMBER_CLASS_ID"));
     // The scratch dataset ends holding the member classes, as it always has.
     cdstmp->SetData(std::move(classes));

@@ -53,6 +53,8 @@ public:
 
     // Projects.
     void GetProject(const QString &filter);
+    // GetProject and GetProjectmember together, in one round trip.
+    void GetProjectAndMember(const QString &projectFilter, const QString &limitFilter);
     // IDs are 64-bit: SQLite hands out row IDs beyond 2^31, and a cut ID would
     // hit another project. The writes answer whether the row was there to change.
     bool InsertPro(const QString &name, int crossDiscount, int crossTNum, int crossPNum);
@@ -98,6 +100,8 @@ public:
     static qint64 ProjectIdFromText(const QString &text);
 
 private:
+    static QString ProjectListSql(const QString &filter);
+    static QString LimitListSql(const QString &filter);
     int readStatus(const QString &sql);
     bool deleteProjectRows(qint64 id);
     // " for update" where the engine needs it to hold the row (SQLite's

@@ -2,6 +2,7 @@
 #include <ByteKeyTable.h>
 #include <CommaText.h>
 #include <Context.h>
+#include <Database.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <Pipe.h>
@@ -166,13 +167,46 @@ void TCDSearchProduct_pro::GetPlaceBrief()
     cdsPlaceBrief->SetData(show.GetValidPlaceBrief(Context, true));
 }
 
+QString TCDSearchProduct_pro::CitySql() const
+{
+    TQELContext context;
+    context.SetAsString(Context);
+    return QStringLiteral("Select NodeCode, CityCode, CName  from QEL_PLACE_CITY where NodeCode = ") + QuotedStr(context.NodeCode());
+}
+
 void TCDSearchProduct_pro::GetCityBrief()
 {
     TCADBPipe2 pipe;
-    TQELContext context;
-    context.SetAsString(Context);
-    const QString sql = QStringLiteral("Select NodeCode, CityCode, CName  from QEL_PLACE_CITY where NodeCode = ") + QuotedStr(context.NodeCode());
-    cdsCityBrief->SetData(pipe.GetData(Context, sql));
+    cdsCityBrief->SetData(pipe.GetData(Context, CitySql()));
+}
+
+void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
+{
+    QStringList sqls;
+    if (cities)
+        sqls << CitySql();
+    DataPacket conditions;
+    if (search) {
+        // The search's statement is composed from the reset conditions.
+        conditions = cdsCondition->GetData();
+        ResetCondition(true);
+        sqls << TCAProductShow::ProductQuery(cdsCondition->GetData(), Database::connection()->engine());
+    }
+    if (sqls.isEmpty())
+        return;
+    WaitCursor busy;
+    TCADBPipe2 pipe;
+    BatchOutcome out = pipe.GetDataBatch(Context, sqls);
+    if (cities && !out.rows.isEmpty())
+        cdsCityBrief->SetData(out.rows.takeFirst());
+    if (out.failure) {
+        // The conditions are reset only once the cities are in.
+        if (search && out.done() < sqls.size() - 1)
+            cdsCondition->SetData(conditions);
+        std::rethrow_exception(out.failure);
+    }
+    if (search)
+        ShowProducts(std::move(out.rows.last()));
 }
 
 void TCDSearchProduct_pro::ResetCondition(bool)
@@ -411,7 +445,11 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
     }
     WaitCursor busy;
     TCAProductShow show;
-    DataPacket rows = show.GetProduct(Context, cdsCondition->GetData());
+    ShowProducts(show.GetProduct(Context, cdsCondition->GetData()));
+}
+
+void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows)
+{
     Narrowing narrowing(Context, AllStatus);
     const auto column = [&rows](const QString &name) -> const DataPacket::Column * {
         const int c = rows.columnIndex(name);

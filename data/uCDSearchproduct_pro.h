@@ -36,6 +36,9 @@ public:
     void GetProductClassBrief();
     void GetPlaceBrief();
     void GetCityBrief();
+    // GetCityBrief (cities) and the first search (search: ResetCondition,
+    // then actRetrieveExecute's search), their statements in one round trip.
+    void GetCityBriefAndSearch(bool cities, bool search);
     void ResetCondition(bool all);
     void SearchProduct();
     void actRetrieveExecute(QObject *Sender);
@@ -48,6 +51,9 @@ public:
     static QString WeekdayName(const QDate &day);
 
 private:
+    QString CitySql() const;
+    // The search's rows, narrowed to what this operator may see and pick.
+    void ShowProducts(DataPacket &&rows);
     // Closes the old rows and opens these, unfiltered.
     void installRows(DataPacket &&rows);
     int m_weekField = -1;

@@ -273,10 +273,8 @@ void TFrmProject::ShowHistoryClick(QObject *)
         name = ds->FieldByName(QStringLiteral("CNAME")).AsString();
     }
     // A restored project and its limits belong in both lists at once.
-    if (ShowHistory(this, Context, id, name) && CDProject) {
-        CDProject->GetProject(EdtProName->text().trimmed());
-        CDProject->GetProjectmember(edtprolimit->text().trimmed());
-    }
+    if (ShowHistory(this, Context, id, name) && CDProject)
+        CDProject->GetProjectAndMember(EdtProName->text().trimmed(), edtprolimit->text().trimmed());
 }
 
 TFrmProject::~TFrmProject()
@@ -374,8 +372,7 @@ void TFrmProject::FormShow(QObject *)
     CDProject->Context = Context;
     m_operatorInput = false;
     Pgproject->setCurrentIndex(0);
-    CDProject->GetProject(QString());
-    CDProject->GetProjectmember(QString());
+    CDProject->GetProjectAndMember(QString(), QString());
     Watcher->Start();
 }
 

@@ -182,12 +182,9 @@ void TUISearchProduct_pro::FormShow(QObject *)
         m_data->GetProductClassBrief();
     if (!m_data->cdsPlaceBrief->Active())
         m_data->GetPlaceBrief();
-    if (!m_data->cdsCityBrief->Active())
-        m_data->GetCityBrief();
-    if (!m_data->cdsProduct->Active()) {
-        m_data->ResetCondition(true);
-        m_data->actRetrieveExecute(nullptr);
-    }
+    // The two above are the catalogue service's own calls; the city list and
+    // the first search go together.
+    m_data->GetCityBriefAndSearch(!m_data->cdsCityBrief->Active(), !m_data->cdsProduct->Active());
 }
 
 void TUISearchProduct_pro::actOkUpdate(QObject *)
