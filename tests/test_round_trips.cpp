@@ -49,7 +49,7 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
              win->ToolButton1->click();
              EXPECT_EQ(count("QEL_PROJECT"), 2);
          }},
-        {"edit a project", 6, [&] { // the name check, begin, the locked row, the update, commit, the list
+        {"edit a project", 5, [&] { // the name check, begin with the locked row, the update, commit, the list
              ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { typeInto(d->spdCrossPNum, QStringLiteral("9")); d->btnOK->click(); });
              win->ToolButton2->click();
              EXPECT_EQ(count("QEL_PROJECT where CROSSPNUM = 9"), 1);
@@ -70,9 +70,9 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
              EXPECT_TRUE(search->DataModule()->cdsProduct->Active());
          }},
         {"search the catalogue", 1, [&] { search->BitBtn1->click(); }},
-        // Begin, the delete's entry, its rows, the look-ups, the restore mark with
-        // the ID check, the project, its new ID, its rows, commit, the list.
-        {"restore a deleted project", 10, [&] {
+        // Begin with the delete's entry, its rows, the look-ups, the restore mark
+        // with the ID check, the project, its new ID, its rows, commit, the list.
+        {"restore a deleted project", 9, [&] {
              history.SetContext(ctx);
              history.CbbScope->setCurrentIndex(history.CbbScope->findData(TFrmHistory::kDeletedScope));
              history.show();
