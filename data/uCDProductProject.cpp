@@ -142,6 +142,7 @@ bool hitsEveryRow(const std::exception_ptr &e)
     switch (CauseOf(e)) {
     case THostErrorCause::ConnectionLost:
     case THostErrorCause::Deadline:
+    case THostErrorCause::OutcomeUnknown:
     case THostErrorCause::Busy:
     case THostErrorCause::ReadOnly:
     case THostErrorCause::DiskFull: return true;

@@ -13,6 +13,7 @@
 #include <Database.h>
 #include <QToolButton>
 #include <QUrl>
+#include <QUrlQuery>
 #include <gtest/gtest.h>
 
 TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
@@ -34,7 +35,11 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
     // The desk's session, already set up, goes through the relay.
     const QUrl server(db.url());
     DelayRelay relay(server.host(), server.port(5432));
-    Database::open(relay.url(db.url()));
+    QUrl desk(relay.url(db.url()));
+    QUrlQuery connect(desk);
+    connect.addQueryItem(QStringLiteral("connect_timeout"), QStringLiteral("2")); // a silent server is given up on soon
+    desk.setQuery(connect);
+    Database::open(desk.toString());
     TCADBPipe2().GetData(ctx, QStringLiteral("select 1"));
     QPointer<TFrmProject> win;
     std::unique_ptr<TUISearchProduct_pro> search;
@@ -93,6 +98,26 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
         for (const TestPresenter::Call &c : testPresenter().calls())
             EXPECT_TRUE(c.kind != MessageKind::Error && c.flags != MB_ICONERROR) << step.command << ": " << c.text.toStdString();
     }
+
+    // A create whose answer to COMMIT is lost as the server goes silent: the
+    // desk cannot tell, and says so; the retry meets the saved row and says
+    // it is most likely that save.
+    clickTab(win->Pgproject, 0);
+    relay.swallowNextCommandComplete("COMMIT", true);
+    testPresenter().clear();
+    {
+        ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { typeInto(d->edtProjectName, QStringLiteral("灯会")); d->btnOK->click(); });
+        win->ToolButton1->click();
+    }
+    EXPECT_TRUE(relay.swallowed());
+    EXPECT_TRUE(testPresenter().last().text.startsWith(QStringLiteral("结果未知：连接在服务器确认之前断开，请刷新后核对"))) << testPresenter().last().text.toStdString();
+    relay.setSilent(false);
+    {
+        ModalAnswer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { typeInto(d->edtProjectName, QStringLiteral("灯会")); d->btnOK->click(); });
+        win->ToolButton1->click();
+    }
+    EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("这很可能就是那次已经保存的项目"))) << testPresenter().last().text.toStdString();
+    EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT where CNAME = '灯会'")), 1);
     disposeWindow(win);
     delete CDProject.data();
 }

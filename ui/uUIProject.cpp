@@ -4,6 +4,7 @@
 #include "uCDProject.h"
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
+#include <HostError.h>
 #include <ChangeWatcher.h>
 #include <Context.h>
 #include <DBGrid.h>
@@ -425,7 +426,16 @@ void TFrmProject::ToolButton1Click(QObject *)
     dlg->SetCrossPNum(0);
     if (dlg->exec() == 1) {
         // A database rule may drop the row without an error: the operator must not take it as saved.
-        if (!CDProject->InsertPro(dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()))
+        bool saved = false;
+        try {
+            saved = CDProject->InsertPro(dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum());
+        } catch (...) {
+            // Nobody could tell whether it landed: a retry that meets this name is told so.
+            if (CauseOf(std::current_exception()) == THostErrorCause::OutcomeUnknown)
+                TfrmProjectEdit::RememberUncertainSave(dlg->ProjectName());
+            throw;
+        }
+        if (!saved)
             MessageBox(QStringLiteral("新建失败：数据库没有保存这个项目，请刷新后重试。"), QStringLiteral("错误提示"), MB_ICONERROR);
         CDProject->GetProject(EdtProName->text());
     }

@@ -1,4 +1,5 @@
 #include "uUIProjectEdit.h"
+#include <utility>
 #include "FormSupport.h"
 #include "uCDProject.h"
 #include <Dialogs.h>
@@ -50,6 +51,14 @@ void TfrmProjectEdit::FormShow(QObject *)
     spdCrossPNum->setValue(FCrossPNum);
 }
 
+QString &TfrmProjectEdit::uncertainSave()
+{
+    static QString name;
+    return name;
+}
+
+void TfrmProjectEdit::RememberUncertainSave(const QString &name) { uncertainSave() = name; }
+
 void TfrmProjectEdit::btnOKClick(QObject *)
 {
     // A value typed out of range is brought to the nearest bound, as on losing focus.
@@ -63,7 +72,11 @@ void TfrmProjectEdit::btnOKClick(QObject *)
     if (!CDProject)
         throw EHostError(QStringLiteral("项目数据模块未创建，无法检查项目名"));
     if (!CDProject->ChkProName(FProjectID, name)) {
-        ShowWarningMessage(QStringLiteral("该项目名已经存在，请重新输入!"), QStringLiteral("警告"));
+        if (FProjectID < 0 && std::exchange(uncertainSave(), QString()) == name)
+            ShowWarningMessage(QStringLiteral("该项目名已经存在：上次新建“%1”时连接在服务器确认之前断开，这很可能就是那次已经保存的项目。请刷新列表核对，不要重复新建。").arg(name),
+                               QStringLiteral("警告"));
+        else
+            ShowWarningMessage(QStringLiteral("该项目名已经存在，请重新输入!"), QStringLiteral("警告"));
         edtProjectName->setFocus();
         return;
     }

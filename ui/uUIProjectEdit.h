@@ -26,6 +26,10 @@ public:
 
     void FormShow(QObject *Sender);
     void btnOKClick(QObject *Sender);
+    // A new project's save whose outcome nobody could tell: when the operator
+    // tries the same name again and it exists, the refusal says it is most
+    // likely that save's project.
+    static void RememberUncertainSave(const QString &name);
 
     // Closing the dialog any other way than OK gives 2.
     void reject() override;
@@ -35,6 +39,7 @@ protected:
     void keyPressEvent(QKeyEvent *e) override;
 
 private:
+    static QString &uncertainSave();
     int FCrossTNum = 0;
     int FCrossPNum = 0;
     int FCrossDiscount = 0;

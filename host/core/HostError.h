@@ -11,6 +11,7 @@ enum class THostErrorCause {
     Other,
     ConnectionLost, // the session is gone; whatever was not committed is lost
     Deadline,       // the server did not answer in time; the session was dropped
+    OutcomeUnknown, // the session went while a commit was on its way, and no server could tell whether it landed
     Busy,           // a lock held by another desk was not granted in time
     ReadOnly,       // the database takes no writes
     DiskFull,

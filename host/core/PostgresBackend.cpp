@@ -952,10 +952,12 @@ void PostgresBackend::settleLostCommit(const QString &lost)
     why.remove(QStringLiteral("与数据库服务器的连接已断开："));
     const QString unknown = QStringLiteral("结果未知：连接在服务器确认之前断开，请刷新后核对（%1）").arg(why);
     if (txid.isEmpty())
-        throw EConnectionLost(unknown);
+        throw EConnectionLost(unknown, THostErrorCause::OutcomeUnknown);
     // The answer was lost, perhaps not the commit: a new session asks the
     // server. Its old session may still be finishing the commit for a moment.
-    // A failover may take a few seconds to give the desk a primary again.
+    // A failover may take a few seconds to give a desk with a list of
+    // servers a primary again; one server is asked once.
+    const int tries = m_hosts.isEmpty() ? 1 : 3;
     QByteArray status;
     for (int attempt = 0, unreachable = 0; attempt < 10; ++attempt) {
         try {
@@ -964,7 +966,7 @@ void PostgresBackend::settleLostCommit(const QString &lost)
             status = PQntuples(r.get()) == 1 && !PQgetisnull(r.get(), 0, 0) ? QByteArray(PQgetvalue(r.get(), 0, 0)) : QByteArray();
         } catch (const EConnectionLost &) {
             status.clear();
-            if (++unreachable == 3)
+            if (++unreachable == tries)
                 break;
         } catch (const EHostError &) {
             status.clear(); // the server cannot tell (an ID it never saw, after a failover)
@@ -978,7 +980,7 @@ void PostgresBackend::settleLostCommit(const QString &lost)
         return;
     if (status == "aborted")
         throw EConnectionLost(QStringLiteral("与数据库服务器的连接已断开，服务器确认本次修改没有保存，请重做：%1").arg(why));
-    throw EConnectionLost(unknown);
+    throw EConnectionLost(unknown, THostErrorCause::OutcomeUnknown);
 }
 
 void PostgresBackend::rollback()
