@@ -184,9 +184,21 @@ TEST_F(ProjectWindowComforts, KeysOfDisabledCommandsDoNothingAndTooltipsNameTheK
     QTest::keyClick(win->EdtProName, Qt::Key_Delete);
     EXPECT_EQ(win->EdtProName->text(), QStringLiteral("有这个项"));
     EXPECT_EQ(testPresenter().count(), 0);
-    clickTab(win->Pgproject, 1);
-    QTest::keyClick(win->QELDBGrid2, Qt::Key_F, Qt::ControlModifier);
+    // Ctrl+PgDn / Ctrl+PgUp switch the tabs from inside a list; Tab leaves the list on its row.
+    g->setFocus();
+    QTest::keyClick(g, Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(win->Pgproject->currentIndex(), 1);
+    TQELDBGrid *limits = win->QELDBGrid2;
+    limits->setFocus();
+    const int row = limits->currentIndex().row();
+    QTest::keyClick(limits, Qt::Key_Tab);
+    EXPECT_FALSE(limits->hasFocus());
+    EXPECT_EQ(limits->currentIndex().row(), row);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(win->edtprolimit->hasFocus());
+    QTest::keyClick(win->edtprolimit, Qt::Key_PageUp, Qt::ControlModifier);
+    EXPECT_EQ(win->Pgproject->currentIndex(), 0);
+    EXPECT_EQ(win->ToolButton7->toolTip(), QStringLiteral("演出管理（Ctrl+M）"));
 }
 
 TEST_F(ProjectWindowComforts, TheSortedLimitListEditsTheLimitClicked)

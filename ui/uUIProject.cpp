@@ -208,6 +208,16 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     AddCommandKey(this, ToolButton2, QKeySequence(Qt::Key_F2), QStringLiteral("F2"), QStringLiteral("或双击一行"));
     AddCommandKey(this, ToolButton4, QKeySequence(Qt::Key_Delete), QStringLiteral("Delete"));
     AddCommandKey(this, ToolButton5, QKeySequence(Qt::Key_F5), QStringLiteral("F5"));
+    AddCommandKey(this, ToolButton7, QKeySequence(Qt::CTRL | Qt::Key_M), QStringLiteral("Ctrl+M"));
+    // Ctrl+PgUp / Ctrl+PgDn switch the tabs as the operator's own switch.
+    for (const auto &[key, step] : {std::pair{Qt::Key_PageUp, -1}, std::pair{Qt::Key_PageDown, 1}}) {
+        auto *turn = new QShortcut(QKeySequence(Qt::CTRL | key), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        connect(turn, &QShortcut::activated, this, Guarded([this, step = step] {
+                    const int to = (Pgproject->currentIndex() + step + Pgproject->count()) % Pgproject->count();
+                    m_operatorInput = true;
+                    Pgproject->setCurrentIndex(to);
+                }));
+    }
     AddFindKey(this, [this] { return projectTab() ? EdtProName : edtprolimit; });
     for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2}) {
         connect(g, &QAbstractItemView::doubleClicked, this, [this] {

@@ -236,6 +236,9 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     horizontalHeader()->setSelectionModel(new QItemSelectionModel(m_view, horizontalHeader()));
 
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the list: walking its cells moved the current record, and
+    // F2 or Delete then acted on another row than the one the operator meant.
+    setTabKeyNavigation(false);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setAlternatingRowColors(false);
