@@ -23,6 +23,9 @@ struct ExportColumn {
     QString title;
     ExportKind kind = ExportKind::Text;
     int widthPixels = 64;
+    // Where a printed cell sits across its column, as the grid shows it
+    // (Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter); 0: by the cell's kind.
+    int horizontalAlignment = 0;
 };
 
 // One cell: what it shows (UTF-8) and, for numbers and times, its value.

@@ -144,6 +144,8 @@ public:
             ExportColumn col;
             col.title = m_view->headerData(c, Qt::Horizontal).toString();
             col.widthPixels = grid.columnWidth(c);
+            if (m_source && c < m_source->columns().size())
+                col.horizontalAlignment = int(m_source->columns()[c].alignment & Qt::AlignHorizontal_Mask);
             const int f = m_source ? m_source->fieldOf(c) : -1;
             if (f >= 0 && m_ds) {
                 const FieldType t = m_ds->FieldDefAt(f).type;

@@ -63,7 +63,9 @@ int PrintTable(const ExportTable &table, const QString &title, const QFont &font
                 if (cell.kind == ExportCell::Blank)
                     continue;
                 const QRect box(x[size_t(c)] + pad, y, x[size_t(c) + 1] - x[size_t(c)] - 2 * pad, rowHeight);
-                const Qt::Alignment align = cell.kind == ExportCell::Text ? Qt::AlignLeft : Qt::AlignRight;
+                const Qt::Alignment align = cols[c].horizontalAlignment ? Qt::Alignment(cols[c].horizontalAlignment)
+                                            : cell.kind == ExportCell::Text ? Qt::AlignLeft
+                                                                            : Qt::AlignRight;
                 p.drawText(box, align | Qt::AlignVCenter, fm.elidedText(QString::fromUtf8(cell.text), Qt::ElideRight, box.width()));
             }
             y += rowHeight;
