@@ -323,6 +323,8 @@ TEST_F(MainWindowTest, NewInsertsTheProjectAndReloadsWithTheUntrimmedBox)
     EXPECT_EQ(lastStatement(rec), kProjectList + QStringLiteral(" WHERE CNAME like '% 剧场 %'"));
     EXPECT_EQ(projectNames(), QStringList{QStringLiteral("星光 剧场 专场")});
     EXPECT_EQ(rec.contexts().count(kCtx), rec.count());
+    EXPECT_TRUE(w->QELDBGrid1->CountLabel()->text().endsWith(QStringLiteral("已新建：新剧场（当前筛选条件下不显示）")))
+        << "the window says what happened, and why the row is not there";
 }
 
 TEST_F(MainWindowTest, ConfirmedChangesReloadAndPutTheCurrentRowOnTheFirstRow)
@@ -604,6 +606,7 @@ TEST_F(MainWindowTest, DeleteReloadsWithTheUntrimmedBox)
     EXPECT_EQ(db.count(QStringLiteral("SELECT count(*) FROM QEL_PROJECT WHERE CNAME = '星光 剧场 专场'")), 0);
     EXPECT_EQ(lastStatement(rec), kProjectList + QStringLiteral(" WHERE CNAME like '% 剧场 %'"));
     EXPECT_EQ(projectNames(), QStringList()) << "a trimmed reload would list 人民剧场演出季";
+    EXPECT_TRUE(w->QELDBGrid1->CountLabel()->text().endsWith(QStringLiteral("已删除：星光 剧场 专场")));
 }
 
 TEST_F(MainWindowTest, DeclinedDeleteDeletesNothingAndReloadsNothing)

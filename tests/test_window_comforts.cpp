@@ -139,7 +139,7 @@ TEST_F(ProjectWindowComforts, TheSortedProjectListDrivesEditAndDeleteOnTheRecord
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from QEL_PROJECT")), 3);
     // The reload keeps the sort and counts again.
     EXPECT_EQ(names(), (QStringList{"爱乐之夜", "北京音乐节", "春节联欢晚会"}));
-    EXPECT_EQ(g->CountLabel()->text(), QStringLiteral("共 3 条"));
+    EXPECT_EQ(g->CountLabel()->text(), QStringLiteral("共 3 条　已删除：话剧展演")) << "counted again, and says what happened";
     EXPECT_EQ(ds->RecNo(), 0) << "the cursor on the first record after the reload, as before";
 
     // F5 reloads the same list, still sorted; a third title click gives the statement's order back.

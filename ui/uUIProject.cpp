@@ -420,6 +420,18 @@ void TFrmProject::BtnSearchClick(QObject *)
     CDProject->GetProject(EdtProName->text().trimmed());
 }
 
+namespace {
+// Whether the list holds a project of this name, without moving its cursor.
+bool listShows(const TQELClientDataSet &ds, const QString &name)
+{
+    const int f = ds.FieldIndex(QStringLiteral("CNAME"));
+    for (int pos = 0; f >= 0 && pos < ds.RecordCount(); ++pos)
+        if (ds.text(ds.rowAt(pos), f) == name)
+            return true;
+    return false;
+}
+} // namespace
+
 void TFrmProject::ToolButton1Click(QObject *)
 {
     if (!projectTab()) {
@@ -448,6 +460,10 @@ void TFrmProject::ToolButton1Click(QObject *)
         if (!saved)
             MessageBox(QStringLiteral("新建失败：数据库没有保存这个项目，请刷新后重试。"), QStringLiteral("错误提示"), MB_ICONERROR);
         CDProject->GetProject(EdtProName->text());
+        if (saved)
+            QELDBGrid1->ShowNotice(QStringLiteral("已新建：%1%2").arg(dlg->ProjectName(), listShows(*CDProject->cdsProject, dlg->ProjectName())
+                                                                                         ? QString()
+                                                                                         : QStringLiteral("（当前筛选条件下不显示）")));
     }
 }
 
@@ -466,7 +482,7 @@ void TFrmProject::ToolButton2Click(QObject *)
     frmProjectEdit = dlg.get();
     const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
     dlg->SetProjectID(id);
-    bool conflicted = false;
+    bool conflicted = false, saved = false;
     for (;;) {
         dlg->SetProjectName(read.CName);
         dlg->SetCrossDiscount(read.CrossDiscount);
@@ -493,12 +509,15 @@ void TFrmProject::ToolButton2Click(QObject *)
             conflicted = true;
             continue;
         }
+        saved = out == TSaveOutcome::Saved;
         // Another desk deleted the project meanwhile: closing quietly would look like a save.
         if (out == TSaveOutcome::Gone)
             MessageBox(QStringLiteral("修改失败：该项目已不存在（可能已被其他操作员删除），未保存任何修改。"), QStringLiteral("错误提示"), MB_ICONERROR);
         break;
     }
     CDProject->GetProject(EdtProName->text());
+    if (saved)
+        QELDBGrid1->ShowNotice(QStringLiteral("已修改：%1").arg(dlg->ProjectName()));
 }
 
 void TFrmProject::ToolButton4Click(QObject *)
@@ -522,6 +541,8 @@ void TFrmProject::ToolButton4Click(QObject *)
     if (out == TSaveOutcome::Gone)
         MessageBox(QStringLiteral("该项目已不存在（可能已被其他操作员删除），无需删除。"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProject(EdtProName->text());
+    if (out == TSaveOutcome::Saved)
+        QELDBGrid1->ShowNotice(QStringLiteral("已删除：%1").arg(read.CName));
 }
 
 void TFrmProject::ToolButton5Click(QObject *)

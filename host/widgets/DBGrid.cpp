@@ -533,10 +533,10 @@ QString TQELDBGrid::CountText() const
     QString text = QStringLiteral("共 %1 条").arg(rows);
     if (MultiSelect())
         text += QStringLiteral("　已选 %1 条").arg(m_selectedCount);
-    if (m_stale)
-        text += QStringLiteral("　") + StaleText();
     if (!m_notice.isEmpty())
         text += QStringLiteral("　") + m_notice;
+    if (m_stale)
+        text += QStringLiteral("　") + StaleText();
     return text;
 }
 
