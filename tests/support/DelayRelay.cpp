@@ -206,24 +206,12 @@ void DelayRelay::setDelay(int oneWayMs)
 void DelayRelay::resetCounts()
 {
     m_roundTrips = 0;
-    m_bytesToServer = 0;
-    m_bytesToClient = 0;
 }
 
 void DelayRelay::setSilent(bool silent)
 {
     m_silent = silent;
     wake();
-}
-
-void DelayRelay::dropAll()
-{
-    std::unique_lock lock(m_mutex);
-    const quint64 ticket = ++m_dropsAsked;
-    lock.unlock();
-    wake();
-    lock.lock();
-    m_changed.wait(lock, [&] { return m_dropsDone >= ticket || m_finished; });
 }
 
 void DelayRelay::swallowNextCommandComplete(const QByteArray &tagPrefix, bool thenSilent)
@@ -258,24 +246,6 @@ void DelayRelay::run() noexcept
         std::fprintf(stderr, "DelayRelay stopped\n");
     }
     m_connections.clear();
-    {
-        std::lock_guard lock(m_mutex);
-        m_finished = true;
-    }
-    m_changed.notify_all();
-}
-
-void DelayRelay::serviceDrops()
-{
-    std::unique_lock lock(m_mutex);
-    const quint64 asked = m_dropsAsked;
-    if (asked == m_dropsDone)
-        return;
-    lock.unlock();
-    m_connections.clear();
-    lock.lock();
-    m_dropsDone = asked;
-    m_changed.notify_all();
 }
 
 void DelayRelay::accept()
@@ -416,7 +386,7 @@ void DelayRelay::handle(Connection &c, bool serverSide, short revents, char *buf
     }
 }
 
-bool DelayRelay::send(Flow &f, int fd, std::atomic<qint64> &count)
+bool DelayRelay::send(Flow &f, int fd)
 {
     while (!f.blocked && !f.chunks.empty() && f.chunks.front().due <= Clock::now()) {
         Chunk &ch = f.chunks.front();
@@ -431,7 +401,6 @@ bool DelayRelay::send(Flow &f, int fd, std::atomic<qint64> &count)
         }
         ch.sent += size_t(w);
         f.queued -= size_t(w);
-        count += w;
         if (ch.sent == ch.data.size())
             f.chunks.pop_front();
     }
@@ -447,7 +416,7 @@ bool DelayRelay::flush(Connection &c)
     // A connection whose answer was swallowed still closes when the rest goes silent.
     if (c.mute || (m_silent && !c.closing))
         return true;
-    if ((!c.connecting && !send(c.up, c.server, m_bytesToServer)) || !send(c.down, c.client, m_bytesToClient)) {
+    if ((!c.connecting && !send(c.up, c.server)) || !send(c.down, c.client)) {
         c.close();
         return false;
     }
@@ -478,7 +447,6 @@ void DelayRelay::loop()
     std::vector<std::pair<Connection *, bool>> owners; // connection, server side
     std::vector<char> buf(kReadSize);
     while (!m_stop) {
-        serviceDrops();
         m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
                                            [&](const std::unique_ptr<Connection> &c) { return !flush(*c); }),
                             m_connections.end());

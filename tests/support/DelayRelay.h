@@ -2,7 +2,6 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -39,16 +38,12 @@ public:
     qint64 roundTrips() const { return m_roundTrips; }
     // Connections a client opened to the relay, silent ones included (never reset).
     qint64 accepted() const { return m_accepted; }
-    qint64 bytesToServer() const { return m_bytesToServer; }
-    qint64 bytesToClient() const { return m_bytesToClient; }
     void resetCounts();
 
     // A machine that takes connections and never answers: new connections are
     // accepted and then left alone for good; existing ones pass nothing on
     // either way until silence is lifted.
     void setSilent(bool silent);
-    // Closes every current connection, both sides; returns once they are closed.
-    void dropAll();
     // One shot: the next CommandComplete the server sends whose tag starts
     // with tagPrefix ("COMMIT", "INSERT"…) is not passed on, nor is anything
     // after it; that connection is closed on both sides. The server has done
@@ -65,11 +60,10 @@ private:
     void run() noexcept;
     void loop();
     void wake();
-    void serviceDrops();
     void accept();
     void handle(Connection &c, bool serverSide, short revents, char *buf, size_t size);
     bool flush(Connection &c);
-    bool send(Flow &f, int fd, std::atomic<qint64> &count);
+    bool send(Flow &f, int fd);
     bool parseServer(Connection &c, const char *p, size_t n, std::string &out);
     bool takeTrap();
 
@@ -86,19 +80,13 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_roundTrips{0};
     std::atomic<qint64> m_accepted{0};
-    std::atomic<qint64> m_bytesToServer{0};
-    std::atomic<qint64> m_bytesToClient{0};
     std::atomic<bool> m_swallowed{false};
 
-    // Guards the trap, the drop handshake and m_finished.
+    // Guards the trap.
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
     QByteArray m_trapPrefix;
     bool m_trapArmed = false;
     std::atomic<bool> m_silentAfterTrap{false};
-    quint64 m_dropsAsked = 0;
-    quint64 m_dropsDone = 0;
-    bool m_finished = false;
 
     std::thread m_thread;
 };
