@@ -182,7 +182,14 @@ void screenshots(QWidget *main, const QString &dir)
         });
         grid->ExportXlsxAction()->trigger();
     }
-    // The project list as printed, written to a PDF.
+    // The count line of a list another desk changed.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        grid->SetStale(true);
+        QApplication::processEvents();
+        save(main, dir, QStringLiteral("stale-list.png"));
+        grid->SetStale(false);
+    }
+    // The project list as printed, written to a PDF (its count line then says where).
     if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
         const QString pdf = QDir(dir).filePath(QStringLiteral("projects.pdf"));
         TQELDBGrid::SetSaveFileNameHook([pdf](QWidget *, const QString &, const QString &, const QString &) { return pdf; });
@@ -190,13 +197,6 @@ void screenshots(QWidget *main, const QString &dir)
         TQELDBGrid::SetSaveFileNameHook(nullptr);
         if (QFileInfo::exists(pdf))
             std::printf("%s\n", qPrintable(pdf));
-    }
-    // The count line of a list another desk changed.
-    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
-        grid->SetStale(true);
-        QApplication::processEvents();
-        save(main, dir, QStringLiteral("stale-list.png"));
-        grid->SetStale(false);
     }
     tabs->setCurrentIndex(1);
     QApplication::processEvents();
