@@ -552,9 +552,18 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     // Checks and writes in one transaction: on SQLite no other desk writes in
     // between; on PostgreSQL one that does meets a unique key and nothing stays.
     PipeTransaction tx(*DBPipe);
-    const DataPacket head = DBPipe->GetData(Context, QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE ID = %2")
-                                                         .arg(QLatin1String(kColumns))
-                                                         .arg(deleteEntryId));
+    // The entry and what its transaction deleted with it, in the order it
+    // went: after the project row (this client), or before it (a writer that
+    // deletes the rows that hang on a project first). One round trip.
+    const QString entryOf = QStringLiteral("(SELECT %2 FROM QEL_PROJECT_HISTORY WHERE ID = %1)").arg(deleteEntryId);
+    const BatchOutcome read = DBPipe->GetDataBatch(
+        Context, {QStringLiteral("SELECT %1, DELETED_LIMITS, DELETED_PRODUCTS FROM QEL_PROJECT_HISTORY WHERE ID = %2").arg(QLatin1String(kColumns)).arg(deleteEntryId),
+                  QStringLiteral("SELECT ROW_KIND, ROW_KEY, BEFORE_VALUES FROM QEL_PROJECT_HISTORY WHERE TXID = %1 AND PROJECT_ID = %2 "
+                                 "AND ACTION = 'delete' AND ROW_KIND IN ('limit', 'product') ORDER BY ID")
+                      .arg(entryOf.arg(QStringLiteral("TXID")), entryOf.arg(QStringLiteral("PROJECT_ID")))});
+    if (read.failure)
+        std::rethrow_exception(read.failure);
+    const DataPacket &head = read.rows[0];
     if (head.rowCount() == 0)
         return refuse(QStringLiteral("找不到编号为 %1 的修改历史记录，无法恢复。").arg(deleteEntryId));
     const THistoryEntry del = EntryFromRow(head, 0, true);
@@ -564,15 +573,7 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     const qint64 oldId = IntegerOf(project, QStringLiteral("ID"));
     QString name;
     ValueText(project.value(QStringLiteral("CNAME")), name);
-
-    // What the same transaction deleted with it, in the order it went:
-    // after the project row (this client), or before it (a writer that
-    // deletes the rows that hang on a project first).
-    const DataPacket rows = DBPipe->GetData(
-        Context, QStringLiteral("SELECT ROW_KIND, ROW_KEY, BEFORE_VALUES FROM QEL_PROJECT_HISTORY WHERE TXID = %1 AND PROJECT_ID = %2 "
-                                "AND ACTION = 'delete' AND ROW_KIND IN ('limit', 'product') ORDER BY ID")
-                     .arg(del.TxID)
-                     .arg(del.ProjectID));
+    const DataPacket &rows = read.rows[1];
     QList<QJsonObject> limits;
     QStringList codes, classes;
     for (int r = 0; r < rows.rowCount(); ++r) {
@@ -635,6 +636,12 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
                       InList(lookupCodes.mid(at, kInChunk)) + QStringLiteral(" ORDER BY B.PRODUCTCODE");
     for (qsizetype at = 0; at < lookupClasses.size(); at += kInChunk)
         checks << QStringLiteral("SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID IN ") + InList(lookupClasses.mid(at, kInChunk));
+    // Whether the old ID is free, and the mark that has the triggers record
+    // the inserts as this restore (it ends with the transaction, so a restore
+    // refused below leaves nothing of it).
+    checks << QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)
+           << (Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral("SELECT set_config('qel.action', 'restore', true)")
+                                                                               : QStringLiteral("SELECT qel_action('restore')"));
     const BatchOutcome seen = DBPipe->GetDataBatch(Context, checks);
     if (seen.failure)
         std::rethrow_exception(seen.failure);
@@ -686,52 +693,54 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
         return result;
     }
 
-    // The triggers record the inserts below as this restore; the old ID is
-    // kept when it is free, else the project gets a new one.
-    const BatchOutcome marked = DBPipe->GetDataBatch(
-        Context, {Database::connection()->engine() == QLatin1String("postgresql") ? QStringLiteral("SELECT set_config('qel.action', 'restore', true)")
-                                                                                  : QStringLiteral("SELECT qel_action('restore')"),
-                  QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + QString::number(oldId)});
-    if (marked.failure)
-        std::rethrow_exception(marked.failure);
-    result.KeptID = marked.rows[1].rowCount() == 0;
+    // The old ID is kept when it is free, else the project gets a new one.
+    result.KeptID = seen.rows[next++].rowCount() == 0;
     const QString values = SqlLiteral(project.value(QStringLiteral("CNAME"))) + QLatin1Char(',') +
                            SqlLiteral(project.value(QStringLiteral("CROSSDISCOUNT"))) + QLatin1Char(',') +
                            SqlLiteral(project.value(QStringLiteral("CROSTNUM"))) + QLatin1Char(',') +
                            SqlLiteral(project.value(QStringLiteral("CROSSPNUM"))) + QLatin1Char(')');
-    if (result.KeptID)
-        DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT (ID, CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (") +
-                                     QString::number(oldId) + QLatin1Char(',') + values);
-    else
+    QStringList inserts;
+    if (result.KeptID) {
+        inserts << QStringLiteral("INSERT INTO QEL_PROJECT (ID, CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (") + QString::number(oldId) +
+                       QLatin1Char(',') + values;
+        result.ProjectID = oldId;
+    } else {
+        // A new ID must be read back before its rows can name it.
         DBPipe->ExecSQL(Context, QStringLiteral("INSERT INTO QEL_PROJECT (CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (") + values);
-    // The name is unique, so it finds the new row.
-    const DataPacket made = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
-    if (made.rowCount() != 1)
-        throw EHostError(QStringLiteral("恢复项目“%1”失败：插入后找不到该项目，没有恢复任何内容。").arg(name));
-    result.ProjectID = made.integer(0, 0);
+        // The name is unique, so it finds the new row.
+        const DataPacket made = DBPipe->GetData(Context, QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(name));
+        if (made.rowCount() != 1)
+            throw EHostError(QStringLiteral("恢复项目“%1”失败：插入后找不到该项目，没有恢复任何内容。").arg(name));
+        result.ProjectID = made.integer(0, 0);
+    }
     const QString pid = QString::number(result.ProjectID);
 
     // The limits, then the performances (several rows per statement: a
-    // project may hold thousands), in one round trip.
-    QStringList inserts;
+    // project may hold thousands), and the commit: one round trip.
     for (const QJsonObject &l : std::as_const(limits))
         inserts << QStringLiteral("INSERT INTO qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) VALUES (") + pid +
                        QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("MEMBER_CLASS_ID"))) + QLatin1Char(',') +
                        SqlLiteral(l.value(QStringLiteral("MAX_NUM"))) + QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("limit_type"))) +
                        QLatin1Char(',') + SqlLiteral(l.value(QStringLiteral("enable"))) + QLatin1Char(')');
+    const qsizetype firstProducts = inserts.size();
     for (qsizetype at = 0; at < codes.size(); at += kInChunk) {
         QStringList tuples;
         for (const QString &code : codes.mid(at, kInChunk))
             tuples << QLatin1Char('(') + pid + QLatin1Char(',') + QuotedStr(code) + QLatin1Char(')');
         inserts << QStringLiteral("INSERT INTO QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) VALUES ") + tuples.join(QLatin1Char(','));
     }
-    const BatchOutcome wrote = DBPipe->ExecSQLBatch(Context, inserts);
+    const BatchOutcome wrote = tx.commitWith(Context, inserts);
     if (wrote.failure)
         std::rethrow_exception(wrote.failure);
     result.Limits = int(limits.size());
-    for (qsizetype i = limits.size(); i < wrote.changed.size(); ++i)
-        result.Performances += wrote.changed[i];
-    tx.commit();
+    // A commit whose answer was lost but that the server confirmed leaves
+    // the counts unanswered: every row went in or none did.
+    if (wrote.changed.size() == inserts.size()) {
+        for (qsizetype i = firstProducts; i < wrote.changed.size(); ++i)
+            result.Performances += wrote.changed[i];
+    } else {
+        result.Performances = int(codes.size());
+    }
     result.Restored = true;
     result.Message = QStringLiteral("已恢复项目“%1”（编号 %2），限购 %3 条，演出 %4 场。").arg(name).arg(result.ProjectID).arg(result.Limits).arg(result.Performances);
     if (!result.KeptID)

@@ -64,6 +64,16 @@ TEST_F(RelayTest, ALostAnswerIsLookedUpAndASilentServerFailsInTime)
     EXPECT_NO_THROW(conn->commit());
     EXPECT_TRUE(relay->swallowed());
     EXPECT_EQ(rows(7) + rows(8), 2);
+    // The same with the writes and their COMMIT sent together; a failing
+    // write leaves the transaction to its rollback and nothing is saved.
+    conn->begin();
+    relay->swallowNextCommandComplete("COMMIT");
+    EXPECT_FALSE(conn->commitWith({"insert into t_relay values (11)", "insert into t_relay values (11)"}).failure);
+    EXPECT_TRUE(relay->swallowed());
+    conn->begin();
+    EXPECT_TRUE(conn->commitWith({"insert into t_relay values (12)", "insert into t_relay values ('x')"}).failure);
+    conn->rollback();
+    EXPECT_EQ(rows(11) * 10 + rows(12), 20);
     // Lost before the commit went out: not saved.
     relay->swallowNextCommandComplete("INSERT");
     QString msg = thrownMessage<EConnectionLost>([&] { conn->exec("insert into t_relay values (9)"); });

@@ -75,9 +75,9 @@ TEST(RoundTrips, EachCommandTakesAFewRoundTrips)
              EXPECT_TRUE(search->DataModule()->cdsProduct->Active());
          }},
         {"search the catalogue", 1, [&] { search->BitBtn1->click(); }},
-        // Begin with the delete's entry, its rows, the look-ups, the restore mark
-        // with the ID check, the project, its new ID, its rows, commit, the list.
-        {"restore a deleted project", 9, [&] {
+        // Begin with the delete's entry and its rows, the look-ups with the ID
+        // check and the mark, the rows with their commit, the list.
+        {"restore a deleted project", 4, [&] {
              history.SetContext(ctx);
              history.CbbScope->setCurrentIndex(history.CbbScope->findData(TFrmHistory::kDeletedScope));
              history.show();

@@ -43,6 +43,12 @@ public:
     // one reach it but do not run): queries always, writes inside a
     // transaction. Elsewhere, and on SQLite, one call each.
     virtual BatchOutcome batch(const QList<QByteArray> &sqls, bool queries);
+    // Inside a transaction: runs writes as batch does, then commits when all
+    // of them ran. A server gets the writes and the COMMIT together, so an
+    // all-or-nothing change costs one round trip. A statement's failure comes
+    // back in the outcome with the transaction still open (roll it back);
+    // a failed commit throws as commit() does.
+    virtual BatchOutcome commitWith(const QList<QByteArray> &writes);
     // Runs a script of several statements (schema set-up); no result.
     virtual void execScript(const QByteArray &sql) = 0;
 

@@ -50,8 +50,9 @@ DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
     return db.query(text);
 }
 
-BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, bool queries)
+BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, BatchKind kind)
 {
+    const bool queries = kind == BatchKind::Queries;
     QList<QByteArray> texts;
     std::exception_ptr refused;
     try {
@@ -63,7 +64,11 @@ BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, 
         refused = std::current_exception();
     }
     BatchOutcome out;
-    if (!texts.isEmpty()) {
+    if (kind == BatchKind::WritesThenCommit && !refused) {
+        Backend &db = conn();
+        db.setOperator(context);
+        out = db.commitWith(texts);
+    } else if (!texts.isEmpty()) {
         Backend &db = conn();
         db.setOperator(context);
         out = db.batch(texts, queries);
@@ -73,9 +78,14 @@ BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, 
     return out;
 }
 
-BatchOutcome TCADBPipe2::ExecSQLBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, false); }
+BatchOutcome TCADBPipe2::ExecSQLBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, BatchKind::Writes); }
 
-BatchOutcome TCADBPipe2::GetDataBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, true); }
+BatchOutcome TCADBPipe2::GetDataBatch(const QString &context, const QStringList &sqls) { return batch(context, sqls, BatchKind::Queries); }
+
+BatchOutcome TCADBPipe2::ExecSQLBatchAndCommit(const QString &context, const QStringList &sqls)
+{
+    return batch(context, sqls, BatchKind::WritesThenCommit);
+}
 
 void TCADBPipe2::BeginTrans()
 {
@@ -113,4 +123,11 @@ void PipeTransaction::commit()
 {
     m_pipe.CommitTrans();
     m_done = true;
+}
+
+BatchOutcome PipeTransaction::commitWith(const QString &context, const QStringList &writes)
+{
+    BatchOutcome out = m_pipe.ExecSQLBatchAndCommit(context, writes);
+    m_done = !out.failure;
+    return out;
 }

@@ -25,6 +25,9 @@ public:
     // batch there, as its call would have. Failures come back in the outcome.
     BatchOutcome ExecSQLBatch(const QString &context, const QStringList &sqls);
     BatchOutcome GetDataBatch(const QString &context, const QStringList &sqls);
+    // Writes, then the open transaction's commit when all of them ran (see
+    // Backend::commitWith); PipeTransaction::commitWith is the usual way in.
+    BatchOutcome ExecSQLBatchAndCommit(const QString &context, const QStringList &sqls);
 
     void BeginTrans();
     void CommitTrans();
@@ -33,7 +36,8 @@ public:
 private:
     Backend &conn();
     QByteArray prepare(const QString &context, const QString &sql);
-    BatchOutcome batch(const QString &context, const QStringList &sqls, bool queries);
+    enum class BatchKind { Queries, Writes, WritesThenCommit };
+    BatchOutcome batch(const QString &context, const QStringList &sqls, BatchKind kind);
     std::shared_ptr<Backend> m_conn;
 };
 
@@ -43,6 +47,9 @@ public:
     explicit PipeTransaction(TCADBPipe2 &pipe);
     ~PipeTransaction();
     void commit();
+    // The last writes and the commit together: done when the outcome has no
+    // failure; otherwise the guard still rolls back.
+    BatchOutcome commitWith(const QString &context, const QStringList &writes);
     PipeTransaction(const PipeTransaction &) = delete;
     PipeTransaction &operator=(const PipeTransaction &) = delete;
 

@@ -826,6 +826,49 @@ BatchOutcome PostgresBackend::batch(const QList<QByteArray> &sqls, bool queries)
     return out;
 }
 
+BatchOutcome PostgresBackend::commitWith(const QList<QByteArray> &writes)
+{
+    ensureConnected();
+    if (!inTransaction())
+        throw EHostError(QStringLiteral("无法提交事务：当前没有进行中的事务"));
+    const bool begins = std::exchange(m_beginPending, false);
+    if (begins && writes.isEmpty())
+        return {}; // nothing was sent
+    QList<QByteArray> sqls = writes;
+    if (begins) {
+        m_txid.clear();
+        sqls = QList<QByteArray>{"BEGIN", "SELECT txid_current()"} + sqls;
+    }
+    sqls.append("COMMIT");
+    const qsizetype first = begins ? 2 : 0;
+    BatchOutcome out;
+    bool rolledBack = false;
+    qsizetype answered = 0;
+    try {
+        out.failure = pipeline(sqls, QStringLiteral("数据库执行语句失败"), [&](const pg_result *r) {
+            if (begins && answered == 1)
+                m_txid = PQntuples(r) == 1 ? QByteArray(PQgetvalue(r, 0, 0)) : QByteArray();
+            else if (answered + 1 == sqls.size())
+                rolledBack = std::strcmp(PQcmdStatus(const_cast<pg_result *>(r)), "ROLLBACK") == 0;
+            else if (answered >= first)
+                out.changed.append(changedRows(r));
+            ++answered;
+        });
+    } catch (const EConnectionLost &lost) {
+        // The COMMIT went with the writes: ask what became of it.
+        settleLostCommit(lost.message());
+        return out; // saved; the counts not answered stay unknown
+    }
+    if (out.failure)
+        return out; // the COMMIT did not run; the transaction waits for its rollback
+    m_txid.clear();
+    if (rolledBack) {
+        m_operatorApplied = false;
+        throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
+    }
+    return out;
+}
+
 DataPacket PostgresBackend::packetOf(const pg_result *res)
 {
     DataPacket p;

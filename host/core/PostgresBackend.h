@@ -31,6 +31,7 @@ public:
     // Inside a transaction: one pipeline (one round trip), every statement by
     // the extended protocol; the response timeout counts from the last answer.
     BatchOutcome batch(const QList<QByteArray> &sqls, bool queries) override;
+    BatchOutcome commitWith(const QList<QByteArray> &writes) override;
     void execScript(const QByteArray &sql) override;
     void begin() override;
     void commit() override;

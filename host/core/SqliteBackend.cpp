@@ -24,6 +24,14 @@ BatchOutcome Backend::batch(const QList<QByteArray> &sqls, bool queries)
     return out;
 }
 
+BatchOutcome Backend::commitWith(const QList<QByteArray> &writes)
+{
+    BatchOutcome out = batch(writes, false);
+    if (!out.failure)
+        commit();
+    return out;
+}
+
 // What the history triggers read on this connection.
 struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
