@@ -10,6 +10,16 @@
 QPointer<TCDProject> CDProject;
 
 namespace {
+QString insertLimitSql(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,
+                       const QString &enable)
+{
+    if (enable.isEmpty())
+        return QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type) Values(%1,%2,%3,%4)")
+            .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType));
+    return QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type,enable) Values(%1,%2,%3,%4,%5)")
+        .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType), QuotedStr(enable));
+}
+
 // The other limit type: "2" for "1", "1" for anything else.
 QString otherType(const QString &type)
 {
@@ -190,6 +200,39 @@ TSaveOutcome TCDProject::DelProChecked(qint64 id, const TProjectRow &read, TProj
     return found ? TSaveOutcome::Saved : TSaveOutcome::Gone;
 }
 
+TCDProject::TCopyResult TCDProject::CopyPro(qint64 sourceId, const TProjectRow &mine)
+{
+    TCopyResult result;
+    PipeTransaction tx(*DBPipe);
+    if (!InsertPro(mine.CName, mine.CrossDiscount, mine.CrosTNum, mine.CrossPNum))
+        throw EHostError(QStringLiteral("复制失败：数据库没有保存新项目，没有复制任何内容。"));
+    // The new row's ID (the name is unique), the source, and its limits: one round trip.
+    const QString src = QString::number(sourceId);
+    const BatchOutcome read = DBPipe->GetDataBatch(
+        Context, {QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE CNAME = ") + QuotedStr(mine.CName),
+                  QStringLiteral("SELECT ID FROM QEL_PROJECT WHERE ID = ") + src,
+                  QStringLiteral("SELECT MEMBER_CLASS_ID, MAX_NUM, limit_type, enable FROM qel_project_member_limit WHERE PID = ") + src +
+                      QStringLiteral(" ORDER BY limit_type, MEMBER_CLASS_ID")});
+    if (read.failure)
+        std::rethrow_exception(read.failure);
+    if (read.rows[0].rowCount() != 1)
+        throw EHostError(QStringLiteral("复制失败：插入后找不到新项目“%1”，没有复制任何内容。").arg(mine.CName));
+    if (read.rows[1].rowCount() == 0)
+        throw EHostError(QStringLiteral("源项目（编号 %1）已不存在（可能已被其他操作员删除），没有复制任何内容。").arg(sourceId));
+    result.ProjectID = read.rows[0].integer(0, 0);
+    const QString pid = QString::number(result.ProjectID);
+
+    const DataPacket &limits = read.rows[2];
+    QStringList inserts;
+    for (int r = 0; r < limits.rowCount(); ++r)
+        inserts << insertLimitSql(pid, limits.text(r, 0), limits.text(r, 1), limits.text(r, 2), limits.isNull(r, 3) ? QString() : limits.text(r, 3));
+    const BatchOutcome wrote = tx.commitWith(Context, inserts);
+    if (wrote.failure)
+        std::rethrow_exception(wrote.failure);
+    result.Limits = int(inserts.size());
+    return result;
+}
+
 int TCDProject::readStatus(const QString &sql)
 {
     auto tmp = std::make_unique<TQELClientDataSet>();
@@ -244,14 +287,7 @@ void TCDProject::getpromemberinfo(QComboBox *projects, QComboBox *memberClasses,
 bool TCDProject::Insertmemberlimit(const QString &projectId, const QString &memberClassId, const QString &maxNum, const QString &limitType,
                                    const QString &enable)
 {
-    QString sql;
-    if (enable.isEmpty())
-        sql = QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type) Values(%1,%2,%3,%4)")
-                  .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType));
-    else
-        sql = QStringLiteral("INSERT INTO qel_project_member_limit(PID,MEMBER_CLASS_ID,MAX_NUM,limit_type,enable) Values(%1,%2,%3,%4,%5)")
-                  .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType), QuotedStr(enable));
-    return DBPipe->ExecSQL(Context, sql) > 0;
+    return DBPipe->ExecSQL(Context, insertLimitSql(projectId, memberClassId, maxNum, limitType, enable)) > 0;
 }
 
 bool TCDProject::updatememberlimit(const QString &projectId, const QString &newMemberClassId, const QString &storedMemberClassId,

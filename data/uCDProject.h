@@ -68,6 +68,15 @@ public:
     // nothing is written and `now` gets the row as it stands.
     TSaveOutcome EdtProChecked(qint64 id, const TProjectRow &read, const TProjectRow &mine, TProjectRow &now);
     TSaveOutcome DelProChecked(qint64 id, const TProjectRow &read, TProjectRow &now);
+    // A new project with `mine`'s values and the source's limits, in one
+    // transaction: InsertPro, then each limit as Insertmemberlimit writes it
+    // (the database holds the limit rules). Throws, with nothing written,
+    // when the source is gone or a statement fails.
+    struct TCopyResult {
+        qint64 ProjectID = 0;
+        int Limits = 0;
+    };
+    TCopyResult CopyPro(qint64 sourceId, const TProjectRow &mine);
 
     // Purchase limits.
     void GetProjectmember(const QString &filter);

@@ -593,6 +593,47 @@ TEST_F(MainWindowTest, DeleteRemovesTheProjectWithItsPerformancesAndLimitsAfterC
     EXPECT_EQ(limitProjects(), QStringList{QStringLiteral("话剧展演")});
 }
 
+// Ctrl+D: a new project with the current one's rule and limits, not its
+// performances; a source deleted at another desk meanwhile leaves nothing.
+TEST_F(MainWindowTest, CopyMakesTheProjectWithItsRuleAndLimitsInOneGo)
+{
+    TFrmProject *w = open();
+    const auto copyOf = [&](const QString &source, const std::function<void()> &meanwhile = {}) {
+        clickRow(w->QELDBGrid1, rowOf(w->QELDBGrid1, 1, source));
+        QString preset;
+        ModalAnswer<TfrmProjectEdit> answer([&](TfrmProjectEdit *d) {
+            preset = d->edtProjectName->text();
+            if (meanwhile)
+                meanwhile();
+            d->btnOK->click();
+        });
+        w->activateWindow(); // shortcuts need the active window
+        EXPECT_TRUE(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w->QELDBGrid1, Qt::Key_D, Qt::ControlModifier);
+        EXPECT_TRUE(answer.seen());
+        return preset;
+    };
+    const auto count = [&](const QString &sql) { return db.count(QStringLiteral("SELECT count(*) FROM ") + sql); };
+    const QString copy = copyOf(QStringLiteral("春节联欢晚会"));
+    const int made = idOf(copy);
+    EXPECT_EQ(count(QStringLiteral("QEL_PROJECT WHERE CROSSDISCOUNT = 10 AND CROSTNUM = 2 AND CROSSPNUM = 3 AND ID = %1").arg(made)), 1);
+    EXPECT_EQ(count(QStringLiteral("qel_project_member_limit a JOIN qel_project_member_limit b ON b.MEMBER_CLASS_ID = a.MEMBER_CLASS_ID AND "
+                                   "b.MAX_NUM = a.MAX_NUM AND b.enable = a.enable AND b.limit_type = a.limit_type WHERE a.PID = %1 AND b.PID = %2")
+                        .arg(spring)
+                        .arg(made)),
+              2);
+    EXPECT_EQ(count(QStringLiteral("QEL_PROJECT_PRODUCT WHERE PROJECTID = %1").arg(made)), 0);
+    EXPECT_EQ(CDProject->cdsProject->FieldByName(QStringLiteral("ID")).AsInteger(), made) << "the copy is current";
+    EXPECT_TRUE(testPresenter().calls().isEmpty());
+
+    testPresenter().clear();
+    const int before = projects();
+    copyOf(QStringLiteral("人民剧场演出季"), [&] { db.exec(QStringLiteral("DELETE FROM QEL_PROJECT WHERE CNAME = '人民剧场演出季'")); });
+    ASSERT_EQ(testPresenter().count(), 1);
+    EXPECT_EQ(testPresenter().last().kind, MessageKind::Error);
+    EXPECT_EQ(projects(), before - 1);
+}
+
 TEST_F(MainWindowTest, DeleteReloadsWithTheUntrimmedBox)
 {
     TFrmProject *w = open();

@@ -244,6 +244,13 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     connect(ActHistory, &QAction::triggered, this, Guarded([this](bool) { ShowHistoryClick(ActHistory); }));
     for (TQELDBGrid *g : {QELDBGrid1, QELDBGrid2})
         g->AddContextAction(ActHistory);
+    ActCopy = new QAction(QStringLiteral("复制项目…"), this);
+    ActCopy->setObjectName(QStringLiteral("ActCopy"));
+    ActCopy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    ActCopy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(ActCopy);
+    connect(ActCopy, &QAction::triggered, this, Guarded([this](bool) { CopyProjectClick(ActCopy); }));
+    QELDBGrid1->AddContextAction(ActCopy);
 
     Watcher = new TQELChangeWatcher(this);
     connect(Watcher, &TQELChangeWatcher::Changed, this, &TFrmProject::OtherDeskChanged);
@@ -367,6 +374,8 @@ void TFrmProject::UpdateCommands()
     ToolButton2->setEnabled(hasRow);
     ToolButton4->setEnabled(hasRow);
     ToolButton7->setEnabled(hasRow);
+    if (ActCopy)
+        ActCopy->setEnabled(hasRow && projectTab());
     ToolButton1->setEnabled(CDProject != nullptr);
     ToolButton5->setEnabled(CDProject != nullptr);
 }
@@ -465,6 +474,39 @@ void TFrmProject::ToolButton1Click(QObject *)
                                                                                          ? QString()
                                                                                          : QStringLiteral("（当前筛选条件下不显示）")));
     }
+}
+
+void TFrmProject::CopyProjectClick(QObject *)
+{
+    if (!CDProject || !projectTab() || CDProject->cdsProject->IsEmpty())
+        return;
+    TQELClientDataSet *ds = CDProject->cdsProject;
+    const qint64 source = TCDProject::ProjectIdFromText(ds->FieldByName(QStringLiteral("ID")).AsString());
+    const TProjectRow read = projectRow(*ds);
+    std::unique_ptr<TfrmProjectEdit> dlg(new TfrmProjectEdit(this));
+    frmProjectEdit = dlg.get();
+    const auto clear = qScopeGuard([] { frmProjectEdit = nullptr; });
+    dlg->setWindowTitle(QStringLiteral("复制项目：%1").arg(read.CName));
+    // A new project to the name check: no row is left out of it.
+    dlg->SetProjectID(-1);
+    dlg->SetProjectName(read.CName + QStringLiteral("（副本）"));
+    dlg->SetCrossDiscount(read.CrossDiscount);
+    dlg->SetCrossTNum(read.CrosTNum);
+    dlg->SetCrossPNum(read.CrossPNum);
+    if (dlg->exec() != 1)
+        return;
+    const TProjectRow mine{dlg->ProjectName(), dlg->CrossDiscount(), dlg->CrossTNum(), dlg->CrossPNum()};
+    TCDProject::TCopyResult copied;
+    try {
+        copied = CDProject->CopyPro(source, mine);
+    } catch (...) {
+        if (CauseOf(std::current_exception()) == THostErrorCause::OutcomeUnknown)
+            TfrmProjectEdit::RememberUncertainSave(mine.CName);
+        throw;
+    }
+    CDProject->GetProjectAndMember(EdtProName->text().trimmed(), edtprolimit->text().trimmed());
+    const bool shown = CDProject->cdsProject->Locate(QStringLiteral("ID"), copied.ProjectID);
+    QELDBGrid1->ShowNotice(QStringLiteral("已复制：%1，限购 %2 条%3").arg(mine.CName).arg(copied.Limits).arg(shown ? QString() : QStringLiteral("（当前筛选条件下不显示）")));
 }
 
 void TFrmProject::ToolButton2Click(QObject *)

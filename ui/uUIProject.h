@@ -32,6 +32,8 @@ public:
     QToolButton *ToolButton3, *ToolButton5;
     QList<QIcon> ImageList1;
     QAction *ActHistory = nullptr;
+    // "复制项目…" (Ctrl+D) in the project list: a new project with the current one's rule and limits.
+    QAction *ActCopy = nullptr;
     // Tells the lists when other desks changed the database while shown.
     TQELChangeWatcher *Watcher = nullptr;
 
@@ -50,6 +52,8 @@ public:
     void ToolButton5Click(QObject *Sender);
     void ToolButton7Click(QObject *Sender);
     void ToolButton3Click(QObject *Sender);
+
+    void CopyProjectClick(QObject *Sender);
 
     // "变更记录" of the active list's current project.
     void ShowHistoryClick(QObject *Sender);
