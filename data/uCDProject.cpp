@@ -20,10 +20,27 @@ QString insertLimitSql(const QString &projectId, const QString &memberClassId, c
         .arg(QuotedStr(projectId), QuotedStr(memberClassId), QuotedStr(maxNum), QuotedStr(limitType), QuotedStr(enable));
 }
 
+// The checks a new limit must pass: the project has no limit of the other
+// type, and none for this class (leaving out `leaveOut`).
+QString sameClassSql(const QString &projectId, const QString &memberClassId, const QString &leaveOut)
+{
+    QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
+                  QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId);
+    if (!leaveOut.isEmpty())
+        sql += QStringLiteral(" and MEMBER_CLASS_ID<>") + QuotedStr(leaveOut);
+    return sql;
+}
+
 // The other limit type: "2" for "1", "1" for anything else.
 QString otherType(const QString &type)
 {
     return type == QLatin1String("1") ? QStringLiteral("2") : QStringLiteral("1");
+}
+
+QString otherTypeSql(const QString &projectId, const QString &limitType)
+{
+    return QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) + QStringLiteral(" and limit_type=") +
+           QuotedStr(otherType(limitType));
 }
 
 // A pick list and its parallel ID list from a packet's rows, in their order.
@@ -352,18 +369,47 @@ TSaveOutcome TCDProject::DellimitChecked(qint64 projectId, const QString &member
 
 bool TCDProject::bhaveproxglx(const QString &projectId, const QString &limitType)
 {
-    const QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
-                        QStringLiteral(" and limit_type=") + QuotedStr(otherType(limitType));
-    return readStatus(sql) == 1;
+    return readStatus(otherTypeSql(projectId, limitType)) == 1;
 }
 
 bool TCDProject::bhavepromem(const QString &projectId, const QString &memberClassId, const QString &leaveOut)
 {
-    QString sql = QStringLiteral("Select 1 as vStatus FROM qel_project_member_limit WHERE pid=") + QuotedStr(projectId) +
-                  QStringLiteral(" and MEMBER_CLASS_ID=") + QuotedStr(memberClassId);
-    if (!leaveOut.isEmpty())
-        sql += QStringLiteral(" and MEMBER_CLASS_ID<>") + QuotedStr(leaveOut);
-    return readStatus(sql) == 1;
+    return readStatus(sameClassSql(projectId, memberClassId, leaveOut)) == 1;
+}
+
+TCDProject::TLimitsResult TCDProject::InsertMemberLimits(const QString &projectId, const QList<TNewLimit> &limits)
+{
+    TLimitsResult result;
+    const QString memberClass = QStringLiteral("1");
+    PipeTransaction tx(*DBPipe);
+    // Every check in one round trip; the project itself first, so that one
+    // deleted meanwhile is named rather than met as a key violation.
+    QStringList checks{QStringLiteral("select ID from QEL_PROJECT where ID=") + QString::number(ProjectIdFromText(projectId)),
+                       otherTypeSql(projectId, memberClass)};
+    for (const TNewLimit &l : limits)
+        checks << sameClassSql(projectId, l.MemberClassId, QString());
+    const BatchOutcome seen = DBPipe->GetDataBatch(Context, checks);
+    if (seen.failure)
+        std::rethrow_exception(seen.failure);
+    if (seen.rows[0].rowCount() == 0)
+        throw EHostError(QStringLiteral("项目（编号“%1”）已不存在（可能已被其他操作员删除），没有设置任何限购。").arg(projectId));
+    const bool otherType = seen.rows[1].rowCount() > 0;
+    QStringList inserts;
+    for (qsizetype i = 0; i < limits.size(); ++i) {
+        const TNewLimit &l = limits[i];
+        if (otherType)
+            result.Refused.append({l.MemberClassId, QStringLiteral("该项目有其他的限购类型!")});
+        else if (seen.rows[i + 2].rowCount() > 0)
+            result.Refused.append({l.MemberClassId, QStringLiteral("已经存在该项目和会员类别了!")});
+        else {
+            inserts << insertLimitSql(projectId, l.MemberClassId, l.MaxNum, memberClass, l.Enable);
+            result.Written << l.MemberClassId;
+        }
+    }
+    const BatchOutcome wrote = tx.commitWith(Context, inserts);
+    if (wrote.failure)
+        std::rethrow_exception(wrote.failure);
+    return result;
 }
 
 bool TCDProject::bhavepromemupdatexglx(const QString &projectId, const QString &newLimitType, const QString &storedLimitType)

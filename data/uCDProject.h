@@ -78,6 +78,19 @@ public:
     };
     TCopyResult CopyPro(qint64 sourceId, const TProjectRow &mine);
 
+    // Member-class limits for several classes of one project, in one
+    // transaction: bhaveproxglx and bhavepromem for each, then the limits
+    // that passed, written as Insertmemberlimit writes them. Each class
+    // refused comes back with the checks' own message.
+    struct TNewLimit {
+        QString MemberClassId, MaxNum, Enable;
+    };
+    struct TLimitsResult {
+        QStringList Written;
+        QList<std::pair<QString, QString>> Refused; // class, why
+    };
+    TLimitsResult InsertMemberLimits(const QString &projectId, const QList<TNewLimit> &limits);
+
     // Purchase limits.
     void GetProjectmember(const QString &filter);
     void getpromemberinfo(QComboBox *projects, QComboBox *memberClasses, QStringList &projectIds, QStringList &memberClassIds);

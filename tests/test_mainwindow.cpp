@@ -5,6 +5,7 @@
 #include "ProjectWindow.h"
 #include "TestDb.h"
 #include "TestPresenter.h"
+#include "BatchLimitDialog.h"
 #include "uCDProject.h"
 #include "uUIProductProject.h"
 #include "uUIProject.h"
@@ -17,6 +18,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
+#include <QComboBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -632,6 +635,56 @@ TEST_F(MainWindowTest, CopyMakesTheProjectWithItsRuleAndLimitsInOneGo)
     ASSERT_EQ(testPresenter().count(), 1);
     EXPECT_EQ(testPresenter().last().kind, MessageKind::Error);
     EXPECT_EQ(projects(), before - 1);
+}
+
+// 批量设置限购: the classes that pass the limit checks are written together,
+// and one summary names each class refused with its check's message.
+TEST_F(MainWindowTest, SeveralMemberClassLimitsAtOnceWriteWhatPassesAndSayWhy)
+{
+    db.exec(QStringLiteral("INSERT INTO um_member_class VALUES ('M03', '金卡会员')"));
+    TFrmProject *w = open();
+    clickTab(w->Pgproject, 1);
+    const auto batch = [&](const QString &project, const std::function<void(TFrmBatchLimits *)> &fill) {
+        clickRow(w->QELDBGrid2, rowOf(w->QELDBGrid2, 0, project));
+        testPresenter().clear();
+        ModalAnswer<TFrmBatchLimits> answer([&](TFrmBatchLimits *d) {
+            EXPECT_EQ(d->cbbproject->currentText(), project) << "preset from the current row";
+            d->btnok->click(); // nothing ticked yet
+            EXPECT_EQ(testPresenter().count(), 1);
+            fill(d);
+            d->btnok->click();
+        });
+        w->ActBatchLimits->trigger();
+        EXPECT_TRUE(answer.seen());
+        return testPresenter().last();
+    };
+    const auto tick = [](TFrmBatchLimits *d, int row, int column = 0) { d->tblClasses->item(row, column)->setCheckState(Qt::Checked); };
+    // Rows: M01 (has a limit), M02 (has one), M03 (free); M03 not usable.
+    const TestPresenter::Call said = batch(QStringLiteral("春节联欢晚会"), [&](TFrmBatchLimits *d) {
+        typeInto(d->edtlimitcount, QStringLiteral("5"));
+        tick(d, 0);
+        tick(d, 2);
+        d->tblClasses->item(2, 3)->setCheckState(Qt::Unchecked);
+    });
+    EXPECT_EQ(db.count(QStringLiteral("SELECT count(*) FROM qel_project_member_limit WHERE PID = %1 AND MEMBER_CLASS_ID = 'M03' AND MAX_NUM = 5 AND "
+                                      "enable = '0' AND limit_type = '1'")
+                           .arg(spring)),
+              1);
+    EXPECT_EQ(db.count(QStringLiteral("SELECT MAX_NUM FROM qel_project_member_limit WHERE PID = %1 AND MEMBER_CLASS_ID = 'M01'").arg(spring)), 4);
+    EXPECT_TRUE(said.text.contains(QStringLiteral("钻石会员：已经存在该项目和会员类别了!"))) << said.text.toStdString();
+    EXPECT_EQ(limitProjects().count(QStringLiteral("春节联欢晚会")), 3) << "the list reloaded";
+
+    // An identity-card project refuses every class; a blank quantity is asked for first.
+    const TestPresenter::Call refused = batch(QStringLiteral("话剧展演"), [&](TFrmBatchLimits *d) {
+        tick(d, 2);
+        d->tblClasses->item(2, 2)->setText(QString());
+        d->btnok->click();
+        EXPECT_EQ(testPresenter().count(), 2);
+        d->tblClasses->item(2, 2)->setText(QStringLiteral("3"));
+    });
+    EXPECT_EQ(refused.flags, MB_ICONERROR);
+    EXPECT_TRUE(refused.text.contains(QStringLiteral("该项目有其他的限购类型!"))) << refused.text.toStdString();
+    EXPECT_EQ(db.count(QStringLiteral("SELECT count(*) FROM qel_project_member_limit WHERE PID = %1").arg(drama)), 1);
 }
 
 TEST_F(MainWindowTest, DeleteReloadsWithTheUntrimmedBox)

@@ -1,4 +1,5 @@
 #include "uUIProject.h"
+#include "BatchLimitDialog.h"
 #include "uUIHistory.h"
 #include "Unitprojectinfo.h"
 #include "uCDProject.h"
@@ -251,6 +252,10 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     addAction(ActCopy);
     connect(ActCopy, &QAction::triggered, this, Guarded([this](bool) { CopyProjectClick(ActCopy); }));
     QELDBGrid1->AddContextAction(ActCopy);
+    ActBatchLimits = new QAction(QStringLiteral("批量设置限购…"), this);
+    ActBatchLimits->setObjectName(QStringLiteral("ActBatchLimits"));
+    connect(ActBatchLimits, &QAction::triggered, this, Guarded([this](bool) { batchlimits(); }));
+    QELDBGrid2->AddContextAction(ActBatchLimits);
 
     Watcher = new TQELChangeWatcher(this);
     connect(Watcher, &TQELChangeWatcher::Changed, this, &TFrmProject::OtherDeskChanged);
@@ -376,6 +381,8 @@ void TFrmProject::UpdateCommands()
     ToolButton7->setEnabled(hasRow);
     if (ActCopy)
         ActCopy->setEnabled(hasRow && projectTab());
+    if (ActBatchLimits)
+        ActBatchLimits->setEnabled(CDProject != nullptr);
     ToolButton1->setEnabled(CDProject != nullptr);
     ToolButton5->setEnabled(CDProject != nullptr);
 }
@@ -650,6 +657,40 @@ void TFrmProject::insertlimit()
     }
     MessageBox(QStringLiteral("添加成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProjectmember(QString());
+}
+
+void TFrmProject::batchlimits()
+{
+    if (!CDProject)
+        return;
+    auto dlg = std::make_unique<TFrmBatchLimits>(this);
+    QStringList projectIds, memberIds;
+    QComboBox classes;
+    CDProject->getpromemberinfo(dlg->cbbproject, &classes, projectIds, memberIds);
+    QStringList names;
+    for (int i = 0; i < classes.count(); ++i)
+        names << classes.itemText(i);
+    dlg->SetClasses(memberIds, names);
+    const TQELClientDataSet *ds = CDProject->cdsprojectmember;
+    dlg->cbbproject->setCurrentIndex(ds->Active() && !ds->IsEmpty() ? int(projectIds.indexOf(ds->FieldByName(QStringLiteral("projectid")).AsString())) : -1);
+    if (dlg->exec() != QDialog::Accepted)
+        return;
+    const int pick = ComboItemIndex(dlg->cbbproject);
+    const QString project = dlg->cbbproject->itemText(pick);
+    const TCDProject::TLimitsResult done = CDProject->InsertMemberLimits(projectIds.value(pick), dlg->Picked());
+    CDProject->GetProjectmember(edtprolimit->text().trimmed());
+    // One summary: what was written, and each class refused with its check's message.
+    QStringList written, lines;
+    for (const QString &id : done.Written)
+        written << dlg->ClassName(id);
+    lines << QStringLiteral("项目“%1”：已设置限购 %2 条%3").arg(project).arg(written.size()).arg(written.isEmpty() ? QStringLiteral("。") : QStringLiteral("（%1）。").arg(written.join(QStringLiteral("、"))));
+    if (!done.Refused.isEmpty()) {
+        lines << QStringLiteral("未设置 %1 条：").arg(done.Refused.size());
+        for (const auto &[id, why] : done.Refused)
+            lines << QStringLiteral("%1：%2").arg(dlg->ClassName(id), why);
+    }
+    MessageBox(lines.join(QLatin1Char('\n')), QStringLiteral("信息提示"), written.isEmpty() ? MB_ICONERROR : MB_ICONINFORMATION);
+    QELDBGrid2->ShowNotice(QStringLiteral("已设置限购 %1 条").arg(written.size()));
 }
 
 void TFrmProject::updatelimit()

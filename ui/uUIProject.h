@@ -34,6 +34,8 @@ public:
     QAction *ActHistory = nullptr;
     // "复制项目…" (Ctrl+D) in the project list: a new project with the current one's rule and limits.
     QAction *ActCopy = nullptr;
+    // "批量设置限购…" in the limit list: member-class limits for several classes at once.
+    QAction *ActBatchLimits = nullptr;
     // Tells the lists when other desks changed the database while shown.
     TQELChangeWatcher *Watcher = nullptr;
 
@@ -61,6 +63,7 @@ public:
     // Limit tab.
     void Button1Click(QObject *Sender);
     void insertlimit();
+    void batchlimits();
     void updatelimit();
 
     // The question a project save meets when another desk changed the row
