@@ -627,6 +627,7 @@ TEST_F(MainWindowTest, CopyMakesTheProjectWithItsRuleAndLimitsInOneGo)
               2);
     EXPECT_EQ(count(QStringLiteral("QEL_PROJECT_PRODUCT WHERE PROJECTID = %1").arg(made)), 0);
     EXPECT_EQ(CDProject->cdsProject->FieldByName(QStringLiteral("ID")).AsInteger(), made) << "the copy is current";
+    EXPECT_TRUE(w->QELDBGrid1->CountLabel()->text().contains(QStringLiteral("已复制：") + copy));
     EXPECT_TRUE(testPresenter().calls().isEmpty());
 
     testPresenter().clear();
@@ -848,12 +849,13 @@ TEST_F(MainWindowTest, PerformanceManagementOpensTheProjectOfTheActiveTabsCurren
     const int r = rowOf(w->QELDBGrid1, 1, QStringLiteral("人民剧场演出季"));
     clickRow(w->QELDBGrid1, r);
     struct Seen {
-        QString projectId, context;
+        QString projectId, context, count;
         bool global = false;
     };
     auto capture = [](Seen *s) {
         return [s](TFrmProductProject *d) {
             s->projectId = d->ProjectID;
+            s->count = d->dgrproduct->CountLabel()->text();
             s->context = d->Context;
             s->global = FrmProductProject == d;
             d->close();
@@ -880,6 +882,7 @@ TEST_F(MainWindowTest, PerformanceManagementOpensTheProjectOfTheActiveTabsCurren
         ASSERT_TRUE(answer.seen());
     }
     EXPECT_EQ(fromLimits.projectId, QString::number(drama));
+    EXPECT_TRUE(fromLimits.count.contains(QStringLiteral("话剧展演"))) << "the count line names its project";
     EXPECT_EQ(testPresenter().count(), 0) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
 }
 

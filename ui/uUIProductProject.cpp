@@ -87,6 +87,8 @@ void TFrmProductProject::FormShow(QObject *)
     dgrproduct->SetDataSource(cdProductProject->DSProductProject);
     cdProductProject->Context = Context;
     cdProductProject->ProjectID = ProjectID;
+    dgrproduct->SetCountPrefix(ProjectName.isEmpty() ? QStringLiteral("项目编号 %1").arg(ProjectID)
+                                                     : QStringLiteral("项目：%1（编号 %2）").arg(ProjectName, ProjectID));
     cdProductProject->GetProductProject(QString());
     Watcher->Start();
 }

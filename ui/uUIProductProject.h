@@ -21,6 +21,8 @@ public:
 
     QString Context;
     QString ProjectID;
+    // Named in the list's count line; the opener knows it.
+    QString ProjectName;
 
     // Made in code, in the layout's Panel2.
     QToolBar *ToolBar1;

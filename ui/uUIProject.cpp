@@ -296,8 +296,10 @@ void TFrmProject::ShowHistoryClick(QObject *)
         name = ds->FieldByName(QStringLiteral("CNAME")).AsString();
     }
     // A restored project and its limits belong in both lists at once.
-    if (ShowHistory(this, Context, id, name) && CDProject)
+    if (ShowHistory(this, Context, id, name) && CDProject) {
         CDProject->GetProjectAndMember(EdtProName->text().trimmed(), edtprolimit->text().trimmed());
+        QELDBGrid1->ShowNotice(QStringLiteral("已恢复删除的项目，列表已刷新"));
+    }
 }
 
 TFrmProject::~TFrmProject()
@@ -612,6 +614,7 @@ void TFrmProject::ToolButton7Click(QObject *)
     FrmProductProject = w.get();
     w->Context = Context;
     w->ProjectID = QString::number(id);
+    w->ProjectName = ds->FieldByName(QStringLiteral("CNAME")).AsString();
     w->exec();
 }
 
@@ -657,6 +660,7 @@ void TFrmProject::insertlimit()
     }
     MessageBox(QStringLiteral("添加成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProjectmember(QString());
+    QELDBGrid2->ShowNotice(QStringLiteral("已新增限购"));
 }
 
 void TFrmProject::batchlimits()
@@ -753,6 +757,7 @@ void TFrmProject::updatelimit()
     }
     MessageBox(QStringLiteral("修改成功！"), QStringLiteral("信息提示"), MB_ICONINFORMATION);
     CDProject->GetProjectmember(QString());
+    QELDBGrid2->ShowNotice(QStringLiteral("已修改限购"));
 }
 
 void TFrmProject::deletelimit()
@@ -774,4 +779,6 @@ void TFrmProject::deletelimit()
     if (out == TSaveOutcome::Gone)
         MessageBox(QStringLiteral("删除失败：该限购记录已不存在，可能已被其他操作员修改或删除。"), QStringLiteral("错误提示"), MB_ICONERROR);
     CDProject->GetProjectmember(edtprolimit->text());
+    if (out == TSaveOutcome::Saved)
+        QELDBGrid2->ShowNotice(QStringLiteral("已删除限购"));
 }

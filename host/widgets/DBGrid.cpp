@@ -526,11 +526,17 @@ void TQELDBGrid::SetStale(bool on)
     updateCount();
 }
 
+void TQELDBGrid::SetCountPrefix(const QString &text)
+{
+    m_prefix = text;
+    updateCount();
+}
+
 QString TQELDBGrid::CountText() const
 {
     const TQELClientDataSet *set = m_source ? m_source->DataSet() : nullptr;
     const int rows = set && set->Active() ? m_view->rowCount() : 0;
-    QString text = QStringLiteral("共 %1 条").arg(rows);
+    QString text = (m_prefix.isEmpty() ? QString() : m_prefix + QStringLiteral("　")) + QStringLiteral("共 %1 条").arg(rows);
     if (MultiSelect())
         text += QStringLiteral("　已选 %1 条").arg(m_selectedCount);
     if (!m_notice.isEmpty())

@@ -92,6 +92,8 @@ public:
     QString ExportName() const;
     // Says something in the count line for a few seconds (where an export went).
     void ShowNotice(const QString &text);
+    // Said before the count, for as long as the list is shown (whose rows they are).
+    void SetCountPrefix(const QString &text);
 
     // Asks where to export to; an empty name cancels. The default shows a
     // save-file dialog; tests put their own in place (nullptr restores it).
@@ -158,5 +160,6 @@ private:
     bool m_syncing = false;
     QString m_exportName;
     QString m_notice; // said in the count line for a few seconds
+    QString m_prefix; // said before the count
     bool m_stale = false;
 };
