@@ -201,6 +201,16 @@ qsizetype TcdProductProject::AddProducts(const QString &projectId, const QString
             stop(e, QStringLiteral("项目（编号“%1”）已不存在（可能已被其他操作员删除），无法再添加演出。").arg(projectId));
     };
 
+    const auto checksOf = [&](qsizetype from) {
+        QStringList checks;
+        for (qsizetype i = from; i < std::min(codes.size(), from + kBatch); ++i)
+            checks << repeatSql(codes[i]);
+        return checks;
+    };
+    // The next batch's transaction, begun by this batch's commit with its
+    // checks already answered.
+    std::unique_ptr<PipeTransaction> carried;
+    BatchOutcome carriedSeen;
     for (qsizetype start = 0; start < codes.size(); start += kBatch) {
         const qsizetype end = std::min(codes.size(), start + kBatch);
         // Told once the transaction is over: no desk waits on a message box.
@@ -211,21 +221,22 @@ qsizetype TcdProductProject::AddProducts(const QString &projectId, const QString
         qsizetype upTo = end;
         bool oneByOne = false;
         {
-            std::optional<PipeTransaction> tx;
-            try {
-                tx.emplace(*DBPipe);
-            } catch (...) {
-                const std::exception_ptr e = std::current_exception();
-                if (hitsEveryRow(e))
-                    stop(e, ExceptionText(e));
-                oneByOne = true; // each performance then finds its own outcome
+            std::unique_ptr<PipeTransaction> tx = std::move(carried);
+            const bool checked = tx != nullptr;
+            if (!tx) {
+                try {
+                    tx = std::make_unique<PipeTransaction>(*DBPipe);
+                } catch (...) {
+                    const std::exception_ptr e = std::current_exception();
+                    if (hitsEveryRow(e))
+                        stop(e, ExceptionText(e));
+                    oneByOne = true; // each performance then finds its own outcome
+                }
             }
             if (tx) {
-                // The batch's checks go together, then its inserts: two round trips.
-                QStringList checks;
-                for (qsizetype i = start; i < end; ++i)
-                    checks << repeatSql(codes[i]);
-                const BatchOutcome seen = DBPipe->GetDataBatch(Context, checks);
+                // The batch's checks go together (with the last batch's
+                // commit), then its inserts: two round trips.
+                const BatchOutcome seen = checked ? std::exchange(carriedSeen, BatchOutcome()) : DBPipe->GetDataBatch(Context, checksOf(start));
                 QStringList inserts, insertCodes;
                 for (qsizetype k = 0; k < seen.rows.size(); ++k) {
                     step(start + k);
@@ -267,7 +278,13 @@ qsizetype TcdProductProject::AddProducts(const QString &projectId, const QString
             }
             if (tx) {
                 try {
-                    tx->commit();
+                    // Only with nothing to tell: no desk waits on a message box.
+                    if (end < codes.size() && !failure && notes.isEmpty()) {
+                        carriedSeen = tx->commitThenBegin(Context, checksOf(end));
+                        carried = std::move(tx);
+                    } else {
+                        tx->commit();
+                    }
                     added += stored;
                 } catch (...) {
                     const std::exception_ptr e = std::current_exception();

@@ -74,6 +74,16 @@ TEST_F(RelayTest, ALostAnswerIsLookedUpAndASilentServerFailsInTime)
     EXPECT_TRUE(conn->commitWith({"insert into t_relay values (12)", "insert into t_relay values ('x')"}).failure);
     conn->rollback();
     EXPECT_EQ(rows(11) * 10 + rows(12), 20);
+    // A commit sent with the next transaction's first reads: they see it,
+    // and a lost answer to it is looked up before they are given up.
+    conn->begin();
+    conn->exec("insert into t_relay values (13)");
+    const BatchOutcome next = conn->commitThenBegin({"select count(*) from t_relay where x = 13"});
+    EXPECT_TRUE(!next.failure && next.rows.value(0).integer(0, 0) == 1 && conn->inTransaction());
+    conn->exec("insert into t_relay values (14)");
+    relay->swallowNextCommandComplete("COMMIT");
+    EXPECT_TRUE(conn->commitThenBegin({"select 1"}).failure);
+    EXPECT_EQ(rows(13) + rows(14), 2);
     // Lost before the commit went out: not saved.
     relay->swallowNextCommandComplete("INSERT");
     QString msg = thrownMessage<EConnectionLost>([&] { conn->exec("insert into t_relay values (9)"); });

@@ -49,6 +49,11 @@ public:
     // back in the outcome with the transaction still open (roll it back);
     // a failed commit throws as commit() does.
     virtual BatchOutcome commitWith(const QList<QByteArray> &writes);
+    // Commits the open transaction, begins the next and runs queries in it,
+    // as batch does. A server gets the COMMIT and the queries together. A
+    // failed commit throws as commit() does (no new transaction is open);
+    // a query's failure comes back in the outcome after a commit that held.
+    virtual BatchOutcome commitThenBegin(const QList<QByteArray> &queries);
     // Runs a script of several statements (schema set-up); no result.
     virtual void execScript(const QByteArray &sql) = 0;
 

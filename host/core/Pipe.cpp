@@ -52,7 +52,7 @@ DataPacket TCADBPipe2::GetData(const QString &context, const QString &sql)
 
 BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, BatchKind kind)
 {
-    const bool queries = kind == BatchKind::Queries;
+    const bool queries = kind == BatchKind::Queries || kind == BatchKind::CommitThenQueries;
     QList<QByteArray> texts;
     std::exception_ptr refused;
     try {
@@ -68,6 +68,10 @@ BatchOutcome TCADBPipe2::batch(const QString &context, const QStringList &sqls, 
         Backend &db = conn();
         db.setOperator(context);
         out = db.commitWith(texts);
+    } else if (kind == BatchKind::CommitThenQueries) {
+        Backend &db = conn();
+        db.setOperator(context);
+        out = db.commitThenBegin(texts);
     } else if (!texts.isEmpty()) {
         Backend &db = conn();
         db.setOperator(context);
@@ -123,6 +127,16 @@ void PipeTransaction::commit()
 {
     m_pipe.CommitTrans();
     m_done = true;
+}
+
+BatchOutcome TCADBPipe2::CommitThenGetDataBatch(const QString &context, const QStringList &sqls)
+{
+    return batch(context, sqls, BatchKind::CommitThenQueries);
+}
+
+BatchOutcome PipeTransaction::commitThenBegin(const QString &context, const QStringList &queries)
+{
+    return m_pipe.CommitThenGetDataBatch(context, queries);
 }
 
 BatchOutcome PipeTransaction::commitWith(const QString &context, const QStringList &writes)

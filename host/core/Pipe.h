@@ -28,6 +28,9 @@ public:
     // Writes, then the open transaction's commit when all of them ran (see
     // Backend::commitWith); PipeTransaction::commitWith is the usual way in.
     BatchOutcome ExecSQLBatchAndCommit(const QString &context, const QStringList &sqls);
+    // Commits, begins the next transaction and runs queries in it (see
+    // Backend::commitThenBegin); PipeTransaction::commitThenBegin is the usual way in.
+    BatchOutcome CommitThenGetDataBatch(const QString &context, const QStringList &sqls);
 
     void BeginTrans();
     void CommitTrans();
@@ -36,7 +39,7 @@ public:
 private:
     Backend &conn();
     QByteArray prepare(const QString &context, const QString &sql);
-    enum class BatchKind { Queries, Writes, WritesThenCommit };
+    enum class BatchKind { Queries, Writes, WritesThenCommit, CommitThenQueries };
     BatchOutcome batch(const QString &context, const QStringList &sqls, BatchKind kind);
     std::shared_ptr<Backend> m_conn;
 };
@@ -50,6 +53,9 @@ public:
     // The last writes and the commit together: done when the outcome has no
     // failure; otherwise the guard still rolls back.
     BatchOutcome commitWith(const QString &context, const QStringList &writes);
+    // Commits, and guards the next transaction from here, whose first
+    // queries go with the COMMIT. A failed commit throws, as commit() does.
+    BatchOutcome commitThenBegin(const QString &context, const QStringList &queries);
     PipeTransaction(const PipeTransaction &) = delete;
     PipeTransaction &operator=(const PipeTransaction &) = delete;
 

@@ -869,6 +869,57 @@ BatchOutcome PostgresBackend::commitWith(const QList<QByteArray> &writes)
     return out;
 }
 
+BatchOutcome PostgresBackend::commitThenBegin(const QList<QByteArray> &queries)
+{
+    ensureConnected();
+    if (m_beginPending || queries.isEmpty()) {
+        // Nothing of this transaction was sent: the next simply goes on from here.
+        commit();
+        begin();
+        return queries.isEmpty() ? BatchOutcome() : batch(queries, true);
+    }
+    if (!inTransaction())
+        throw EHostError(QStringLiteral("无法提交事务：当前没有进行中的事务"));
+    const QList<QByteArray> sqls = QList<QByteArray>{"COMMIT", "BEGIN", "SELECT txid_current()"} + queries;
+    BatchOutcome out;
+    QByteArray next;
+    bool rolledBack = false;
+    qsizetype answered = 0;
+    std::exception_ptr failure;
+    try {
+        failure = pipeline(sqls, QStringLiteral("数据库查询失败"), [&](const pg_result *r) {
+            if (answered == 0)
+                rolledBack = std::strcmp(PQcmdStatus(const_cast<pg_result *>(r)), "ROLLBACK") == 0;
+            else if (answered == 2)
+                next = PQntuples(r) == 1 ? QByteArray(PQgetvalue(r, 0, 0)) : QByteArray();
+            else if (answered > 2)
+                out.rows.append(packetOf(r));
+            ++answered;
+        });
+    } catch (const EConnectionLost &lost) {
+        if (answered == 0)
+            settleLostCommit(lost.message()); // throws unless it was saved
+        m_txid.clear();
+        out.failure = std::current_exception(); // the next transaction went with the session
+        return out;
+    }
+    if (answered == 0) {
+        // The COMMIT itself failed: the transaction is over, and the rest never ran.
+        m_txid.clear();
+        m_operatorApplied = false;
+        std::rethrow_exception(failure);
+    }
+    m_txid = next;
+    if (rolledBack) {
+        // The old transaction had failed; the new one must not stand in for it.
+        rollback();
+        m_operatorApplied = false;
+        throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
+    }
+    out.failure = failure;
+    return out;
+}
+
 DataPacket PostgresBackend::packetOf(const pg_result *res)
 {
     DataPacket p;

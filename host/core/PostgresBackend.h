@@ -32,6 +32,7 @@ public:
     // the extended protocol; the response timeout counts from the last answer.
     BatchOutcome batch(const QList<QByteArray> &sqls, bool queries) override;
     BatchOutcome commitWith(const QList<QByteArray> &writes) override;
+    BatchOutcome commitThenBegin(const QList<QByteArray> &queries) override;
     void execScript(const QByteArray &sql) override;
     void begin() override;
     void commit() override;

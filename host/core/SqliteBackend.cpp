@@ -32,6 +32,19 @@ BatchOutcome Backend::commitWith(const QList<QByteArray> &writes)
     return out;
 }
 
+BatchOutcome Backend::commitThenBegin(const QList<QByteArray> &queries)
+{
+    commit();
+    BatchOutcome out;
+    try {
+        begin();
+    } catch (...) {
+        out.failure = std::current_exception();
+        return out;
+    }
+    return queries.isEmpty() ? out : batch(queries, true);
+}
+
 // What the history triggers read on this connection.
 struct SqliteSession {
     QByteArray op[3];   // node, group, user (UTF-8); empty = none
