@@ -185,16 +185,20 @@ void TCDSearchProduct_pro::GetCityBrief()
     cdsCityBrief->SetData(pipe.GetData(Context, CitySql()));
 }
 
-QString TCDSearchProduct_pro::ProductSql() const
+QStringList TCDSearchProduct_pro::SearchSqls() const
 {
-    return TCAProductShow::ProductQuery(cdsCondition->GetData(), Database::connection()->engine());
-}
-
-QString TCDSearchProduct_pro::HolderSql()
-{
+    QStringList sqls{TCAProductShow::ProductQuery(cdsCondition->GetData(), Database::connection()->engine())};
     // All holdings, not only the searched days': a scan of the holdings costs
     // a few per cent of the search, a look-up for every row found a third.
-    return QStringLiteral("select PP.PRODUCTCODE, PJ.CNAME from QEL_PROJECT_PRODUCT PP inner join QEL_PROJECT PJ on PJ.ID = PP.PROJECTID");
+    if (ReadHolders)
+        sqls << QStringLiteral("select PP.PRODUCTCODE, PJ.CNAME from QEL_PROJECT_PRODUCT PP inner join QEL_PROJECT PJ on PJ.ID = PP.PROJECTID");
+    return sqls;
+}
+
+void TCDSearchProduct_pro::ShowFound(QList<DataPacket> &answers)
+{
+    DataPacket holders = ReadHolders ? answers.takeLast() : DataPacket();
+    ShowProducts(answers.takeLast(), std::move(holders));
 }
 
 void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
@@ -207,7 +211,7 @@ void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
         // The search's statement is composed from the reset conditions.
         conditions = cdsCondition->GetData();
         ResetCondition(true);
-        sqls << ProductSql() << HolderSql();
+        sqls << SearchSqls();
     }
     if (sqls.isEmpty())
         return;
@@ -222,10 +226,8 @@ void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
             cdsCondition->SetData(conditions);
         std::rethrow_exception(out.failure);
     }
-    if (search) {
-        DataPacket holders = out.rows.takeLast();
-        ShowProducts(out.rows.takeLast(), std::move(holders));
-    }
+    if (search)
+        ShowFound(out.rows);
 }
 
 void TCDSearchProduct_pro::ResetCondition(bool)
@@ -521,11 +523,10 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
     WaitCursor busy;
     // The catalogue's query and who holds what, in one round trip.
     TCADBPipe2 pipe;
-    BatchOutcome out = pipe.GetDataBatch(Context, {ProductSql(), HolderSql()});
+    BatchOutcome out = pipe.GetDataBatch(Context, SearchSqls());
     if (out.failure)
         std::rethrow_exception(out.failure);
-    DataPacket holders = out.rows.takeLast();
-    ShowProducts(out.rows.takeLast(), std::move(holders));
+    ShowFound(out.rows);
 }
 
 void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows, DataPacket &&holdings)

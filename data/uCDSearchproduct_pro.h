@@ -36,6 +36,9 @@ public:
     QString ExcludeProducts;
     // true: only performances no project holds are listed.
     bool OnlyUnassigned = false;
+    // false: the catalogue search alone, without the read of who holds what;
+    // PROJECTNAME stays empty and OnlyUnassigned narrows nothing.
+    bool ReadHolders = true;
 
     void SetContext(const QString &context);
     void GetProductClassBrief();
@@ -59,9 +62,11 @@ public:
 
 private:
     QString CitySql() const;
-    QString ProductSql() const;
-    // Every performance a project holds, with the project's name.
-    static QString HolderSql();
+    // The catalogue's query, then (ReadHolders) every performance a project
+    // holds, with the project's name.
+    QStringList SearchSqls() const;
+    // The search's rows and their holders from the tail of a batch's answers.
+    void ShowFound(QList<DataPacket> &answers);
     // The search's rows, narrowed to what this operator may see and pick,
     // with who holds each of them.
     void ShowProducts(DataPacket &&rows, DataPacket &&holders);
