@@ -205,7 +205,20 @@ void screenshots(QWidget *main, const QString &dir)
     tabs->setCurrentIndex(0);
     QApplication::processEvents();
     withDialog(main, QStringLiteral("ToolButton7"), [&](QWidget *perf) {
-        withDialog(perf, QStringLiteral("ToolButton1"), [&](QWidget *search) { save(search, dir, QStringLiteral("search-dialog.png")); });
+        withDialog(perf, QStringLiteral("ToolButton1"), [&](QWidget *search) {
+            save(search, dir, QStringLiteral("search-dialog.png"));
+            // Who holds what: sorted by 所属项目 (the held first), the dialog
+            // widened so the last column is in sight.
+            if (auto *grid = search->findChild<TQELDBGrid *>(QStringLiteral("dgrd_Product"))) {
+                const QSize size = search->size();
+                search->resize(size.width() + grid->columnWidth(grid->model()->columnCount() - 1), size.height());
+                grid->SortByColumn(grid->model()->columnCount() - 1);
+                QApplication::processEvents();
+                save(search, dir, QStringLiteral("search-owner.png"));
+                grid->SortByColumn(-1);
+                search->resize(size);
+            }
+        });
         save(perf, dir, QStringLiteral("performances.png"));
     });
     // The change history of the current project (Ctrl+H), then of all projects.

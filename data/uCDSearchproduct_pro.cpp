@@ -125,9 +125,14 @@ TCDSearchProduct_pro::TCDSearchProduct_pro(QObject *owner)
     cdsProduct->AddFieldDef(dataField("STATUS", FieldType::Text, 20, QString(), 0, false));
     cdsProduct->AddFieldDef(dataField("CREATEUSER", FieldType::Text, 20, QString(), 0, false));
     cdsProduct->AddFieldDef(dataField("PRODUCTOWNERGROUP", FieldType::Text, 5, QString(), 0, false));
+    // The project that already holds the performance; empty when free.
+    FieldDef holder = dataField("PROJECTNAME", FieldType::Text, 100, QStringLiteral("所属项目"), 20);
+    holder.kind = FieldKind::Calculated;
+    cdsProduct->AddFieldDef(holder);
     cdsProduct->SetIndexFieldNames(QStringLiteral("CNAME;HAPPENTIME"));
     m_weekField = cdsProduct->FieldIndex(QStringLiteral("WEEK"));
     m_timeField = cdsProduct->FieldIndex(QStringLiteral("HAPPENTIME"));
+    m_holderField = cdsProduct->FieldIndex(QStringLiteral("PROJECTNAME"));
     cdsProduct->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int field) { return cdsProductCalcFields(ds, row, field); });
 
     connect(actRetrieve, &QAction::triggered, this, Guarded([this](bool) { actRetrieveExecute(actRetrieve); }));
@@ -180,6 +185,22 @@ void TCDSearchProduct_pro::GetCityBrief()
     cdsCityBrief->SetData(pipe.GetData(Context, CitySql()));
 }
 
+QStringList TCDSearchProduct_pro::SearchSqls() const
+{
+    QStringList sqls{TCAProductShow::ProductQuery(cdsCondition->GetData(), Database::connection()->engine())};
+    // All holdings, not only the searched days': a scan of the holdings costs
+    // a few per cent of the search, a look-up for every row found a third.
+    if (ReadHolders)
+        sqls << QStringLiteral("select PP.PRODUCTCODE, PJ.CNAME from QEL_PROJECT_PRODUCT PP inner join QEL_PROJECT PJ on PJ.ID = PP.PROJECTID");
+    return sqls;
+}
+
+void TCDSearchProduct_pro::ShowFound(QList<DataPacket> &answers)
+{
+    DataPacket holders = ReadHolders ? answers.takeLast() : DataPacket();
+    ShowProducts(answers.takeLast(), std::move(holders));
+}
+
 void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
 {
     QStringList sqls;
@@ -190,7 +211,7 @@ void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
         // The search's statement is composed from the reset conditions.
         conditions = cdsCondition->GetData();
         ResetCondition(true);
-        sqls << TCAProductShow::ProductQuery(cdsCondition->GetData(), Database::connection()->engine());
+        sqls << SearchSqls();
     }
     if (sqls.isEmpty())
         return;
@@ -201,12 +222,12 @@ void TCDSearchProduct_pro::GetCityBriefAndSearch(bool cities, bool search)
         cdsCityBrief->SetData(out.rows.takeFirst());
     if (out.failure) {
         // The conditions are reset only once the cities are in.
-        if (search && out.done() < sqls.size() - 1)
+        if (search && out.done() < qsizetype(cities))
             cdsCondition->SetData(conditions);
         std::rethrow_exception(out.failure);
     }
     if (search)
-        ShowProducts(std::move(out.rows.last()));
+        ShowFound(out.rows);
 }
 
 void TCDSearchProduct_pro::ResetCondition(bool)
@@ -226,6 +247,8 @@ void TCDSearchProduct_pro::installRows(DataPacket &&rows)
 {
     // The new rows start unfiltered; the caller narrows them again. Closing
     // first spares running the old filter over the old rows.
+    m_shown.reset();
+    m_holders.reset();
     cdsProduct->Close();
     cdsProduct->SetFiltered(false);
     cdsProduct->SetFilter({});
@@ -237,6 +260,60 @@ void TCDSearchProduct_pro::SearchProduct()
     TCAProductShow show;
     installRows(show.GetProduct(Context, cdsCondition->GetData()));
 }
+
+// Who holds each row found: the holdings read beside the search, matched to
+// the rows by code.
+class TProductHolders {
+public:
+    explicit TProductHolders(DataPacket &&holders) : m_holders(std::move(holders)) {}
+
+    // Reads only the given column and the holdings, so it may run on another
+    // thread while the rows are installed.
+    void match(const DataPacket::Column *code, int rows)
+    {
+        m_of.assign(size_t(rows), -1);
+        if (!code || m_holders.columnCount() < 2 || m_holders.rowCount() == 0)
+            return;
+        const DataPacket::Column &held = m_holders.columnData(0);
+        if (code->def.type == FieldType::Text && held.def.type == FieldType::Text) {
+            // The same code is the same UTF-8 on both sides.
+            ByteKeyTable byCode(size_t(m_holders.rowCount()));
+            for (int h = m_holders.rowCount() - 1; h >= 0; --h)
+                if (!held.nulls[size_t(h)])
+                    byCode.insert(DataPacket::utf8(held, h), h);
+            for (int row = 0; row < rows; ++row)
+                if (!code->nulls[size_t(row)])
+                    m_of[size_t(row)] = byCode.find(DataPacket::utf8(*code, row));
+            return;
+        }
+        QHash<QString, int> byText;
+        for (int h = m_holders.rowCount() - 1; h >= 0; --h)
+            if (!m_holders.isNull(h, 0))
+                byText.insert(m_holders.text(h, 0), h);
+        for (int row = 0; row < rows; ++row)
+            if (!code->nulls[size_t(row)])
+                m_of[size_t(row)] = byText.value(cellText(*code, row), -1);
+    }
+
+    bool held(int row) const { return size_t(row) < m_of.size() && m_of[size_t(row)] >= 0; }
+    QVariant name(int row) const { return held(row) ? m_holders.value(m_of[size_t(row)], 1) : QVariant(); }
+
+private:
+    static QString cellText(const DataPacket::Column &c, int row)
+    {
+        switch (c.def.type) {
+        case FieldType::Text:
+            return QString::fromUtf8(DataPacket::utf8(c, row));
+        case FieldType::Integer:
+            return QString::number(c.ints[size_t(row)]);
+        default:
+            return QString(); // a code is never a time or a fraction
+        }
+    }
+
+    DataPacket m_holders;  // PRODUCTCODE, project name
+    std::vector<int> m_of; // by row found: its holder, -1 when free
+};
 
 namespace {
 enum class Owner { Anyone, OwnGroup, OwnUser };
@@ -444,13 +521,18 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
         return;
     }
     WaitCursor busy;
-    TCAProductShow show;
-    ShowProducts(show.GetProduct(Context, cdsCondition->GetData()));
+    // The catalogue's query and who holds what, in one round trip.
+    TCADBPipe2 pipe;
+    BatchOutcome out = pipe.GetDataBatch(Context, SearchSqls());
+    if (out.failure)
+        std::rethrow_exception(out.failure);
+    ShowFound(out.rows);
 }
 
-void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows)
+void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows, DataPacket &&holdings)
 {
     Narrowing narrowing(Context, AllStatus);
+    auto holders = std::make_shared<TProductHolders>(std::move(holdings));
     const auto column = [&rows](const QString &name) -> const DataPacket::Column * {
         const int c = rows.columnIndex(name);
         return c < 0 ? nullptr : &rows.columnData(c);
@@ -458,8 +540,9 @@ void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows)
     const DataPacket::Column *status = column(QStringLiteral("STATUS")), *owner = column(narrowing.ownerField()),
                              *code = column(QStringLiteral("PRODUCTCODE"));
     const int count = rows.rowCount();
-    const auto decide = [&narrowing, excluded = ExcludeProducts, status, owner, code, count] {
+    const auto decide = [&narrowing, &holders, excluded = ExcludeProducts, status, owner, code, count] {
         narrowing.decideFromBytes(excluded, status, owner, code, count);
+        holders->match(code, count);
     };
     // Deciding rows by their bytes only reads the packet's columns; the
     // dataset takes those columns over as they are, so it runs beside the
@@ -477,9 +560,9 @@ void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows)
             decided.get();
         // The filter only looks the answer up, so the view is rebuilt once.
         // Removed in memory only.
-        auto shown = narrowing.finish(*cdsProduct);
-        cdsProduct->SetFilter([shown](const TQELClientDataSet &, int row) { return size_t(row) < shown->size() && (*shown)[size_t(row)]; });
-        cdsProduct->SetFiltered(true);
+        m_shown = narrowing.finish(*cdsProduct);
+        m_holders = std::move(holders);
+        applyNarrowing();
     } catch (...) {
         // Rows this operator may not see or pick are never left on show;
         // the thread is done with their columns before they go.
@@ -488,6 +571,24 @@ void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows)
         cdsProduct->Close();
         throw;
     }
+}
+
+void TCDSearchProduct_pro::applyNarrowing()
+{
+    const auto shown = m_shown;
+    const auto holders = OnlyUnassigned ? m_holders : nullptr;
+    cdsProduct->SetFilter([shown, holders](const TQELClientDataSet &, int row) {
+        return size_t(row) < shown->size() && (*shown)[size_t(row)] && !(holders && holders->held(row));
+    });
+    cdsProduct->SetFiltered(true);
+}
+
+void TCDSearchProduct_pro::SetOnlyUnassigned(bool on)
+{
+    OnlyUnassigned = on;
+    // The rows found are all in memory: no new search.
+    if (cdsProduct->Active() && m_shown && m_holders)
+        applyNarrowing();
 }
 
 void TCDSearchProduct_pro::actResetExecute(QObject *)
@@ -508,6 +609,8 @@ QString TCDSearchProduct_pro::WeekdayName(const QDate &day)
 
 QVariant TCDSearchProduct_pro::cdsProductCalcFields(const TQELClientDataSet &DataSet, int row, int field) const
 {
+    if (field == m_holderField && row >= 0)
+        return m_holders ? m_holders->name(row) : QVariant();
     if (field != m_weekField || row < 0)
         return QVariant();
     const QDateTime when = DataSet.dateTime(row, m_timeField);

@@ -4,8 +4,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QVariant>
+#include <memory>
+#include <vector>
 
 class QAction;
+class TProductHolders;
 
 // The data behind the performance search dialog: the search conditions, the
 // look-up lists, the catalogue search and the in-memory narrowing of its
@@ -31,6 +34,11 @@ public:
     bool AllStatus = false;
     // Comma text of PRODUCTCODEs left out of every result.
     QString ExcludeProducts;
+    // true: only performances no project holds are listed.
+    bool OnlyUnassigned = false;
+    // false: the catalogue search alone, without the read of who holds what;
+    // PROJECTNAME stays empty and OnlyUnassigned narrows nothing.
+    bool ReadHolders = true;
 
     void SetContext(const QString &context);
     void GetProductClassBrief();
@@ -43,7 +51,9 @@ public:
     void SearchProduct();
     void actRetrieveExecute(QObject *Sender);
     void actResetExecute(QObject *Sender);
-    // The calculated fields of cdsProduct (WEEK), for one row.
+    // Sets OnlyUnassigned and narrows the rows already found again, in memory.
+    void SetOnlyUnassigned(bool on);
+    // The calculated fields of cdsProduct (WEEK, PROJECTNAME), for one row.
     QVariant cdsProductCalcFields(const TQELClientDataSet &DataSet, int row, int field) const;
     void DataModuleDestroy(QObject *Sender);
 
@@ -52,12 +62,24 @@ public:
 
 private:
     QString CitySql() const;
-    // The search's rows, narrowed to what this operator may see and pick.
-    void ShowProducts(DataPacket &&rows);
+    // The catalogue's query, then (ReadHolders) every performance a project
+    // holds, with the project's name.
+    QStringList SearchSqls() const;
+    // The search's rows and their holders from the tail of a batch's answers.
+    void ShowFound(QList<DataPacket> &answers);
+    // The search's rows, narrowed to what this operator may see and pick,
+    // with who holds each of them.
+    void ShowProducts(DataPacket &&rows, DataPacket &&holders);
     // Closes the old rows and opens these, unfiltered.
     void installRows(DataPacket &&rows);
+    // The narrowing of the last search, and the tick, as the dataset's filter.
+    void applyNarrowing();
     int m_weekField = -1;
     int m_timeField = -1;
+    int m_holderField = -1;
+    // Of the rows installed; empty before the last search's narrowing is done.
+    std::shared_ptr<const std::vector<uint8_t>> m_shown;
+    std::shared_ptr<const TProductHolders> m_holders;
 };
 
 QELUIPROJECT_EXPORT extern QPointer<TCDSearchProduct_pro> CDSearchProduct_pro;

@@ -10,8 +10,11 @@
 #include "uUISearchProduct_pro.h"
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -136,7 +139,7 @@ TEST_F(SearchDialogTest, LayoutCaptionsBindingsAndTabOrder)
     QStringList titles;
     for (int c = 0; c < d.dsProduct->columnCount(); ++c)
         titles << d.dsProduct->headerData(c, Qt::Horizontal).toString();
-    EXPECT_EQ(titles, QStringList({"名称(中文)", "上演剧场", "上演时间", "星期", "演出类别"}));
+    EXPECT_EQ(titles, QStringList({"名称(中文)", "上演剧场", "上演时间", "星期", "演出类别", "所属项目"}));
 
     // Tab order: class, venue, start date, end date, city, search, reset.
     const QList<QWidget *> stops = {d.dbox_ProductClass, d.DBComb_PlaceCode, d.dbox_BTime, d.dbox_ETime, d.DBComb_CityCode, d.BitBtn1,
@@ -335,6 +338,51 @@ TEST_F(SearchDialogTest, ConditionControlsNarrowTheSearchAndCanGoBackToAny)
     QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
     EXPECT_EQ(shown(*d), QStringList({"T1", "T2", "T3", "T4", "T5"}));
     EXPECT_EQ(testPresenter().count(), 0) << testPresenter().texts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(SearchDialogTest, HolderColumnUnassignedTickAndEnterInTheNameBox)
+{
+    db.exec(QStringLiteral("insert into QEL_PROJECT (CNAME) values ('春季音乐节')"));
+    const QString holds = QStringLiteral("insert into QEL_PROJECT_PRODUCT (PROJECTID, PRODUCTCODE) select ID, '%1' from QEL_PROJECT");
+    db.exec(holds.arg(QStringLiteral("T2")));
+    auto d = open(true);
+    d->show();
+    ASSERT_EQ(shown(*d), QStringList({"T1", "T2", "T3", "T4"}));
+    const int holder = d->dsProduct->columnCount() - 1;
+    EXPECT_EQ(d->dsProduct->index(1, holder).data().toString(), QStringLiteral("春季音乐节"));
+    EXPECT_EQ(d->dsProduct->index(0, holder).data().toString(), QString()) << "free";
+
+    StatementRecorder rec;
+    QTest::mouseClick(d->ckb_Unassigned, Qt::LeftButton);
+    EXPECT_EQ(shown(*d), QStringList({"T1", "T3", "T4"}));
+    EXPECT_EQ(rec.count(), 0) << "the rows found are narrowed in memory";
+
+    // Enter searches by name, and the tick narrows the new rows too.
+    db.exec(holds.arg(QStringLiteral("T4")));
+    typeInto(d->edt_ProductName, QStringLiteral("剧"));
+    QTest::keyClick(d->edt_ProductName, Qt::Key_Return);
+    EXPECT_EQ(shown(*d), QStringList());
+    QTest::mouseClick(d->ckb_Unassigned, Qt::LeftButton);
+    EXPECT_EQ(shown(*d), QStringList({"T2", "T4"}));
+    EXPECT_EQ(d->dsProduct->index(1, holder).data().toString(), QStringLiteral("春季音乐节"));
+}
+
+TEST_F(SearchDialogTest, SortClickShowsTheTopOfTheSortedList)
+{
+    for (int i = 0; i < 60; ++i)
+        add(QStringLiteral("N%1").arg(i), QStringLiteral("新年音乐会"), 3 + i, QStringLiteral("C01"), QStringLiteral("P01"), QStringLiteral("5"));
+    auto d = open(true);
+    d->show();
+    ASSERT_EQ(d->DataModule()->cdsProduct->FieldByName(QStringLiteral("PRODUCTCODE")).AsString(), QStringLiteral("T1"));
+    QHeaderView *titles = d->dgrd_Product->horizontalHeader();
+    const QPoint time(titles->sectionViewportPosition(2) + 10, titles->height() / 2);
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, time);
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {}, time);
+    // Latest first: T1, the current record before, is now last.
+    ASSERT_EQ(d->dgrd_Product->SortOrder(), Qt::DescendingOrder);
+    EXPECT_EQ(d->dgrd_Product->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(d->dgrd_Product->currentIndex().row(), 0);
+    EXPECT_EQ(d->dgrd_Product->model()->index(0, 0).data().toString(), QStringLiteral("新年音乐会"));
 }
 
 TEST_F(SearchDialogTest, FreeingTheDialogFreesItsModuleAndClearsTheGlobals)

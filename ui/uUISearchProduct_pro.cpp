@@ -10,6 +10,7 @@
 #include <DataSource.h>
 #include <ErrorHandler.h>
 #include <QAction>
+#include <QCheckBox>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -77,7 +78,11 @@ TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner)
         Column(dgrd_Product, QStringLiteral("HAPPENTIME"), QStringLiteral("上演时间"), 20),
         Column(dgrd_Product, QStringLiteral("WEEK"), QStringLiteral("星期"), 10),
         Column(dgrd_Product, QStringLiteral("PRODUCTCLASSNAME"), QStringLiteral("演出类别"), 10),
+        // Project names are Chinese too.
+        GridColumn{QStringLiteral("PROJECTNAME"), QStringLiteral("所属项目"), 12 * dgrd_Product->fontMetrics().horizontalAdvance(QChar(0x540D)) + 12},
     });
+    // Sorting is for finding performances in the whole list: its top shows.
+    dgrd_Product->SetSortShowsTop(true);
 
     FormCreate(this);
 
@@ -147,6 +152,9 @@ void TUISearchProduct_pro::FormCreate(QObject *)
 
     BindAction(BitBtn1, m_data->actRetrieve);
     BindAction(btn_ProductReset, m_data->actReset);
+    // Enter in the name box searches, as in the other windows' filter boxes.
+    connect(edt_ProductName, &QLineEdit::returnPressed, m_data->actRetrieve, &QAction::trigger);
+    connect(ckb_Unassigned, &QCheckBox::toggled, this, Guarded([this](bool on) { m_data->SetOnlyUnassigned(on); }));
 }
 
 void TUISearchProduct_pro::FormDestroy(QObject *)

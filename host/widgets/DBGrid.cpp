@@ -509,6 +509,13 @@ void TQELDBGrid::SortByColumn(int column, Qt::SortOrder order)
     }
     horizontalHeader()->setSortIndicator(m_view->sortColumn(), order);
     horizontalHeader()->viewport()->update();
+    if (m_sortShowsTop && m_view->rowCount() > 0) {
+        const int col = currentIndex().isValid() ? currentIndex().column() : 0;
+        selectionModel()->setCurrentIndex(m_view->index(0, col), MultiSelect() ? QItemSelectionModel::NoUpdate
+                                                                               : QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollToTop();
+        return;
+    }
     // The current record stays current wherever it went.
     if (currentIndex().isValid())
         QTableView::scrollTo(currentIndex());

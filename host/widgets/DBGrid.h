@@ -55,6 +55,9 @@ public:
     int SortColumn() const { return m_view->sortColumn(); }
     Qt::SortOrder SortOrder() const { return m_view->sortOrder(); }
     TQELGridSortModel *SortModel() const { return m_view; }
+    // After a sort, the first row shown becomes current and shows, instead
+    // of the current record wherever the sort put it (the picks stay).
+    void SetSortShowsTop(bool on) { m_sortShowsTop = on; }
 
     // The line under the rows, and its text.
     QLabel *CountLabel() const { return m_count; }
@@ -162,4 +165,5 @@ private:
     QString m_notice; // said in the count line for a few seconds
     QString m_prefix; // said before the count
     bool m_stale = false;
+    bool m_sortShowsTop = false;
 };
