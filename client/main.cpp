@@ -19,7 +19,9 @@
 #include <QLibrary>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
@@ -28,6 +30,7 @@
 #include <QWidget>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include "../package/PackageInfo.h"
 
 namespace {
@@ -235,6 +238,9 @@ int main(int argc, char **argv)
     preferOffscreenWithoutDisplay(argc, argv);
     HostApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));
+    // Where the desk keeps its layout (QSettings): ~/.config/QEL/qelclient.conf on Linux.
+    QCoreApplication::setOrganizationName(QStringLiteral("QEL"));
+    QCoreApplication::setApplicationName(QStringLiteral("qelclient"));
     mapSongFont();
     // A backup is run from scripts: its failure goes to stderr, never to a box.
     bool boxes = true;
@@ -245,6 +251,10 @@ int main(int argc, char **argv)
             backup(Database::resolveUrl(opt.database), opt.backupCopy);
             return 0;
         }
+        // Screenshots show the designed layout and leave the operator's alone.
+        std::optional<QTemporaryDir> shotSettings;
+        if (!opt.screenshotDir.isEmpty())
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, shotSettings.emplace().path());
         // Every statement carries the context: refuse a bad one before any window opens.
         const QString context = TQELContext::Compose(opt.operatorFields);
         TQELContext::Check(context);
