@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QContextMenuEvent>
 #include <QFont>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
 #include <QLibrary>
@@ -138,6 +139,29 @@ public:
     }
 };
 
+// Opens the grid's context menu at `at` (in its viewport) and saves it drawn
+// over the main window where it opened, with `active` highlighted.
+void saveGridMenu(QWidget *main, TQELDBGrid *grid, QPoint at, const QString &file, QAction *active = nullptr)
+{
+    QTimer::singleShot(300, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        if (active)
+            menu->setActiveAction(active);
+        // The menu is a window of its own.
+        QPixmap shot = main->grab();
+        QPainter p(&shot);
+        p.drawPixmap(main->mapFromGlobal(menu->pos()), menu->grab());
+        p.end();
+        if (shot.save(file))
+            std::printf("%s\n", qPrintable(file));
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &menuEvent);
+}
+
 void screenshots(QWidget *main, const QString &dir)
 {
     QDir().mkpath(dir);
@@ -153,26 +177,21 @@ void screenshots(QWidget *main, const QString &dir)
         grid->selectRow(2);
         QApplication::processEvents();
         save(main, dir, QStringLiteral("main-sorted.png"));
-        QTimer::singleShot(300, [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            // The menu is a window of its own: drawn over the main window where it opened.
-            QPixmap shot = main->grab();
-            QPainter p(&shot);
-            p.drawPixmap(main->mapFromGlobal(menu->pos()), menu->grab());
-            p.end();
-            const QString file = QDir(dir).filePath(QStringLiteral("grid-menu.png"));
-            if (shot.save(file))
-                std::printf("%s\n", qPrintable(file));
-            menu->close();
-        });
         const QRect row = grid->visualRect(grid->model()->index(2, 1));
         const QPoint at = row.center() + QPoint(40, 0);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(grid->viewport(), &menuEvent);
+        saveGridMenu(main, grid, at, QDir(dir).filePath(QStringLiteral("grid-menu.png")));
         grid->SortByColumn(-1);
         grid->selectRow(0);
+        QApplication::processEvents();
+    }
+    // A list with a column dragged wider and a sort, and the item that gives the design back.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        grid->horizontalHeader()->resizeSection(1, grid->columnWidth(1) + 120);
+        grid->SortByColumn(3, Qt::DescendingOrder);
+        QApplication::processEvents();
+        const QPoint at = grid->visualRect(grid->model()->index(1, 1)).center();
+        saveGridMenu(main, grid, at, QDir(dir).filePath(QStringLiteral("restore-layout.png")), grid->RestoreLayoutAction());
+        grid->RestoreLayoutAction()->trigger();
         QApplication::processEvents();
     }
     // The export dialog: Qt's own, in Chinese, with the list's name and the date.
