@@ -14,12 +14,15 @@
 #include <QFileInfo>
 #include <QContextMenuEvent>
 #include <QFont>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPainter>
 #include <QLibrary>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
@@ -28,6 +31,7 @@
 #include <QWidget>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include "../package/PackageInfo.h"
 
 namespace {
@@ -135,6 +139,29 @@ public:
     }
 };
 
+// Opens the grid's context menu at `at` (in its viewport) and saves it drawn
+// over the main window where it opened, with `active` highlighted.
+void saveGridMenu(QWidget *main, TQELDBGrid *grid, QPoint at, const QString &file, QAction *active = nullptr)
+{
+    QTimer::singleShot(300, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        if (active)
+            menu->setActiveAction(active);
+        // The menu is a window of its own.
+        QPixmap shot = main->grab();
+        QPainter p(&shot);
+        p.drawPixmap(main->mapFromGlobal(menu->pos()), menu->grab());
+        p.end();
+        if (shot.save(file))
+            std::printf("%s\n", qPrintable(file));
+        menu->close();
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(grid->viewport(), &menuEvent);
+}
+
 void screenshots(QWidget *main, const QString &dir)
 {
     QDir().mkpath(dir);
@@ -150,26 +177,21 @@ void screenshots(QWidget *main, const QString &dir)
         grid->selectRow(2);
         QApplication::processEvents();
         save(main, dir, QStringLiteral("main-sorted.png"));
-        QTimer::singleShot(300, [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            // The menu is a window of its own: drawn over the main window where it opened.
-            QPixmap shot = main->grab();
-            QPainter p(&shot);
-            p.drawPixmap(main->mapFromGlobal(menu->pos()), menu->grab());
-            p.end();
-            const QString file = QDir(dir).filePath(QStringLiteral("grid-menu.png"));
-            if (shot.save(file))
-                std::printf("%s\n", qPrintable(file));
-            menu->close();
-        });
         const QRect row = grid->visualRect(grid->model()->index(2, 1));
         const QPoint at = row.center() + QPoint(40, 0);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, grid->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(grid->viewport(), &menuEvent);
+        saveGridMenu(main, grid, at, QDir(dir).filePath(QStringLiteral("grid-menu.png")));
         grid->SortByColumn(-1);
         grid->selectRow(0);
+        QApplication::processEvents();
+    }
+    // A list with a column dragged wider and a sort, and the item that gives the design back.
+    if (auto *grid = main->findChild<TQELDBGrid *>(QStringLiteral("QELDBGrid1"))) {
+        grid->horizontalHeader()->resizeSection(1, grid->columnWidth(1) + 120);
+        grid->SortByColumn(3, Qt::DescendingOrder);
+        QApplication::processEvents();
+        const QPoint at = grid->visualRect(grid->model()->index(1, 1)).center();
+        saveGridMenu(main, grid, at, QDir(dir).filePath(QStringLiteral("restore-layout.png")), grid->RestoreLayoutAction());
+        grid->RestoreLayoutAction()->trigger();
         QApplication::processEvents();
     }
     // The export dialog: Qt's own, in Chinese, with the list's name and the date.
@@ -248,6 +270,9 @@ int main(int argc, char **argv)
     preferOffscreenWithoutDisplay(argc, argv);
     HostApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("票务管理"));
+    // Where the desk keeps its layout (QSettings): ~/.config/QEL/qelclient.conf on Linux.
+    QCoreApplication::setOrganizationName(QStringLiteral("QEL"));
+    QCoreApplication::setApplicationName(QStringLiteral("qelclient"));
     mapSongFont();
     // A backup is run from scripts: its failure goes to stderr, never to a box.
     bool boxes = true;
@@ -258,6 +283,10 @@ int main(int argc, char **argv)
             backup(Database::resolveUrl(opt.database), opt.backupCopy);
             return 0;
         }
+        // Screenshots show the designed layout and leave the operator's alone.
+        std::optional<QTemporaryDir> shotSettings;
+        if (!opt.screenshotDir.isEmpty())
+            QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, shotSettings.emplace().path());
         // Every statement carries the context: refuse a bad one before any window opens.
         const QString context = TQELContext::Compose(opt.operatorFields);
         TQELContext::Check(context);

@@ -381,7 +381,7 @@ TEST_F(GridComforts, TheContextMenuOffersCopyAndExportsAndWhatAFormAdds)
     grid.AddContextAction(&history);
     QApplication::clipboard()->clear();
     const QStringList offered = withContextMenu(grid, 3, [](QMenu *m) { trigger(m, QStringLiteral("复制")); });
-    EXPECT_EQ(offered, (QStringList{"复制", "导出为 Excel…", "导出为 CSV…", "导出为 PDF…", "打印…", "变更记录"}));
+    EXPECT_EQ(offered, (QStringList{"复制", "导出为 Excel…", "导出为 CSV…", "导出为 PDF…", "打印…", "恢复默认布局", "变更记录"}));
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("编码\t名称\t数量\t上演时间\t票价\nC4\t\t\t2025-01-02 08:00\t80.5\n"))
         << "the right click made the row current";
     withContextMenu(grid, 1, [](QMenu *m) { trigger(m, QStringLiteral("变更记录")); });

@@ -5,6 +5,7 @@
 #include "Context.h"
 #include "DBEdit.h"
 #include "DBGrid.h"
+#include "FileDialog.h"
 #include "GuiTest.h"
 #include "ProjectRows.h"
 #include "ProjectWindow.h"
@@ -19,11 +20,16 @@
 #include "uUIProjectEdit.h"
 #include "uUISearchProduct_pro.h"
 #include <QApplication>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -227,6 +233,78 @@ TEST_F(ProjectWindowComforts, TheSortedLimitListEditsTheLimitClicked)
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from qel_project_member_limit where MAX_NUM = 4")), 0);
     EXPECT_EQ(db.count(QStringLiteral("select count(*) from qel_project_member_limit")), 3);
     EXPECT_EQ(gridColumn(g, 2), (QStringList{"100", "12", "9"}));
+}
+
+// The desk's next start finds the window as the operator left it, until
+// 恢复默认布局 gives the design back; saved values that do not fit are passed over.
+TEST_F(ProjectWindowComforts, TheNextStartFindsTheLayoutLeftUntilTheDesignIsAskedBack)
+{
+    TQELDBGrid *g = win->QELDBGrid1;
+    const QSize designed = win->size();
+    const QList<int> designedWidths = g->ColumnWidths();
+    const QStringList listOrder = names();
+    win->setGeometry(QRect(QPoint(40, 30), designed - QSize(300, 60)));
+    // A drag on the right edge of the 演出项目 title.
+    QHeaderView *h = g->horizontalHeader();
+    const QPoint edge(h->sectionViewportPosition(1) + h->sectionSize(1) - 1, h->height() / 2);
+    QTest::mousePress(h->viewport(), Qt::LeftButton, {}, edge);
+    QTest::mouseMove(h->viewport(), edge + QPoint(80, 0));
+    QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, edge + QPoint(80, 0));
+    clickTitle(g, 1);
+    clickTitle(g, 1);
+    const QStringList sortedDown = names();
+    QTemporaryDir folder;
+    QString suggested;
+    TQELDBGrid::SetSaveFileNameHook([&](QWidget *, const QString &, const QString &name, const QString &) {
+        suggested = name;
+        return QString(); // cancelled
+    });
+    const auto unhook = qScopeGuard([] { TQELDBGrid::SetSaveFileNameHook(nullptr); });
+    RememberExportFolder(folder.path());
+    clickTab(win->Pgproject, 1);
+    const auto restart = [&] {
+        disposeWindow(win);
+        win = openProjectWindow(kCtx);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win));
+        g = win->QELDBGrid1;
+    };
+    restart();
+    EXPECT_EQ(win->geometry(), QRect(QPoint(40, 30), designed - QSize(300, 60)));
+    EXPECT_EQ(g->columnWidth(1), designedWidths[1] + 80);
+    EXPECT_EQ(win->Pgproject->currentIndex(), 1);
+    EXPECT_EQ(names(), sortedDown);
+    g->ExportCsvAction()->trigger();
+    EXPECT_EQ(QFileInfo(suggested).absolutePath(), folder.path());
+
+    clickTab(win->Pgproject, 0);
+    withContextMenu(*g, 0, [](QMenu *m) { trigger(m, QStringLiteral("恢复默认布局")); });
+    EXPECT_EQ(g->ColumnWidths(), designedWidths);
+    EXPECT_EQ(names(), listOrder);
+    EXPECT_EQ(win->size(), designed);
+
+    // A file from another layout, or spoilt.
+    disposeWindow(win);
+    QSettings s;
+    s.beginGroup(QStringLiteral("Layout/FrmProject"));
+    s.setValue(QStringLiteral("size"), QStringLiteral("garbage"));
+    s.setValue(QStringLiteral("pos"), QPoint(-5000, -5000));
+    s.setValue(QStringLiteral("Tabs/Pgproject"), 7);
+    s.setValue(QStringLiteral("QELDBGrid1/Widths/ID"), 150); // the one that fits
+    s.setValue(QStringLiteral("QELDBGrid1/Widths/CNAME"), 0);
+    s.setValue(QStringLiteral("QELDBGrid1/Widths/CROSTNUM"), QStringLiteral("wide"));
+    s.setValue(QStringLiteral("QELDBGrid1/Widths/GONE"), 200);
+    s.setValue(QStringLiteral("QELDBGrid1/Sort"), QStringLiteral("GONE"));
+    s.setValue(QStringLiteral("QELDBGrid1/Order"), QStringLiteral("desc"));
+    s.setValue(QStringLiteral("QELDBGrid2/Sort"), QStringLiteral("MAX_NUM"));
+    s.setValue(QStringLiteral("QELDBGrid2/Order"), QStringLiteral("sideways"));
+    s.sync();
+    restart();
+    EXPECT_EQ(win->size(), designed);
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(win->frameGeometry()));
+    EXPECT_EQ(win->Pgproject->currentIndex(), 0);
+    EXPECT_EQ(g->ColumnWidths(), QList<int>{150} + designedWidths.mid(1));
+    EXPECT_EQ(names(), listOrder);
+    EXPECT_EQ(win->QELDBGrid2->SortColumn(), -1);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "uUIHistory.h"
 #include "FormSupport.h"
 #include <DBGrid.h>
+#include <DeskLayout.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <QDate>
@@ -45,6 +46,7 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     connect(CDHistory->cdsHistory, &TQELClientDataSet::cursorMoved, this, [this] { UpdateCommands(); });
     connect(CDHistory->cdsHistory, &TQELClientDataSet::reset, this, [this] { UpdateCommands(); });
     UpdateCommands();
+    TQELDeskLayout::Remember(this);
 }
 
 TFrmHistory::~TFrmHistory() = default;

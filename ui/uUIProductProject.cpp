@@ -4,6 +4,7 @@
 #include <ChangeWatcher.h>
 #include <CommaText.h>
 #include <DBGrid.h>
+#include <DeskLayout.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <HostError.h>
@@ -60,6 +61,7 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
             if (n.Table.isEmpty() || (n.Table != QLatin1String("limit") && QString::number(n.ProjectID) == ProjectID))
                 dgrproduct->SetStale(true);
     });
+    TQELDeskLayout::Remember(this);
 }
 
 TFrmProductProject::~TFrmProductProject()

@@ -9,6 +9,7 @@
 #include <ChangeWatcher.h>
 #include <Context.h>
 #include <DBGrid.h>
+#include <DeskLayout.h>
 #include <Dialogs.h>
 #include <ErrorHandler.h>
 #include <QCheckBox>
@@ -260,6 +261,7 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     Watcher = new TQELChangeWatcher(this);
     connect(Watcher, &TQELChangeWatcher::Changed, this, &TFrmProject::OtherDeskChanged);
     UpdateCommands();
+    TQELDeskLayout::Remember(this);
 }
 
 int TFrmProject::AskProjectConflict(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine)

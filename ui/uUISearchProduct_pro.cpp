@@ -6,6 +6,7 @@
 #include <DBDateEdit.h>
 #include <DBEdit.h>
 #include <DBGrid.h>
+#include <DeskLayout.h>
 #include <DBLookupComboBox.h>
 #include <DataSource.h>
 #include <ErrorHandler.h>
@@ -96,6 +97,7 @@ TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner)
     BindAction(btn_ProductActOk, actOk);
     BindAction(btn_ProductActCancel, actCancel);
     actOkUpdate(actOk);
+    TQELDeskLayout::Remember(this);
 }
 
 TUISearchProduct_pro::~TUISearchProduct_pro()

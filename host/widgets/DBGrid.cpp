@@ -259,6 +259,12 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     horizontalHeader()->setSortIndicatorShown(true);
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, Guarded([this](int section) { onHeaderClicked(section); }));
+    // A width the operator drags stays across reloads: a reload resets the
+    // header, and applyColumns puts these back.
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column, int, int size) {
+        if (!m_applying && size > 0 && column < m_widths.size())
+            m_widths[column] = size;
+    });
 
     connect(m_view, &QAbstractItemModel::modelReset, this, [this] {
         m_stale = false;
@@ -299,6 +305,12 @@ TQELDBGrid::TQELDBGrid(QWidget *parent) : QTableView(parent), m_view(new TQELGri
     m_actPdf->setObjectName(QStringLiteral("actGridExportPdf"));
     connect(m_actPrint, &QAction::triggered, this, Guarded([this](bool) { printList(); }));
     connect(m_actPdf, &QAction::triggered, this, Guarded([this](bool) { exportPdf(); }));
+    m_actLayout = new QAction(QStringLiteral("恢复默认布局"), this);
+    m_actLayout->setObjectName(QStringLiteral("actGridDefaultLayout"));
+    connect(m_actLayout, &QAction::triggered, this, Guarded([this](bool) {
+                RestoreDefaultLayout();
+                emit DefaultLayoutRestored();
+            }));
 }
 
 TQELDBGrid::~TQELDBGrid() = default;
@@ -306,6 +318,9 @@ TQELDBGrid::~TQELDBGrid() = default;
 void TQELDBGrid::SetColumns(const QList<GridColumn> &columns)
 {
     m_columns = columns;
+    m_widths.clear();
+    for (const GridColumn &c : m_columns)
+        m_widths.append(c.width);
     m_view->sortBy(-1, Qt::AscendingOrder);
     horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     if (m_source)
@@ -321,8 +336,25 @@ void TQELDBGrid::SetMultiSelect(bool on)
 
 void TQELDBGrid::applyColumns()
 {
-    for (int i = 0; i < m_columns.size(); ++i)
-        setColumnWidth(i, m_columns[i].width);
+    m_applying = true;
+    for (int i = 0; i < m_widths.size(); ++i)
+        setColumnWidth(i, m_widths[i]);
+    m_applying = false;
+}
+
+void TQELDBGrid::SetColumnWidths(const QList<int> &widths)
+{
+    for (int i = 0; i < m_widths.size(); ++i) {
+        const int w = i < widths.size() ? widths[i] : 0;
+        m_widths[i] = w > 0 ? std::clamp(w, MinColumnWidth, MaxColumnWidth) : m_columns[i].width;
+    }
+    applyColumns();
+}
+
+void TQELDBGrid::RestoreDefaultLayout()
+{
+    SetColumnWidths({});
+    SortByColumn(-1);
 }
 
 void TQELDBGrid::SetDataSource(TQELDataSource *ds)
@@ -896,7 +928,7 @@ void TQELDBGrid::AddContextAction(QAction *action)
 
 QList<QAction *> TQELDBGrid::ContextActions() const
 {
-    QList<QAction *> out{m_actCopy, m_actXlsx, m_actCsv, m_actPdf, m_actPrint};
+    QList<QAction *> out{m_actCopy, m_actXlsx, m_actCsv, m_actPdf, m_actPrint, m_actLayout};
     for (const QPointer<QAction> &a : m_extraActions)
         if (a)
             out.append(a);
@@ -920,6 +952,8 @@ void TQELDBGrid::contextMenuEvent(QContextMenuEvent *e)
     menu.addAction(m_actCsv);
     menu.addAction(m_actPdf);
     menu.addAction(m_actPrint);
+    menu.addSeparator();
+    menu.addAction(m_actLayout);
     bool separated = false;
     for (const QPointer<QAction> &a : m_extraActions) {
         if (!a)

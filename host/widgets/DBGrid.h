@@ -22,7 +22,9 @@ class ExportTable;
 // "已选 M 条" where several rows may be picked); an empty list says so; Ctrl+C
 // and a context menu copy the picked rows and export the list to Excel or
 // CSV; the last column runs on to the right edge when the columns are
-// narrower than the grid (its width, as the form set it, stays).
+// narrower than the grid (its width, as the form set it, stays); a width the
+// operator drags stays across reloads, and 恢复默认布局 in the menu gives the
+// form's widths and the list's own order back.
 //
 // The view's model is a TQELGridSortModel over the data source. Where the
 // grid takes an index (visualRect, scrollTo, the selection model's select
@@ -37,6 +39,19 @@ public:
     void SetDataSource(TQELDataSource *ds);
     TQELDataSource *DataSource() const { return m_source; }
     void SetColumns(const QList<GridColumn> &columns);
+    // The columns as the form designed them.
+    const QList<GridColumn> &Columns() const { return m_columns; }
+    // The widths the columns have now, by column: the form's, or where the
+    // operator dragged them. They stay across reloads until SetColumns.
+    QList<int> ColumnWidths() const { return m_widths; }
+    // Widths to show instead of the form's (a saved layout), by column; a
+    // missing entry, or one of 0 or less, gives the form's. A width is kept
+    // within MinColumnWidth and MaxColumnWidth, so no column gets lost.
+    void SetColumnWidths(const QList<int> &widths);
+    static constexpr int MinColumnWidth = 16;
+    static constexpr int MaxColumnWidth = 4000;
+    // The columns' widths as the form set them and the list's own order.
+    void RestoreDefaultLayout();
     void SetMultiSelect(bool on);
     bool MultiSelect() const { return selectionMode() == QAbstractItemView::ExtendedSelection; }
 
@@ -79,8 +94,8 @@ public:
     void ExportXlsx(const QString &fileName) const;
     void ExportCsv(const QString &fileName) const;
 
-    // The context menu: 复制, 导出为 Excel…, 导出为 CSV…, 导出为 PDF…, 打印…, then every action a
-    // form added, in order. The grid does not own added actions.
+    // The context menu: 复制, 导出为 Excel…, 导出为 CSV…, 导出为 PDF…, 打印…, 恢复默认布局, then
+    // every action a form added, in order. The grid does not own added actions.
     void AddContextAction(QAction *action);
     QList<QAction *> ContextActions() const;
     QAction *CopyAction() const { return m_actCopy; }
@@ -88,6 +103,7 @@ public:
     QAction *ExportCsvAction() const { return m_actCsv; }
     QAction *ExportPdfAction() const { return m_actPdf; }
     QAction *PrintAction() const { return m_actPrint; }
+    QAction *RestoreLayoutAction() const { return m_actLayout; }
 
     // What the list is called in a suggested export name ("演出项目" gives
     // 演出项目_2026-12-08.xlsx); the window's title when not set.
@@ -110,6 +126,8 @@ public:
 signals:
     // The line under the rows changed (rows or selection).
     void CountChanged();
+    // The operator asked for the designed layout (RestoreDefaultLayout has run).
+    void DefaultLayoutRestored();
 
 protected:
     void paintEvent(QPaintEvent *e) override;
@@ -146,7 +164,9 @@ private:
     QList<GridColumn> m_columns;
     QLabel *m_count = nullptr;
     int m_countHeight = 0;
-    QAction *m_actCopy, *m_actXlsx, *m_actCsv, *m_actPdf, *m_actPrint;
+    QList<int> m_widths; // by column: the form's, or the operator's
+    bool m_applying = false;
+    QAction *m_actCopy, *m_actXlsx, *m_actCsv, *m_actPdf, *m_actPrint, *m_actLayout;
     QList<QPointer<QAction>> m_extraActions;
     void clearSelected();
     void select(int bookmark);

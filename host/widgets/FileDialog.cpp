@@ -1,8 +1,10 @@
 #include "FileDialog.h"
+#include "DeskLayout.h"
 #include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -41,6 +43,9 @@ private:
     QString m_suffix;
 };
 
+const QString kExportFolderKey = QStringLiteral("Export/Folder");
+
+// Where the desk keeps nothing between runs, the folder lasts for this one.
 QString &lastFolder()
 {
     static QString folder;
@@ -65,13 +70,20 @@ QString WithSuffix(const QString &fileName, const QString &suffix)
 
 QString ExportFolder()
 {
-    if (!lastFolder().isEmpty() && QFileInfo(lastFolder()).isDir())
-        return lastFolder();
+    const QString last = DeskSettingsKept() ? QSettings().value(kExportFolderKey).toString() : lastFolder();
+    if (QDir::isAbsolutePath(last) && QFileInfo(last).isDir())
+        return last;
     const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return !docs.isEmpty() && QFileInfo(docs).isDir() ? docs : QDir::homePath();
 }
 
-void RememberExportFolder(const QString &folder) { lastFolder() = folder; }
+void RememberExportFolder(const QString &folder)
+{
+    if (DeskSettingsKept())
+        QSettings().setValue(kExportFolderKey, folder);
+    else
+        lastFolder() = folder;
+}
 
 QString AskSaveFileName(QWidget *parent, const QString &caption, const QString &suggested, const QString &filter, const QString &suffix)
 {

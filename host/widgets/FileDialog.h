@@ -18,7 +18,8 @@ QELHOST_EXPORT QString AskSaveFileName(QWidget *parent, const QString &caption, 
 // suffix; a table format's suffix (.xlsx, .xls, .csv) is replaced.
 QELHOST_EXPORT QString WithSuffix(const QString &fileName, const QString &suffix);
 
-// The folder the next export dialog opens in: the one last saved to in this
-// run, else the operator's documents folder, else home.
+// The folder the next export dialog opens in: the one last saved to on this
+// desk (kept in its settings, see DeskSettingsKept; else for this run), else
+// the operator's documents folder, else home.
 QELHOST_EXPORT QString ExportFolder();
 QELHOST_EXPORT void RememberExportFolder(const QString &folder);

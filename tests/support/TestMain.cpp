@@ -1,5 +1,8 @@
 #include "TestPresenter.h"
 #include <QApplication>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 #include "ErrorHandler.h"
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +15,8 @@ class PresenterReset : public ::testing::EmptyTestEventListener {
     {
         testPresenter().clear();
         SetMessagePresenter(&testPresenter());
+        // No layout or export folder carries over from another test.
+        QSettings().clear();
     }
 };
 } // namespace
@@ -24,6 +29,12 @@ int main(int argc, char **argv)
         return RUN_ALL_TESTS();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The windows' layouts go to a folder of this run, never the operator's
+    // settings; a qelclient a test starts inherits it.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QCoreApplication::setOrganizationName(QStringLiteral("QEL"));
+    QCoreApplication::setApplicationName(QStringLiteral("qelclient"));
     QApplication app(argc, argv);
     LoadQtTranslations(); // as the host does
     SetMessagePresenter(&testPresenter());
