@@ -185,6 +185,7 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
     field("CHANGES", FieldType::Text, QStringLiteral("变更内容"), 60, FieldKind::Calculated);
+    field("ROW_NAME", FieldType::Text, QStringLiteral("名称"), 30, FieldKind::Calculated);
     m_nodeField = cdsHistory->FieldIndex(QStringLiteral("NODECODE"));
     m_groupField = cdsHistory->FieldIndex(QStringLiteral("USERGROUP"));
     m_userField = cdsHistory->FieldIndex(QStringLiteral("USERNAME"));
@@ -192,10 +193,12 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     m_rowKindField = cdsHistory->FieldIndex(QStringLiteral("ROW_KIND"));
     m_beforeField = cdsHistory->FieldIndex(QStringLiteral("BEFORE_VALUES"));
     m_afterField = cdsHistory->FieldIndex(QStringLiteral("AFTER_VALUES"));
+    m_rowKeyField = cdsHistory->FieldIndex(QStringLiteral("ROW_KEY"));
     m_operatorField = cdsHistory->FieldIndex(QStringLiteral("OPERATOR"));
     m_actionField = cdsHistory->FieldIndex(QStringLiteral("ACTIONNAME"));
     m_kindField = cdsHistory->FieldIndex(QStringLiteral("KINDNAME"));
     m_changesField = cdsHistory->FieldIndex(QStringLiteral("CHANGES"));
+    m_nameField = cdsHistory->FieldIndex(QStringLiteral("ROW_NAME"));
     cdsHistory->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int f) { return cdsHistoryCalcFields(ds, row, f); });
     DataModuleCreate(this);
 }
@@ -221,6 +224,8 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
         return RowKindName(ds.text(row, m_rowKindField));
     if (field == m_changesField)
         return ChangesText(entryAt(row));
+    if (field == m_nameField)
+        return RowName(ds.text(row, m_rowKindField), ds.text(row, m_rowKeyField));
     return QVariant();
 }
 
@@ -323,7 +328,70 @@ void TCDHistory::throwReadFailure(const std::exception_ptr &failure)
 void TCDHistory::GetHistory(const THistoryFilter &filter)
 {
     DataPacket rows = WithLocalTimes(readEntries(HistorySql(filter)));
+    QHash<QString, QString> classes, products;
+    readNames(rows, classes, products);
+    m_classNames.swap(classes);
+    m_productNames.swap(products);
     cdsHistory->SetData(std::move(rows));
+}
+
+// One batch for every entry (one round trip on a server), not a look-up per
+// row: a list of 5,000 performance entries costs ten short statements.
+void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &classes, QHash<QString, QString> &products)
+{
+    if (entries.columnCount() <= 10 || entries.column(6).type != FieldType::Text)
+        return;
+    QSet<QString> classKeys, productKeys;
+    for (int r = 0; r < entries.rowCount(); ++r) {
+        const std::string_view kind = entries.utf8(r, 6);
+        QSet<QString> *keys = kind == "limit" ? &classKeys : kind == "product" ? &productKeys : nullptr;
+        if (!keys)
+            continue;
+        // Identity-card limits have no class. A key GBK cannot hold came from
+        // another tool; no statement can carry it, so it shows as it is.
+        const QString key = entries.text(r, 10);
+        if (!key.isEmpty() && IsGbkText(key))
+            keys->insert(key);
+    }
+    const auto chunks = [](const QSet<QString> &keys, const QString &select) {
+        QStringList sorted(keys.begin(), keys.end());
+        sorted.sort();
+        QStringList out;
+        for (qsizetype at = 0; at < sorted.size(); at += kInChunk)
+            out << select + InList(sorted.mid(at, kInChunk));
+        return out;
+    };
+    QStringList sqls = chunks(classKeys, QStringLiteral("SELECT MEMBER_CLASS_ID, MEMBER_CLASS_NAME FROM um_member_class WHERE MEMBER_CLASS_ID IN "));
+    const qsizetype firstProducts = sqls.size();
+    sqls += chunks(productKeys, QStringLiteral("SELECT PRODUCTCODE, CNAME, HAPPENTIME FROM QEL_PRODUCT WHERE PRODUCTCODE IN "));
+    if (sqls.isEmpty())
+        return;
+    const BatchOutcome read = DBPipe->GetDataBatch(Context, sqls);
+    if (read.failure)
+        std::rethrow_exception(read.failure);
+    for (qsizetype i = 0; i < read.rows.size(); ++i) {
+        const DataPacket &p = read.rows[i];
+        for (int r = 0; r < p.rowCount(); ++r) {
+            QString name = p.text(r, 1);
+            if (i >= firstProducts) {
+                // The time as the catalogue search shows it.
+                const QDateTime at = p.dateTime(r, 2);
+                if (at.isValid())
+                    name += QStringLiteral("（%1）").arg(at.toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+            }
+            if (!name.isEmpty())
+                (i < firstProducts ? classes : products).insert(p.text(r, 0), name);
+        }
+    }
+}
+
+QString TCDHistory::RowName(const QString &rowKind, const QString &rowKey) const
+{
+    if (rowKind == QLatin1String("limit"))
+        return m_classNames.value(rowKey);
+    if (rowKind == QLatin1String("product"))
+        return m_productNames.value(rowKey);
+    return QString();
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)
@@ -388,6 +456,9 @@ void TCDHistory::GetDeletedProjects(const THistoryFilter &filter)
         for (int c = 0; c < deletes.columnCount(); ++c)
             kept.setValue(c, deletes.value(r, c));
     }
+    // Project deletes only: no member class or performance to name.
+    m_classNames.clear();
+    m_productNames.clear();
     cdsHistory->SetData(WithLocalTimes(std::move(kept)));
 }
 

@@ -4,6 +4,7 @@
 #include <DataSource.h>
 #include <Pipe.h>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -81,6 +82,10 @@ public:
     void GetDeletedProjects(const THistoryFilter &filter);
     // The entry under cdsHistory's cursor.
     THistoryEntry CurrentEntry() const;
+    // What the last GetHistory read for a limit's member class (its name) or
+    // a performance (its name and time); empty for a project, an
+    // identity-card limit, or a class or performance that no longer exists.
+    QString RowName(const QString &rowKind, const QString &rowKey) const;
 
     // Restores the project that the given entry (a project's delete entry)
     // deleted, with the limits and performance assignments deleted in the
@@ -119,10 +124,13 @@ private:
     // The entries HistorySql selects; a clear message where there is no history table.
     DataPacket readEntries(const QString &sql);
     [[noreturn]] static void throwReadFailure(const std::exception_ptr &failure);
-    // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
+    // OPERATOR, ACTIONNAME, KINDNAME, CHANGES and ROW_NAME of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
-    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1;
+    // The names of the member classes and performances the entries name.
+    void readNames(const DataPacket &entries, QHash<QString, QString> &classes, QHash<QString, QString> &products);
+    QHash<QString, QString> m_classNames, m_productNames;
+    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1;
     // The data fields the calculated ones read, looked up once: they are design-time fields.
-    int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1;
+    int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1, m_rowKeyField = -1;
 };
