@@ -31,6 +31,9 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     CbbAction->addItem(QStringLiteral("全部"), QString());
     for (const char *action : {"insert", "update", "delete", "restore"})
         CbbAction->addItem(TCDHistory::ActionName(QLatin1String(action)), QLatin1String(action));
+    CbbKind->addItem(QStringLiteral("全部"), QString());
+    for (const char *kind : {"project", "limit", "product"})
+        CbbKind->addItem(TCDHistory::RowKindName(QLatin1String(kind)), QLatin1String(kind));
     openEnded(DtpFrom);
     openEnded(DtpTo);
 
@@ -82,6 +85,7 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
         {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
         {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
+        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 200},
         {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
     });
 }
@@ -106,6 +110,9 @@ THistoryFilter TFrmHistory::CurrentFilter() const
     const QString action = CbbAction->currentData().toString();
     if (!action.isEmpty())
         f.Actions << action;
+    const QString kind = CbbKind->currentData().toString();
+    if (!kind.isEmpty())
+        f.RowKinds << kind;
     // A day starts at its first valid moment: where the clocks jump at
     // midnight, 00:00 does not exist.
     if (DtpFrom->date() != kOpenDate)
