@@ -325,10 +325,14 @@ void TCDHistory::throwReadFailure(const std::exception_ptr &failure)
     }
 }
 
-void TCDHistory::GetHistory(const THistoryFilter &filter)
+void TCDHistory::GetHistory(const THistoryFilter &filter, bool keepNames)
 {
     DataPacket rows = WithLocalTimes(readEntries(HistorySql(filter)));
     QHash<QString, QString> classes, products;
+    if (keepNames) {
+        classes = m_classNames;
+        products = m_productNames;
+    }
     readNames(rows, classes, products);
     m_classNames.swap(classes);
     m_productNames.swap(products);
@@ -344,14 +348,14 @@ void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &c
     QSet<QString> classKeys, productKeys;
     for (int r = 0; r < entries.rowCount(); ++r) {
         const std::string_view kind = entries.utf8(r, 6);
-        QSet<QString> *keys = kind == "limit" ? &classKeys : kind == "product" ? &productKeys : nullptr;
-        if (!keys)
+        const bool limit = kind == "limit";
+        if (!limit && kind != "product")
             continue;
         // Identity-card limits have no class. A key GBK cannot hold came from
         // another tool; no statement can carry it, so it shows as it is.
         const QString key = entries.text(r, 10);
-        if (!key.isEmpty() && IsGbkText(key))
-            keys->insert(key);
+        if (!key.isEmpty() && !(limit ? classes : products).contains(key) && IsGbkText(key))
+            (limit ? classKeys : productKeys).insert(key);
     }
     const auto chunks = [](const QSet<QString> &keys, const QString &select) {
         QStringList sorted(keys.begin(), keys.end());
@@ -369,6 +373,10 @@ void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &c
     const BatchOutcome read = DBPipe->GetDataBatch(Context, sqls);
     if (read.failure)
         std::rethrow_exception(read.failure);
+    for (const QString &key : std::as_const(classKeys))
+        classes.insert(key, QString());
+    for (const QString &key : std::as_const(productKeys))
+        products.insert(key, QString());
     for (qsizetype i = 0; i < read.rows.size(); ++i) {
         const DataPacket &p = read.rows[i];
         for (int r = 0; r < p.rowCount(); ++r) {
@@ -379,8 +387,7 @@ void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &c
                 if (at.isValid())
                     name += QStringLiteral("（%1）").arg(at.toString(QStringLiteral("yyyy-MM-dd hh:mm")));
             }
-            if (!name.isEmpty())
-                (i < firstProducts ? classes : products).insert(p.text(r, 0), name);
+            (i < firstProducts ? classes : products).insert(p.text(r, 0), name);
         }
     }
 }

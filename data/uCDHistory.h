@@ -71,7 +71,10 @@ public:
 
     // Replaces the content of cdsHistory with the entries the filter selects,
     // newest first; CHANGED_AT in local time. A failed query leaves it as it was.
-    void GetHistory(const THistoryFilter &filter);
+    // With keepNames the names the last load read are kept and only the keys
+    // it did not look up are (the reload right after a restore, whose rows
+    // the list has just named).
+    void GetHistory(const THistoryFilter &filter, bool keepNames = false);
     // The same entries as values.
     QList<THistoryEntry> ReadHistory(const THistoryFilter &filter);
     // Replaces the content of cdsHistory with every project delete that no
@@ -127,7 +130,9 @@ private:
     // OPERATOR, ACTIONNAME, KINDNAME, CHANGES and ROW_NAME of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
-    // The names of the member classes and performances the entries name.
+    // Adds the names of the member classes and performances the entries name
+    // that are not in classes or products yet; a key looked up and not found
+    // is added with no name.
     void readNames(const DataPacket &entries, QHash<QString, QString> &classes, QHash<QString, QString> &products);
     QHash<QString, QString> m_classNames, m_productNames;
     int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1;

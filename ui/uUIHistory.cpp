@@ -124,7 +124,7 @@ THistoryFilter TFrmHistory::CurrentFilter() const
     return f;
 }
 
-void TFrmHistory::BtnSearchClick(QObject *)
+void TFrmHistory::BtnSearchClick(QObject *Sender)
 {
     const THistoryFilter f = CurrentFilter();
     if (f.From.isValid() && f.To.isValid() && f.From >= f.To) {
@@ -140,7 +140,8 @@ void TFrmHistory::BtnSearchClick(QObject *)
     if (deleted)
         CDHistory->GetDeletedProjects(f);
     else
-        CDHistory->GetHistory(f);
+        // After a restore its rows are the ones the list just named.
+        CDHistory->GetHistory(f, Sender == BtnRestore);
     ShowColumns(deleted);
     const int rows = CDHistory->cdsHistory->RecordCount();
     LblNote->setText(!deleted && rows >= kMaxRows ? QStringLiteral("只列出最近的 %1 条，请缩小查询范围。").arg(kMaxRows) : QString());
