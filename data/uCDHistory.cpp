@@ -186,6 +186,7 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
     field("CHANGES", FieldType::Text, QStringLiteral("变更内容"), 60, FieldKind::Calculated);
     field("ROW_NAME", FieldType::Text, QStringLiteral("名称"), 30, FieldKind::Calculated);
+    field("ROW_TIME", FieldType::DateTime, QStringLiteral("演出时间"), 16, FieldKind::Calculated);
     m_nodeField = cdsHistory->FieldIndex(QStringLiteral("NODECODE"));
     m_groupField = cdsHistory->FieldIndex(QStringLiteral("USERGROUP"));
     m_userField = cdsHistory->FieldIndex(QStringLiteral("USERNAME"));
@@ -199,6 +200,7 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     m_kindField = cdsHistory->FieldIndex(QStringLiteral("KINDNAME"));
     m_changesField = cdsHistory->FieldIndex(QStringLiteral("CHANGES"));
     m_nameField = cdsHistory->FieldIndex(QStringLiteral("ROW_NAME"));
+    m_timeField = cdsHistory->FieldIndex(QStringLiteral("ROW_TIME"));
     cdsHistory->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int f) { return cdsHistoryCalcFields(ds, row, f); });
     DataModuleCreate(this);
 }
@@ -226,6 +228,10 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
         return ChangesText(entryAt(row));
     if (field == m_nameField)
         return RowName(ds.text(row, m_rowKindField), ds.text(row, m_rowKeyField));
+    if (field == m_timeField) {
+        const QDateTime at = RowTime(ds.text(row, m_rowKindField), ds.text(row, m_rowKeyField));
+        return at.isValid() ? QVariant(at) : QVariant();
+    }
     return QVariant();
 }
 
@@ -328,7 +334,7 @@ void TCDHistory::throwReadFailure(const std::exception_ptr &failure)
 void TCDHistory::GetHistory(const THistoryFilter &filter, bool keepNames)
 {
     DataPacket rows = WithLocalTimes(readEntries(HistorySql(filter)));
-    QHash<QString, QString> classes, products;
+    TNames classes, products;
     if (keepNames) {
         classes = m_classNames;
         products = m_productNames;
@@ -341,7 +347,7 @@ void TCDHistory::GetHistory(const THistoryFilter &filter, bool keepNames)
 
 // One batch for every entry (one round trip on a server), not a look-up per
 // row: a list of 5,000 performance entries costs ten short statements.
-void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &classes, QHash<QString, QString> &products)
+void TCDHistory::readNames(const DataPacket &entries, TNames &classes, TNames &products)
 {
     if (entries.columnCount() <= 10 || entries.column(6).type != FieldType::Text)
         return;
@@ -374,31 +380,29 @@ void TCDHistory::readNames(const DataPacket &entries, QHash<QString, QString> &c
     if (read.failure)
         std::rethrow_exception(read.failure);
     for (const QString &key : std::as_const(classKeys))
-        classes.insert(key, QString());
+        classes.insert(key, {});
     for (const QString &key : std::as_const(productKeys))
-        products.insert(key, QString());
+        products.insert(key, {});
     for (qsizetype i = 0; i < read.rows.size(); ++i) {
         const DataPacket &p = read.rows[i];
-        for (int r = 0; r < p.rowCount(); ++r) {
-            QString name = p.text(r, 1);
-            if (i >= firstProducts) {
-                // The time as the catalogue search shows it.
-                const QDateTime at = p.dateTime(r, 2);
-                if (at.isValid())
-                    name += QStringLiteral("（%1）").arg(at.toString(QStringLiteral("yyyy-MM-dd hh:mm")));
-            }
-            (i < firstProducts ? classes : products).insert(p.text(r, 0), name);
-        }
+        const bool product = i >= firstProducts;
+        for (int r = 0; r < p.rowCount(); ++r)
+            (product ? products : classes).insert(p.text(r, 0), {p.text(r, 1), product ? p.dateTime(r, 2) : QDateTime()});
     }
 }
 
 QString TCDHistory::RowName(const QString &rowKind, const QString &rowKey) const
 {
     if (rowKind == QLatin1String("limit"))
-        return m_classNames.value(rowKey);
+        return m_classNames.value(rowKey).Name;
     if (rowKind == QLatin1String("product"))
-        return m_productNames.value(rowKey);
+        return m_productNames.value(rowKey).Name;
     return QString();
+}
+
+QDateTime TCDHistory::RowTime(const QString &rowKind, const QString &rowKey) const
+{
+    return rowKind == QLatin1String("product") ? m_productNames.value(rowKey).Time : QDateTime();
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)

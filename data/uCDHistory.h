@@ -85,10 +85,12 @@ public:
     void GetDeletedProjects(const THistoryFilter &filter);
     // The entry under cdsHistory's cursor.
     THistoryEntry CurrentEntry() const;
-    // What the last GetHistory read for a limit's member class (its name) or
-    // a performance (its name and time); empty for a project, an
-    // identity-card limit, or a class or performance that no longer exists.
+    // The name of a limit's member class or of a performance as the last
+    // GetHistory read it; empty for a project, an identity-card limit, or a
+    // class or performance that no longer exists.
     QString RowName(const QString &rowKind, const QString &rowKey) const;
+    // A performance's time, read with its name; invalid for anything else.
+    QDateTime RowTime(const QString &rowKind, const QString &rowKey) const;
 
     // Restores the project that the given entry (a project's delete entry)
     // deleted, with the limits and performance assignments deleted in the
@@ -127,15 +129,20 @@ private:
     // The entries HistorySql selects; a clear message where there is no history table.
     DataPacket readEntries(const QString &sql);
     [[noreturn]] static void throwReadFailure(const std::exception_ptr &failure);
-    // OPERATOR, ACTIONNAME, KINDNAME, CHANGES and ROW_NAME of a row, for the list.
+    // OPERATOR, ACTIONNAME, KINDNAME, CHANGES, ROW_NAME and ROW_TIME of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
     // Adds the names of the member classes and performances the entries name
     // that are not in classes or products yet; a key looked up and not found
     // is added with no name.
-    void readNames(const DataPacket &entries, QHash<QString, QString> &classes, QHash<QString, QString> &products);
-    QHash<QString, QString> m_classNames, m_productNames;
-    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1;
+    struct TRowName {
+        QString Name;
+        QDateTime Time; // a performance's
+    };
+    using TNames = QHash<QString, TRowName>;
+    void readNames(const DataPacket &entries, TNames &classes, TNames &products);
+    TNames m_classNames, m_productNames;
+    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1, m_timeField = -1;
     // The data fields the calculated ones read, looked up once: they are design-time fields.
     int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1, m_rowKeyField = -1;
 };

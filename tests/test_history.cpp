@@ -734,7 +734,8 @@ TEST_F(HistoryTest, ADeletedProjectWhoseTextGbkCannotHoldSaysSoAndStaysDeleted)
     f.ProjectID = id;
     hist.GetHistory(f);
     EXPECT_EQ(hist.RowName(QStringLiteral("limit"), QStringLiteral("M한")), QString());
-    EXPECT_EQ(hist.RowName(QStringLiteral("product"), QStringLiteral("P3")), QStringLiteral("演出P3（2030-01-01 19:30）"));
+    EXPECT_EQ(hist.RowName(QStringLiteral("product"), QStringLiteral("P3")), QStringLiteral("演出P3"));
+    EXPECT_EQ(hist.RowTime(QStringLiteral("product"), QStringLiteral("P3")), QDateTime(QDate(2030, 1, 1), QTime(19, 30)));
 }
 
 TEST_F(HistoryTest, DateBoundsPastTheCalendarsEndAndOddValuesReadSafely)

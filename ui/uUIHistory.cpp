@@ -85,7 +85,8 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
         {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
         {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
-        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 200},
+        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 180},
+        {QStringLiteral("ROW_TIME"), QStringLiteral("演出时间"), 140},
         {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
     });
 }
