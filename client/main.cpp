@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QScopeGuard>
 #include <QTabWidget>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
@@ -215,6 +216,20 @@ void screenshots(QWidget *main, const QString &dir)
             if (!dlg)
                 return;
             save(dlg, dir, QStringLiteral("history.png"));
+            // The names beside the codes, with the kind filter's choices open over the list.
+            if (auto *kind = dlg->findChild<QComboBox *>(QStringLiteral("CbbKind"))) {
+                kind->showPopup();
+                QApplication::processEvents();
+                QWidget *popup = kind->view()->window();
+                QPixmap shot = dlg->grab();
+                QPainter p(&shot);
+                p.drawPixmap(dlg->mapFromGlobal(popup->pos()), popup->grab());
+                p.end();
+                const QString file = QDir(dir).filePath(QStringLiteral("history-readable.png"));
+                if (shot.save(file))
+                    std::printf("%s\n", qPrintable(file));
+                kind->hidePopup();
+            }
             if (auto *scope = dlg->findChild<QComboBox *>(QStringLiteral("CbbScope"))) {
                 scope->setCurrentIndex(scope->count() - 1);
                 dlg->findChild<QPushButton *>(QStringLiteral("BtnSearch"))->click();
