@@ -379,6 +379,8 @@ void TCDHistory::readNames(const DataPacket &entries, TNames &classes, TNames &p
     const BatchOutcome read = DBPipe->GetDataBatch(Context, sqls);
     if (read.failure)
         std::rethrow_exception(read.failure);
+    classes.reserve(classes.size() + classKeys.size());
+    products.reserve(products.size() + productKeys.size());
     for (const QString &key : std::as_const(classKeys))
         classes.insert(key, {});
     for (const QString &key : std::as_const(productKeys))
@@ -386,8 +388,14 @@ void TCDHistory::readNames(const DataPacket &entries, TNames &classes, TNames &p
     for (qsizetype i = 0; i < read.rows.size(); ++i) {
         const DataPacket &p = read.rows[i];
         const bool product = i >= firstProducts;
-        for (int r = 0; r < p.rowCount(); ++r)
-            (product ? products : classes).insert(p.text(r, 0), {p.text(r, 1), product ? p.dateTime(r, 2) : QDateTime()});
+        const bool stamps = product && p.column(2).type == FieldType::DateTime;
+        for (int r = 0; r < p.rowCount(); ++r) {
+            TRowName n{p.text(r, 1), std::nullopt};
+            qint64 stamp = 0;
+            if (product && !p.isNull(r, 2) && (stamps || DataPacket::parseStamp(p.utf8(r, 2), stamp)))
+                n.Time = stamps ? p.integer(r, 2) : stamp;
+            (product ? products : classes).insert(p.text(r, 0), n);
+        }
     }
 }
 
@@ -402,7 +410,10 @@ QString TCDHistory::RowName(const QString &rowKind, const QString &rowKey) const
 
 QDateTime TCDHistory::RowTime(const QString &rowKind, const QString &rowKey) const
 {
-    return rowKind == QLatin1String("product") ? m_productNames.value(rowKey).Time : QDateTime();
+    if (rowKind != QLatin1String("product"))
+        return QDateTime();
+    const auto it = m_productNames.constFind(rowKey);
+    return it != m_productNames.constEnd() && it->Time ? DataPacket::dateTimeFromStamp(*it->Time) : QDateTime();
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)

@@ -137,7 +137,9 @@ private:
     // is added with no name.
     struct TRowName {
         QString Name;
-        QDateTime Time; // a performance's
+        // A performance's time as a stamp: a QDateTime made per row would
+        // ask the system for the local zone thousands of times a load.
+        std::optional<qint64> Time;
     };
     using TNames = QHash<QString, TRowName>;
     void readNames(const DataPacket &entries, TNames &classes, TNames &products);
