@@ -132,9 +132,6 @@ private:
     // OPERATOR, ACTIONNAME, KINDNAME, CHANGES, ROW_NAME and ROW_TIME of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
-    // Adds the names of the member classes and performances the entries name
-    // that are not in classes or products yet; a key looked up and not found
-    // is added with no name.
     struct TRowName {
         QString Name;
         // A performance's time as a stamp: a QDateTime made per row would
@@ -142,6 +139,9 @@ private:
         std::optional<qint64> Time;
     };
     using TNames = QHash<QString, TRowName>;
+    // Adds the names of the member classes and performances the entries name
+    // that are not in classes or products yet; a key looked up and not found
+    // is added with no name.
     void readNames(const DataPacket &entries, TNames &classes, TNames &products);
     TNames m_classNames, m_productNames;
     int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1, m_timeField = -1;
