@@ -22,6 +22,7 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTabWidget>
+#include <QAbstractItemView>
 #include <QTemporaryDir>
 #include <QAction>
 #include <QComboBox>
@@ -250,6 +251,20 @@ void screenshots(QWidget *main, const QString &dir)
             if (!dlg)
                 return;
             save(dlg, dir, QStringLiteral("history.png"));
+            // The names beside the codes, with the kind filter's choices open over the list.
+            if (auto *kind = dlg->findChild<QComboBox *>(QStringLiteral("CbbKind"))) {
+                kind->showPopup();
+                QApplication::processEvents();
+                QWidget *popup = kind->view()->window();
+                QPixmap shot = dlg->grab();
+                QPainter p(&shot);
+                p.drawPixmap(dlg->mapFromGlobal(popup->pos()), popup->grab());
+                p.end();
+                const QString file = QDir(dir).filePath(QStringLiteral("history-readable.png"));
+                if (shot.save(file))
+                    std::printf("%s\n", qPrintable(file));
+                kind->hidePopup();
+            }
             if (auto *scope = dlg->findChild<QComboBox *>(QStringLiteral("CbbScope"))) {
                 scope->setCurrentIndex(scope->count() - 1);
                 dlg->findChild<QPushButton *>(QStringLiteral("BtnSearch"))->click();

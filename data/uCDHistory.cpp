@@ -185,6 +185,8 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("ACTIONNAME", FieldType::Text, QStringLiteral("操作"), 6, FieldKind::Calculated);
     field("KINDNAME", FieldType::Text, QStringLiteral("对象"), 6, FieldKind::Calculated);
     field("CHANGES", FieldType::Text, QStringLiteral("变更内容"), 60, FieldKind::Calculated);
+    field("ROW_NAME", FieldType::Text, QStringLiteral("名称"), 30, FieldKind::Calculated);
+    field("ROW_TIME", FieldType::DateTime, QStringLiteral("演出时间"), 16, FieldKind::Calculated);
     m_nodeField = cdsHistory->FieldIndex(QStringLiteral("NODECODE"));
     m_groupField = cdsHistory->FieldIndex(QStringLiteral("USERGROUP"));
     m_userField = cdsHistory->FieldIndex(QStringLiteral("USERNAME"));
@@ -192,10 +194,13 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     m_rowKindField = cdsHistory->FieldIndex(QStringLiteral("ROW_KIND"));
     m_beforeField = cdsHistory->FieldIndex(QStringLiteral("BEFORE_VALUES"));
     m_afterField = cdsHistory->FieldIndex(QStringLiteral("AFTER_VALUES"));
+    m_rowKeyField = cdsHistory->FieldIndex(QStringLiteral("ROW_KEY"));
     m_operatorField = cdsHistory->FieldIndex(QStringLiteral("OPERATOR"));
     m_actionField = cdsHistory->FieldIndex(QStringLiteral("ACTIONNAME"));
     m_kindField = cdsHistory->FieldIndex(QStringLiteral("KINDNAME"));
     m_changesField = cdsHistory->FieldIndex(QStringLiteral("CHANGES"));
+    m_nameField = cdsHistory->FieldIndex(QStringLiteral("ROW_NAME"));
+    m_timeField = cdsHistory->FieldIndex(QStringLiteral("ROW_TIME"));
     cdsHistory->SetOnCalcField([this](const TQELClientDataSet &ds, int row, int f) { return cdsHistoryCalcFields(ds, row, f); });
     DataModuleCreate(this);
 }
@@ -221,6 +226,12 @@ QVariant TCDHistory::cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, 
         return RowKindName(ds.text(row, m_rowKindField));
     if (field == m_changesField)
         return ChangesText(entryAt(row));
+    if (field == m_nameField)
+        return RowName(ds.text(row, m_rowKindField), ds.text(row, m_rowKeyField));
+    if (field == m_timeField) {
+        const QDateTime at = RowTime(ds.text(row, m_rowKindField), ds.text(row, m_rowKeyField));
+        return at.isValid() ? QVariant(at) : QVariant();
+    }
     return QVariant();
 }
 
@@ -320,10 +331,89 @@ void TCDHistory::throwReadFailure(const std::exception_ptr &failure)
     }
 }
 
-void TCDHistory::GetHistory(const THistoryFilter &filter)
+void TCDHistory::GetHistory(const THistoryFilter &filter, bool keepNames)
 {
     DataPacket rows = WithLocalTimes(readEntries(HistorySql(filter)));
+    TNames classes, products;
+    if (keepNames) {
+        classes = m_classNames;
+        products = m_productNames;
+    }
+    readNames(rows, classes, products);
+    m_classNames.swap(classes);
+    m_productNames.swap(products);
     cdsHistory->SetData(std::move(rows));
+}
+
+// One batch for every entry (one round trip on a server), not a look-up per
+// row: a list of 5,000 performance entries costs ten short statements.
+void TCDHistory::readNames(const DataPacket &entries, TNames &classes, TNames &products)
+{
+    if (entries.columnCount() <= 10 || entries.column(6).type != FieldType::Text)
+        return;
+    QSet<QString> classKeys, productKeys;
+    for (int r = 0; r < entries.rowCount(); ++r) {
+        const std::string_view kind = entries.utf8(r, 6);
+        const bool limit = kind == "limit";
+        if (!limit && kind != "product")
+            continue;
+        // Identity-card limits have no class. A key GBK cannot hold came from
+        // another tool; no statement can carry it, so it shows as it is.
+        const QString key = entries.text(r, 10);
+        if (!key.isEmpty() && !(limit ? classes : products).contains(key) && IsGbkText(key))
+            (limit ? classKeys : productKeys).insert(key);
+    }
+    const auto chunks = [](const QSet<QString> &keys, const QString &select) {
+        QStringList sorted(keys.begin(), keys.end());
+        sorted.sort();
+        QStringList out;
+        for (qsizetype at = 0; at < sorted.size(); at += kInChunk)
+            out << select + InList(sorted.mid(at, kInChunk));
+        return out;
+    };
+    QStringList sqls = chunks(classKeys, QStringLiteral("SELECT MEMBER_CLASS_ID, MEMBER_CLASS_NAME FROM um_member_class WHERE MEMBER_CLASS_ID IN "));
+    const qsizetype firstProducts = sqls.size();
+    sqls += chunks(productKeys, QStringLiteral("SELECT PRODUCTCODE, CNAME, HAPPENTIME FROM QEL_PRODUCT WHERE PRODUCTCODE IN "));
+    if (sqls.isEmpty())
+        return;
+    const BatchOutcome read = DBPipe->GetDataBatch(Context, sqls);
+    if (read.failure)
+        std::rethrow_exception(read.failure);
+    classes.reserve(classes.size() + classKeys.size());
+    products.reserve(products.size() + productKeys.size());
+    for (const QString &key : std::as_const(classKeys))
+        classes.insert(key, {});
+    for (const QString &key : std::as_const(productKeys))
+        products.insert(key, {});
+    for (qsizetype i = 0; i < read.rows.size(); ++i) {
+        const DataPacket &p = read.rows[i];
+        const bool product = i >= firstProducts;
+        const bool stamps = product && p.column(2).type == FieldType::DateTime;
+        for (int r = 0; r < p.rowCount(); ++r) {
+            TRowName n{p.text(r, 1), std::nullopt};
+            qint64 stamp = 0;
+            if (product && !p.isNull(r, 2) && (stamps || DataPacket::parseStamp(p.utf8(r, 2), stamp)))
+                n.Time = stamps ? p.integer(r, 2) : stamp;
+            (product ? products : classes).insert(p.text(r, 0), n);
+        }
+    }
+}
+
+QString TCDHistory::RowName(const QString &rowKind, const QString &rowKey) const
+{
+    if (rowKind == QLatin1String("limit"))
+        return m_classNames.value(rowKey).Name;
+    if (rowKind == QLatin1String("product"))
+        return m_productNames.value(rowKey).Name;
+    return QString();
+}
+
+QDateTime TCDHistory::RowTime(const QString &rowKind, const QString &rowKey) const
+{
+    if (rowKind != QLatin1String("product"))
+        return QDateTime();
+    const auto it = m_productNames.constFind(rowKey);
+    return it != m_productNames.constEnd() && it->Time ? DataPacket::dateTimeFromStamp(*it->Time) : QDateTime();
 }
 
 QList<THistoryEntry> TCDHistory::ReadHistory(const THistoryFilter &filter)
@@ -388,6 +478,9 @@ void TCDHistory::GetDeletedProjects(const THistoryFilter &filter)
         for (int c = 0; c < deletes.columnCount(); ++c)
             kept.setValue(c, deletes.value(r, c));
     }
+    // Project deletes only: no member class or performance to name.
+    m_classNames.clear();
+    m_productNames.clear();
     cdsHistory->SetData(WithLocalTimes(std::move(kept)));
 }
 

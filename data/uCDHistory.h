@@ -4,6 +4,7 @@
 #include <DataSource.h>
 #include <Pipe.h>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -70,7 +71,10 @@ public:
 
     // Replaces the content of cdsHistory with the entries the filter selects,
     // newest first; CHANGED_AT in local time. A failed query leaves it as it was.
-    void GetHistory(const THistoryFilter &filter);
+    // With keepNames the names the last load read are kept and only the keys
+    // it did not look up are (the reload right after a restore, whose rows
+    // the list has just named).
+    void GetHistory(const THistoryFilter &filter, bool keepNames = false);
     // The same entries as values.
     QList<THistoryEntry> ReadHistory(const THistoryFilter &filter);
     // Replaces the content of cdsHistory with every project delete that no
@@ -81,6 +85,12 @@ public:
     void GetDeletedProjects(const THistoryFilter &filter);
     // The entry under cdsHistory's cursor.
     THistoryEntry CurrentEntry() const;
+    // The name of a limit's member class or of a performance as the last
+    // GetHistory read it; empty for a project, an identity-card limit, or a
+    // class or performance that no longer exists.
+    QString RowName(const QString &rowKind, const QString &rowKey) const;
+    // A performance's time, read with its name; invalid for anything else.
+    QDateTime RowTime(const QString &rowKind, const QString &rowKey) const;
 
     // Restores the project that the given entry (a project's delete entry)
     // deleted, with the limits and performance assignments deleted in the
@@ -119,10 +129,22 @@ private:
     // The entries HistorySql selects; a clear message where there is no history table.
     DataPacket readEntries(const QString &sql);
     [[noreturn]] static void throwReadFailure(const std::exception_ptr &failure);
-    // OPERATOR, ACTIONNAME, KINDNAME and CHANGES of a row, for the list.
+    // OPERATOR, ACTIONNAME, KINDNAME, CHANGES, ROW_NAME and ROW_TIME of a row, for the list.
     QVariant cdsHistoryCalcFields(const TQELClientDataSet &ds, int row, int field) const;
     THistoryEntry entryAt(int row) const;
-    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1;
+    struct TRowName {
+        QString Name;
+        // A performance's time as a stamp: a QDateTime made per row would
+        // ask the system for the local zone thousands of times a load.
+        std::optional<qint64> Time;
+    };
+    using TNames = QHash<QString, TRowName>;
+    // Adds the names of the member classes and performances the entries name
+    // that are not in classes or products yet; a key looked up and not found
+    // is added with no name.
+    void readNames(const DataPacket &entries, TNames &classes, TNames &products);
+    TNames m_classNames, m_productNames;
+    int m_operatorField = -1, m_actionField = -1, m_kindField = -1, m_changesField = -1, m_nameField = -1, m_timeField = -1;
     // The data fields the calculated ones read, looked up once: they are design-time fields.
-    int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1;
+    int m_nodeField = -1, m_groupField = -1, m_userField = -1, m_rowActionField = -1, m_rowKindField = -1, m_beforeField = -1, m_afterField = -1, m_rowKeyField = -1;
 };

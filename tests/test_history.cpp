@@ -729,6 +729,13 @@ TEST_F(HistoryTest, ADeletedProjectWhoseTextGbkCannotHoldSaysSoAndStaysDeleted)
     EXPECT_TRUE(chineseFirst(r.Message)) << r.Message.toStdString();
     EXPECT_EQ(tables(), before);
     EXPECT_EQ(entries(), count);
+    // The list still loads: the class no statement can carry shows its code alone.
+    THistoryFilter f;
+    f.ProjectID = id;
+    hist.GetHistory(f);
+    EXPECT_EQ(hist.RowName(QStringLiteral("limit"), QStringLiteral("M한")), QString());
+    EXPECT_EQ(hist.RowName(QStringLiteral("product"), QStringLiteral("P3")), QStringLiteral("演出P3"));
+    EXPECT_EQ(hist.RowTime(QStringLiteral("product"), QStringLiteral("P3")), QDateTime(QDate(2030, 1, 1), QTime(19, 30)));
 }
 
 TEST_F(HistoryTest, DateBoundsPastTheCalendarsEndAndOddValuesReadSafely)

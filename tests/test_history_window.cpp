@@ -108,6 +108,8 @@ TEST_F(HistoryWindowTest, CtrlHOnEitherListOpensTheCurrentProjectsHistoryNewestF
         EXPECT_EQ(changes[2], QStringLiteral("会员类别：（无） → M1；限购数量：（无） → 4；限购类型：（无） → 会员类别；是否可用：（无） → 是"));
         EXPECT_EQ(changes[3], QStringLiteral("演出项目：（无） → 春节联欢；跨场折扣率(%)：（无） → 10；跨场打折满足张数：（无） → 2；跨场打折满足场次数：（无） → 3"));
         EXPECT_EQ(historyColumn(h, QStringLiteral("项目编号")), QStringList(4, QString::number(id)));
+        EXPECT_EQ(historyColumn(h, QStringLiteral("名称")), QStringList({"", "演出P1", "金卡", ""}));
+        EXPECT_EQ(historyColumn(h, QStringLiteral("演出时间")), QStringList({"", "2030-01-01 19:30", "", ""}));
         EXPECT_FALSE(h->BtnRestore->isEnabled()) << "no delete among them";
         h->BtnClose->click();
     });
@@ -205,6 +207,25 @@ TEST_F(HistoryWindowTest, OperatorActionAndDatesNarrowTheList)
     ASSERT_EQ(testPresenter().count(), 1);
     EXPECT_TRUE(testPresenter().last().text.contains(QStringLiteral("晚于"))) << testPresenter().last().text.toStdString();
     testPresenter().clear();
+    h.DtpTo->setDate(h.DtpTo->minimumDate());
+
+    // By kind of row; the names of two projects' rows read in one look-up each.
+    project(QStringLiteral("歌剧季"), QStringLiteral("P2"));
+    ASSERT_TRUE(pick(h.CbbKind, QStringLiteral("限购")));
+    StatementRecorder sent;
+    h.BtnSearch->click();
+    EXPECT_EQ(historyColumn(&h, QStringLiteral("对象")), QStringList({"限购", "限购"}));
+    EXPECT_EQ(historyColumn(&h, QStringLiteral("名称")), QStringList({"金卡", "金卡"}));
+    ASSERT_TRUE(pick(h.CbbKind, QStringLiteral("全部")));
+    h.BtnSearch->click();
+    EXPECT_EQ(sent.count(), 2 + 3) << sent.statements().join(QLatin1Char('\n')).toStdString();
+    // A class or performance gone from the catalogue: its code alone.
+    db.exec(QStringLiteral("delete from um_member_class"));
+    db.exec(QStringLiteral("delete from QEL_PRODUCT where PRODUCTCODE = 'P2'"));
+    ASSERT_TRUE(pick(h.CbbKind, QStringLiteral("演出")));
+    h.BtnSearch->click();
+    EXPECT_EQ(historyColumn(&h, QStringLiteral("会员类别/演出编码")), QStringList({"P2", "P1"}));
+    EXPECT_EQ(historyColumn(&h, QStringLiteral("名称")), QStringList({"", "演出P1"}));
 }
 
 TEST_F(HistoryWindowTest, DaysWhoseMidnightTheClocksSkipStillBoundTheList)
@@ -297,12 +318,16 @@ TEST_F(HistoryWindowTest, RestoreBringsADeletedProjectBackOrListsWhatBlocksIt)
     ASSERT_EQ(testPresenter().count(), 1);
     EXPECT_NE(tables(), before);
     testPresenter().clear();
+    StatementRecorder sent;
     QTest::mouseClick(h.BtnRestore, Qt::LeftButton);
     ASSERT_EQ(testPresenter().count(), 2);
     EXPECT_EQ(testPresenter().calls()[1].flags, MB_ICONINFORMATION);
     testPresenter().clear();
     EXPECT_EQ(tables(), before);
     EXPECT_EQ(historyColumn(&h, QStringLiteral("操作")).first(), QStringLiteral("恢复"));
+    // The reload names the restored rows as the list named them a moment ago: no look-up.
+    EXPECT_EQ(historyColumn(&h, QStringLiteral("名称")).first(), QStringLiteral("演出P1"));
+    EXPECT_FALSE(sent.statements().join(QLatin1Char('\n')).contains(QStringLiteral("FROM QEL_PRODUCT WHERE")));
     EXPECT_EQ(historyColumn(&h, QStringLiteral("操作员")).first(), QStringLiteral("02/G02/李四"));
     // For the documentation: QEL_SCREENSHOT_DIR=docs/screenshots keeps a picture of it.
     const QString shots = qEnvironmentVariable("QEL_SCREENSHOT_DIR");
@@ -344,6 +369,8 @@ TEST_F(HistoryWindowTest, AProjectWhoseDeleteOutgrowsTheListIsAmongTheDeletedAnd
         auto *h = qobject_cast<TFrmHistory *>(modal);
         ASSERT_TRUE(h);
         EXPECT_FALSE(historyColumn(h, QStringLiteral("对象")).contains(QStringLiteral("项目")));
+        const QStringList names = historyColumn(h, QStringLiteral("名称"));
+        EXPECT_EQ(names.count(QStringLiteral("巡演")) + names.count(QStringLiteral("金卡")), TFrmHistory::kMaxRows);
         ASSERT_TRUE(pick(h->CbbScope, QStringLiteral("已删除的项目")));
         h->BtnSearch->click();
         EXPECT_EQ(historyColumn(h, QStringLiteral("演出项目")), QStringList({QStringLiteral("大型巡演")}));

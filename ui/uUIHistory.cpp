@@ -32,6 +32,9 @@ TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_u
     CbbAction->addItem(QStringLiteral("全部"), QString());
     for (const char *action : {"insert", "update", "delete", "restore"})
         CbbAction->addItem(TCDHistory::ActionName(QLatin1String(action)), QLatin1String(action));
+    CbbKind->addItem(QStringLiteral("全部"), QString());
+    for (const char *kind : {"project", "limit", "product"})
+        CbbKind->addItem(TCDHistory::RowKindName(QLatin1String(kind)), QLatin1String(kind));
     openEnded(DtpFrom);
     openEnded(DtpTo);
 
@@ -84,6 +87,8 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
         {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
         {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
+        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 180},
+        {QStringLiteral("ROW_TIME"), QStringLiteral("演出时间"), 140},
         {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
     });
 }
@@ -108,6 +113,9 @@ THistoryFilter TFrmHistory::CurrentFilter() const
     const QString action = CbbAction->currentData().toString();
     if (!action.isEmpty())
         f.Actions << action;
+    const QString kind = CbbKind->currentData().toString();
+    if (!kind.isEmpty())
+        f.RowKinds << kind;
     // A day starts at its first valid moment: where the clocks jump at
     // midnight, 00:00 does not exist.
     if (DtpFrom->date() != kOpenDate)
@@ -119,7 +127,7 @@ THistoryFilter TFrmHistory::CurrentFilter() const
     return f;
 }
 
-void TFrmHistory::BtnSearchClick(QObject *)
+void TFrmHistory::BtnSearchClick(QObject *Sender)
 {
     const THistoryFilter f = CurrentFilter();
     if (f.From.isValid() && f.To.isValid() && f.From >= f.To) {
@@ -135,7 +143,8 @@ void TFrmHistory::BtnSearchClick(QObject *)
     if (deleted)
         CDHistory->GetDeletedProjects(f);
     else
-        CDHistory->GetHistory(f);
+        // After a restore its rows are the ones the list just named.
+        CDHistory->GetHistory(f, Sender == BtnRestore);
     ShowColumns(deleted);
     const int rows = CDHistory->cdsHistory->RecordCount();
     LblNote->setText(!deleted && rows >= kMaxRows ? QStringLiteral("只列出最近的 %1 条，请缩小查询范围。").arg(kMaxRows) : QString());

@@ -6,7 +6,7 @@
 #include <memory>
 
 // "变更记录": the change history of one project or of all, newest first,
-// filtered by operator, action and dates; a deleted project can be restored,
+// filtered by operator, action, kind of row and dates; a deleted project can be restored,
 // from its delete entry or from the list of every deleted project.
 class QELUIPROJECT_EXPORT TFrmHistory : public QDialog, public Ui::TFrmHistory {
     Q_OBJECT
