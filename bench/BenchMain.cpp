@@ -947,7 +947,7 @@ void bmHistoryWindow(benchmark::State &st, Env *env, bool all)
         auto *view = new QTableView;
         layout->addWidget(view);
         view->setModel(&rows);
-        bare->resize(1100, 560);
+        bare->resize(1360, 560);
         PaintCounter grid(view->viewport());
         bare->show();
         painted = spinUntil([&] { return grid.count > 0; }) && painted;

@@ -23,7 +23,9 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QAbstractItemView>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QLineEdit>
 #include <QAction>
 #include <QComboBox>
 #include <QPushButton>
@@ -117,8 +119,8 @@ void save(QWidget *w, const QString &dir, const QString &name)
     std::printf("%s\n", qPrintable(file));
 }
 
-// Clicks a button and, once its modal dialog is up, hands the dialog to
-// `inside`, then closes it.
+// Clicks a button (or triggers an action) and, once its modal dialog is up,
+// hands the dialog to `inside`, then closes it.
 void withDialog(QWidget *parent, const QString &button, const std::function<void(QWidget *)> &inside)
 {
     QTimer::singleShot(300, [inside] {
@@ -128,7 +130,10 @@ void withDialog(QWidget *parent, const QString &button, const std::function<void
         inside(dlg);
         dlg->close();
     });
-    parent->findChild<QToolButton *>(button)->click();
+    if (auto *b = parent->findChild<QToolButton *>(button))
+        b->click();
+    else if (auto *a = parent->findChild<QAction *>(button))
+        a->trigger();
 }
 
 class SilentPresenter : public MessagePresenter {
@@ -221,10 +226,23 @@ void screenshots(QWidget *main, const QString &dir)
         if (QFileInfo::exists(pdf))
             std::printf("%s\n", qPrintable(pdf));
     }
+    withDialog(main, QStringLiteral("ActCopy"), [&](QWidget *dlg) { save(dlg, dir, QStringLiteral("copy-project.png")); });
     tabs->setCurrentIndex(1);
     QApplication::processEvents();
     save(main, dir, QStringLiteral("main-limits.png"));
     withDialog(main, QStringLiteral("ToolButton2"), [&](QWidget *dlg) { save(dlg, dir, QStringLiteral("limit-dialog.png")); });
+    // Several member classes at once: two ticked, one quantity for both.
+    withDialog(main, QStringLiteral("ActBatchLimits"), [&](QWidget *dlg) {
+        if (auto *table = dlg->findChild<QTableWidget *>())
+            for (int r = 0; r < std::min(2, table->rowCount()); ++r)
+                table->item(r, 0)->setCheckState(Qt::Checked);
+        if (auto *count = dlg->findChild<QLineEdit *>()) {
+            count->setText(QStringLiteral("4"));
+            emit count->textEdited(count->text());
+        }
+        QApplication::processEvents();
+        save(dlg, dir, QStringLiteral("batch-limits.png"));
+    });
     tabs->setCurrentIndex(0);
     QApplication::processEvents();
     withDialog(main, QStringLiteral("ToolButton7"), [&](QWidget *perf) {

@@ -21,7 +21,7 @@ void openEnded(QDateEdit *box)
 TFrmHistory::TFrmHistory(QWidget *owner) : QDialog(owner), CDHistory(std::make_unique<TCDHistory>())
 {
     setupUi(this);
-    resize(1100, 560);
+    resize(1360, 560);
     CbbScope->setMinimumWidth(180);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint);
     setFont(SongFont());
@@ -80,15 +80,15 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         return;
     }
     GrdHistory->SetColumns({
-        {QStringLiteral("CHANGED_AT"), QStringLiteral("时间"), 150},
+        {QStringLiteral("CHANGED_AT"), QStringLiteral("时间"), 130},
         {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
         {QStringLiteral("ACTIONNAME"), QStringLiteral("操作"), 50, Qt::AlignCenter},
         {QStringLiteral("KINDNAME"), QStringLiteral("对象"), 50, Qt::AlignCenter},
         {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
         {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
         {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
-        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 180},
-        {QStringLiteral("ROW_TIME"), QStringLiteral("演出时间"), 140},
+        {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 150},
+        {QStringLiteral("ROW_TIME"), QStringLiteral("演出时间"), 136},
         {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
     });
 }
