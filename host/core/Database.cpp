@@ -28,7 +28,7 @@ std::unique_ptr<Backend> Database::connect(const QString &url)
         return std::make_unique<SqliteBackend>(url.mid(7));
     if (DatabaseAddress::isServer(url))
         return std::make_unique<PostgresBackend>(url);
-    throw EHostError(QStringLiteral("无法识别的数据库地址“%1”：应为 sqlite:路径 或 postgresql://…").arg(DatabaseAddress::masked(url)));
+    throw EHostError(QStringLiteral("无法识别的数据库地址“%1”：应为 sqlite:路径、postgresql://… 或 service=服务名 这样的 libpq 连接串").arg(DatabaseAddress::masked(url)));
 }
 
 void Database::open(const QString &url)
