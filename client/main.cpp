@@ -3,6 +3,7 @@
 #include <Context.h>
 #include <DBGrid.h>
 #include <Database.h>
+#include <DatabaseAddress.h>
 #include <HostMemory.h>
 #include <DemoData.h>
 #include <Dialogs.h>
@@ -311,6 +312,11 @@ int main(int argc, char **argv)
     bool boxes = true;
     try {
         const ClientOptions opt = ParseClientOptions(QApplication::arguments().mid(1));
+        // Too late for ps to miss it, but the next start need not repeat it.
+        if (DatabaseAddress::hasPassword(opt.database))
+            std::fprintf(stderr, "qelclient: %s\n",
+                         qPrintable(QStringLiteral("警告：命令行中的数据库密码本机其他用户都能看到（ps）；请把密码写入 ~/.pgpass"
+                                                   "（或 PGPASSFILE 指定的文件，权限 0600），地址中不要写密码")));
         if (!opt.backupCopy.isEmpty()) {
             boxes = false;
             backup(Database::resolveUrl(opt.database), opt.backupCopy);

@@ -9,6 +9,9 @@ scripts/setup.sh >&2
 args=("$@")
 ask_demo=1
 [[ -n ${QEL_DATABASE:-} ]] && ask_demo=0
+# The desk's settings may name its database (Database/Address).
+awk '/^\[/ { g = $0 } g == "[Database]" && /^Address=./ { f = 1 } END { exit !f }' \
+    "${XDG_CONFIG_HOME:-${HOME:-}/.config}/QEL/qelclient.conf" 2>/dev/null && ask_demo=0
 for a in "$@"; do
     case $a in --database | --database=* | --create | --demo | --backup | --backup=*) ask_demo=0 ;; esac
 done

@@ -25,8 +25,11 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QToolButton>
+#include <QUrl>
 #include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
@@ -150,6 +153,111 @@ protected:
     QString spring, autumn;
     QPointer<TFrmProject> win;
 };
+
+// ---- addresses that keep the password off the command line -------------------------
+
+// Environment variables set for a scope; what was there comes back.
+class ScopedEnv {
+public:
+    ~ScopedEnv()
+    {
+        for (auto s = m_saved.crbegin(); s != m_saved.crend(); ++s)
+            s->wasSet ? qputenv(s->name, s->value) : qunsetenv(s->name);
+    }
+    void set(const char *name, const QString &value)
+    {
+        m_saved.append({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+        value.isNull() ? qunsetenv(name) : qputenv(name, value.toUtf8());
+    }
+
+private:
+    struct Saved {
+        const char *name;
+        QByteArray value;
+        bool wasSet;
+    };
+    QList<Saved> m_saved;
+};
+
+QString currentUser(const QString &address)
+{
+    return Database::connect(address)->query("select current_user").text(0, 0);
+}
+
+TEST_F(PgSessionTest, APasswordFromPgpassThroughAServiceTheEnvironmentOrTheSettingsAndNeverInAMessage)
+{
+    const QUrl server(db.url());
+    const QString host = server.host(), port = QString::number(server.port(5432)), name = db.databaseName();
+    const QString role = QStringLiteral("qel_pw_%1").arg(QCoreApplication::applicationPid());
+    const QString password = QStringLiteral("Pw-%1-x").arg(QDateTime::currentMSecsSinceEpoch());
+    db.exec(QStringLiteral("create role %1 login password '%2'").arg(role, password));
+    // The test's server trusts loopback: this role's logins must give the password.
+    QFile hba(db.scalar(QStringLiteral("show hba_file")));
+    ASSERT_TRUE(hba.open(QIODevice::ReadOnly)) << hba.fileName().toStdString();
+    const QByteArray trusting = hba.readAll();
+    hba.close();
+    const auto writeHba = [&](const QByteArray &text) {
+        EXPECT_TRUE(hba.open(QIODevice::WriteOnly | QIODevice::Truncate) && hba.write(text) == text.size());
+        hba.close();
+        db.scalar(QStringLiteral("select pg_reload_conf()"));
+    };
+    const auto restore = qScopeGuard([&] {
+        writeHba(trusting);
+        db.exec(QStringLiteral("drop role if exists %1").arg(role));
+    });
+    writeHba(QStringLiteral("host all %1 %2/32 scram-sha-256\n").arg(role, host).toUtf8() + trusting);
+
+    QTemporaryDir dir;
+    ScopedEnv env;
+    env.set("PGPASSFILE", dir.filePath(QStringLiteral("pgpass")));
+    const QString plain = QStringLiteral("postgresql://%1@%2:%3/%4").arg(role, host, port, name);
+    QString refused; // once the server has read the new rule
+    for (int i = 0; i < 100 && refused.isEmpty(); ++i) {
+        try {
+            Database::connect(plain);
+            QThread::msleep(100);
+        } catch (const EHostError &e) {
+            refused = e.message();
+        }
+    }
+    ASSERT_FALSE(refused.isEmpty()) << "the role still logs in without a password";
+
+    QFile pgpass(dir.filePath(QStringLiteral("pgpass"))), services(dir.filePath(QStringLiteral("services")));
+    ASSERT_TRUE(pgpass.open(QIODevice::WriteOnly) && pgpass.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+    pgpass.write(QStringLiteral("%1:%2:%3:%4:%5\n").arg(host, port, name, role, password).toUtf8());
+    pgpass.close();
+    ASSERT_TRUE(services.open(QIODevice::WriteOnly));
+    services.write(QStringLiteral("[qeltest]\nhost=%1\nport=%2\ndbname=%3\nuser=%4\n").arg(host, port, name, role).toUtf8());
+    services.close();
+    env.set("PGSERVICEFILE", services.fileName());
+    env.set("PGHOST", host);
+    env.set("PGPORT", port);
+    env.set("PGDATABASE", name);
+    env.set("PGUSER", role);
+    for (const QString &address : {plain, QStringLiteral("service=qeltest response_timeout=20"), QStringLiteral("postgresql:")})
+        EXPECT_EQ(currentUser(address), role) << address.toStdString();
+
+    // The desk's settings name the database when nothing else does; never with a password.
+    env.set("QEL_DATABASE", QString());
+    QSettings().setValue(QStringLiteral("Database/Address"), QStringLiteral("service=qeltest"));
+    Database::open(Database::resolveUrl(QString()));
+    EXPECT_EQ(TCADBPipe2().GetData(kCtx, QStringLiteral("select current_user as u")).text(0, 0), role);
+    QSettings().setValue(QStringLiteral("Database/Address"), QStringLiteral("postgresql://%1:%2@%3:%4/%5").arg(role, password, host, port, name));
+    const QString settingsRefusal = thrownMessage([] { Database::resolveUrl(QString()); });
+    EXPECT_TRUE(settingsRefusal.contains(QLatin1String(".pgpass")) && !settingsRefusal.contains(password)) << settingsRefusal.toStdString();
+
+    const std::pair<QString, QString> bad[] = {
+        {QStringLiteral("postgresql://%1:Wrong7pw@%2:%3/%4").arg(role, host, port, name), QStringLiteral("Wrong7pw")},
+        {QStringLiteral("host=%1 port=%2 dbname=%3 user=%4 password='Wrong 7pw'").arg(host, port, name, role), QStringLiteral("Wrong 7pw")},
+        {QStringLiteral("postgresql://%1:Pw%zz7@%2:%3/%4").arg(role, host, port, name), QStringLiteral("Pw%zz7")}, // libpq cannot read it
+        {QStringLiteral("mysql://%1:Secret7pw@%2/%3").arg(role, host, name), QStringLiteral("Secret7pw")},
+    };
+    for (const auto &[address, secret] : bad) {
+        const QString message = thrownMessage([&address] { Database::connect(address); });
+        EXPECT_FALSE(message.isEmpty() || message.contains(secret)) << message.toStdString();
+        EXPECT_TRUE(message.contains(QLatin1String("***")) || message.contains(QLatin1String("password authentication failed"))) << message.toStdString();
+    }
+}
 
 // ---- the quoting the statements rely on ----------------------------------------------
 
@@ -591,14 +699,24 @@ TEST(SilentServer, ConnectingGivesUpAfterTheDefaultTimeoutWithAClearMessage)
 
 TEST(SilentServer, TheUrlsConnectTimeoutWins)
 {
-    SilentServer server;
-    ASSERT_GT(server.port(), 0);
-    const ConnectResult r = connectWithin(server, QStringLiteral("postgresql://qel@127.0.0.1:%1/qel?connect_timeout=2").arg(server.port()), 40000);
-    ASSERT_TRUE(r.returned) << "still connecting after 40 s";
-    EXPECT_TRUE(r.message.startsWith(QStringLiteral("无法连接数据库服务器：服务器在 2 秒内没有应答"))) << r.message.toStdString();
-    EXPECT_GE(r.ms, 900);
-    EXPECT_LT(r.ms, 8000);
-    EXPECT_TRUE(server.acceptOne()) << "the client never reached the server";
+    // Also when it comes from the service a keyword=value address names.
+    QTemporaryDir dir;
+    QFile services(dir.filePath(QStringLiteral("services")));
+    ASSERT_TRUE(services.open(QIODevice::WriteOnly));
+    services.write("[silent]\nhost=127.0.0.1\ndbname=qel\nuser=qel\nconnect_timeout=2\n");
+    services.close();
+    ScopedEnv env;
+    env.set("PGSERVICEFILE", services.fileName());
+    for (const char *address : {"postgresql://qel@127.0.0.1:%1/qel?connect_timeout=2", "service=silent port=%1"}) {
+        SilentServer server;
+        ASSERT_GT(server.port(), 0);
+        const ConnectResult r = connectWithin(server, QString::fromLatin1(address).arg(server.port()), 40000);
+        ASSERT_TRUE(r.returned) << "still connecting after 40 s";
+        EXPECT_TRUE(r.message.startsWith(QStringLiteral("无法连接数据库服务器：服务器在 2 秒内没有应答"))) << r.message.toStdString();
+        EXPECT_GE(r.ms, 900);
+        EXPECT_LT(r.ms, 8000);
+        EXPECT_TRUE(server.acceptOne()) << "the client never reached the server";
+    }
 }
 
 } // namespace

@@ -1,9 +1,11 @@
 #include "Database.h"
+#include "DatabaseAddress.h"
 #include "HostError.h"
 #include "PostgresBackend.h"
 #include "SqliteBackend.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -24,9 +26,9 @@ std::unique_ptr<Backend> Database::connect(const QString &url)
 {
     if (url.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive))
         return std::make_unique<SqliteBackend>(url.mid(7));
-    if (url.startsWith(QLatin1String("postgresql:"), Qt::CaseInsensitive) || url.startsWith(QLatin1String("postgres:"), Qt::CaseInsensitive))
+    if (DatabaseAddress::isServer(url))
         return std::make_unique<PostgresBackend>(url);
-    throw EHostError(QStringLiteral("无法识别的数据库地址“%1”：应为 sqlite:路径 或 postgresql://…").arg(url));
+    throw EHostError(QStringLiteral("无法识别的数据库地址“%1”：应为 sqlite:路径、postgresql://… 或 service=服务名 这样的 libpq 连接串").arg(DatabaseAddress::masked(url)));
 }
 
 void Database::open(const QString &url)
@@ -87,6 +89,17 @@ QString Database::resolveUrl(const QString &explicitUrl)
     const QString env = qEnvironmentVariable("QEL_DATABASE");
     if (!env.isEmpty())
         return env;
+    // The desk's own address (a desktop entry passes no arguments). The file
+    // is plain text for anyone with the account: its password goes in .pgpass.
+    const QVariant saved = QSettings().value(QStringLiteral("Database/Address"));
+    // An unquoted value with commas (a list of servers) comes back as a list.
+    const QString address = (saved.typeId() == QMetaType::QStringList ? saved.toStringList().join(QLatin1Char(',')) : saved.toString()).trimmed();
+    if (DatabaseAddress::hasPassword(address))
+        throw EHostError(QStringLiteral("设置文件 %1 中的数据库地址（Database/Address）含有密码，不予使用：请删去地址中的密码，"
+                                        "把它写入 ~/.pgpass（或 PGPASSFILE 指定的文件，权限 0600）")
+                             .arg(QSettings().fileName()));
+    if (!address.isEmpty())
+        return address;
     return QStringLiteral("sqlite:") + defaultSqlitePath();
 }
 

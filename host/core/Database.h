@@ -11,7 +11,8 @@ class QELCORE_EXPORT Database {
 public:
     using TraceHook = std::function<void(const QString &context, const QString &sql)>;
 
-    // "sqlite:PATH" or "postgresql://..." (any libpq URI). Replaces the current connection.
+    // "sqlite:PATH", "postgresql://..." (any libpq URI) or a libpq keyword=value
+    // string such as "service=boxoffice" (see DatabaseAddress.h). Replaces the current connection.
     static void open(const QString &url);
     static void close();
     static bool isOpen();
@@ -26,7 +27,9 @@ public:
     // A connection of its own (not shared), for tools and tests.
     static std::unique_ptr<Backend> connect(const QString &url);
 
-    // The host's choice: explicit URL, else QEL_DATABASE, else the embedded default file.
+    // The host's choice: explicit URL, else QEL_DATABASE, else the desk's
+    // settings (Database/Address; refused when it holds a password), else the
+    // embedded default file.
     static QString resolveUrl(const QString &explicitUrl);
     static QString defaultSqlitePath();
 

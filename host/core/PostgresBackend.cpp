@@ -1,6 +1,10 @@
 #include "PostgresBackend.h"
+#include "DatabaseAddress.h"
 #include "HostError.h"
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <libpq-fe.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -217,26 +221,66 @@ struct ConnParams {
     QList<QByteArray> hosts, ports; // a list of servers, one port each; empty for one server
 };
 
-// The URL's own value of a connection keyword, else the environment's.
-QByteArray givenValue(const PQconninfoOption *url, const PQconninfoOption *env, const char *key)
+using Options = std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption *)>;
+
+// A keyword's value in libpq's list, empty when not set.
+QByteArray optionValue(const PQconninfoOption *list, const char *key)
 {
-    for (const PQconninfoOption *list : {url, env})
-        for (const PQconninfoOption *o = list; o && o->keyword; ++o)
-            if (std::strcmp(o->keyword, key) == 0 && o->val && *o->val)
-                return QByteArray(o->val);
+    for (const PQconninfoOption *o = list; o && o->keyword; ++o)
+        if (std::strcmp(o->keyword, key) == 0 && o->val && *o->val)
+            return QByteArray(o->val);
     return QByteArray();
+}
+
+// The settings of a service the address names (service=…), as libpq finds
+// them: the user's service file, else the system's. The environment's own
+// service (PGSERVICE) is already in libpq's defaults.
+QHash<QByteArray, QByteArray> serviceSettings(const QByteArray &name)
+{
+    QStringList files;
+    files << (qEnvironmentVariableIsEmpty("PGSERVICEFILE") ? QDir::homePath() + QStringLiteral("/.pg_service.conf") : qEnvironmentVariable("PGSERVICEFILE"));
+    if (!qEnvironmentVariableIsEmpty("PGSYSCONFDIR"))
+        files << qEnvironmentVariable("PGSYSCONFDIR") + QStringLiteral("/pg_service.conf");
+    for (const QString &path : files) {
+        QFile file(path);
+        if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+            continue;
+        QHash<QByteArray, QByteArray> settings;
+        bool inside = false, found = false;
+        while (!file.atEnd()) {
+            const QByteArray line = file.readLine().trimmed();
+            if (line.startsWith('['))
+                inside = line == '[' + name + ']';
+            found = found || inside;
+            const qsizetype eq = line.indexOf('=');
+            if (inside && eq > 0 && !line.startsWith('#'))
+                settings.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
+        }
+        if (found)
+            return settings;
+    }
+    return {};
 }
 
 ConnParams connectionParams(const QByteArray &uri)
 {
     char *err = nullptr;
-    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption *)> url(PQconninfoParse(uri.constData(), &err), PQconninfoFree);
+    Options url(PQconninfoParse(uri.constData(), &err), PQconninfoFree);
     if (!url) {
-        const QString why = err ? trimmed(err) : QStringLiteral("内存不足");
+        // libpq quotes the piece it could not read, which may be the password.
+        const QString why = err ? DatabaseAddress::hidePassword(trimmed(err), QString::fromUtf8(uri)) : QStringLiteral("内存不足");
         PQfreemem(err);
         throw EHostError(QStringLiteral("无法连接数据库服务器：%1").arg(why));
     }
-    std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption *)> env(PQconndefaults(), PQconninfoFree);
+    Options env(PQconndefaults(), PQconninfoFree);
+    // The address's own value of a connection keyword, else its service's, else the environment's.
+    const QHash<QByteArray, QByteArray> service = serviceSettings(optionValue(url.get(), "service"));
+    const auto given = [&](const char *key) {
+        QByteArray v = optionValue(url.get(), key);
+        if (v.isEmpty())
+            v = service.value(key);
+        return v.isEmpty() ? optionValue(env.get(), key) : v;
+    };
 
     ConnParams p;
     const auto add = [&p](const char *key, const QByteArray &value) {
@@ -248,13 +292,13 @@ ConnParams connectionParams(const QByteArray &uri)
     add("client_encoding", "UTF8");
     // This keyword replaces the URL's options, so those come first and ours
     // last: with -c the last value of a setting wins.
-    const QByteArray own = givenValue(url.get(), env.get(), "options").trimmed();
+    const QByteArray own = given("options").trimmed();
     add("options", own.isEmpty() ? QByteArray(kPinnedOptions) : own + ' ' + kPinnedOptions);
     // Several servers (a primary and its standbys): one that takes the
     // connection and never answers costs 2 s before the next is tried.
-    const QList<QByteArray> hosts = givenValue(url.get(), env.get(), "host").split(',');
-    QList<QByteArray> ports = givenValue(url.get(), env.get(), "port").split(',');
-    const bool several = hosts.size() > 1 && givenValue(url.get(), env.get(), "hostaddr").isEmpty();
+    const QList<QByteArray> hosts = given("host").split(',');
+    QList<QByteArray> ports = given("port").split(',');
+    const bool several = hosts.size() > 1 && given("hostaddr").isEmpty();
     if (several && (ports.size() == 1 || ports.size() == hosts.size())) {
         while (ports.size() < hosts.size())
             ports.append(ports.first());
@@ -262,9 +306,9 @@ ConnParams connectionParams(const QByteArray &uri)
         p.ports = ports;
     }
     for (const auto &[key, value] : kDefaultParams)
-        if (givenValue(url.get(), env.get(), key).isEmpty())
+        if (given(key).isEmpty())
             add(key, std::strcmp(key, "connect_timeout") == 0 && several ? QByteArray("2") : QByteArray(value));
-    const QByteArray timeout = givenValue(url.get(), env.get(), "connect_timeout");
+    const QByteArray timeout = given("connect_timeout");
     p.connectTimeout = !timeout.isEmpty() ? std::max(0, timeout.toInt()) : several ? 2 : QByteArray(kDefaultParams[0].second).toInt();
     if (p.connectTimeout == 1)
         p.connectTimeout = 2; // libpq's least
@@ -272,10 +316,29 @@ ConnParams connectionParams(const QByteArray &uri)
 }
 
 // The desk's own parameter, how long a statement may wait for its answer, out
-// of the URI (libpq refuses keywords it does not know); the rest stays exactly
-// as given.
+// of the URI or keyword=value string (libpq refuses keywords it does not
+// know); the rest stays exactly as given.
 QByteArray takeResponseTimeout(const QByteArray &uri, std::chrono::milliseconds &timeout)
 {
+    const auto take = [&timeout](const QByteArray &value) {
+        bool ok = false;
+        const double seconds = value.toDouble(&ok);
+        if (!ok || !(seconds >= 0.1 && seconds <= 86400))
+            throw EHostError(QStringLiteral("无法连接数据库服务器：数据库地址中的 response_timeout=%1 无效，应为 0.1 到 86400 之间的秒数")
+                                 .arg(QString::fromUtf8(value)));
+        timeout = std::chrono::milliseconds(qRound64(seconds * 1000));
+    };
+    if (!DatabaseAddress::isUri(QString::fromUtf8(uri))) {
+        QString text = QString::fromUtf8(uri);
+        const QList<DatabaseAddress::Item> items = DatabaseAddress::items(text);
+        for (auto i = items.crbegin(); i != items.crend(); ++i) {
+            if (i->key == QLatin1String("response_timeout")) {
+                take(i->value.toUtf8());
+                text.remove(i->from, i->to - i->from);
+            }
+        }
+        return text.toUtf8();
+    }
     const qsizetype q = uri.indexOf('?');
     if (q < 0)
         return uri;
@@ -285,13 +348,7 @@ QByteArray takeResponseTimeout(const QByteArray &uri, std::chrono::milliseconds 
             kept.append(item);
             continue;
         }
-        const QByteArray value = item.mid(int(sizeof "response_timeout=") - 1);
-        bool ok = false;
-        const double seconds = value.toDouble(&ok);
-        if (!ok || !(seconds >= 0.1 && seconds <= 86400))
-            throw EHostError(QStringLiteral("无法连接数据库服务器：数据库地址中的 response_timeout=%1 无效，应为 0.1 到 86400 之间的秒数")
-                                 .arg(QString::fromUtf8(value)));
-        timeout = std::chrono::milliseconds(qRound64(seconds * 1000));
+        take(item.mid(int(sizeof "response_timeout=") - 1));
     }
     return kept.isEmpty() ? uri.left(q) : uri.left(q + 1) + kept.join('&');
 }
@@ -331,9 +388,9 @@ bool changesRows(const QByteArray &sql)
 }
 } // namespace
 
-PostgresBackend::PostgresBackend(const QString &uri) : m_uri(uri)
+PostgresBackend::PostgresBackend(const QString &uri) : m_uri(DatabaseAddress::normalized(uri))
 {
-    const ConnParams params = connectionParams(takeResponseTimeout(uri.toUtf8(), m_responseTimeout));
+    const ConnParams params = connectionParams(takeResponseTimeout(m_uri.toUtf8(), m_responseTimeout));
     m_keys = params.keys;
     m_values = params.values;
     m_hosts = params.hosts;
@@ -378,7 +435,7 @@ pg_conn *PostgresBackend::openSession(QString &why)
         return nullptr;
     }
     if (PQstatus(conn) != CONNECTION_OK) {
-        why = trimmed(PQerrorMessage(conn));
+        why = DatabaseAddress::hidePassword(trimmed(PQerrorMessage(conn)), m_uri);
         PQfinish(conn);
         // libpq counts the timeout in whole seconds of the clock, so it may end up to a second early.
         if (m_connectTimeout > 0 && m_hosts.isEmpty() && waited.elapsed() >= std::max(1, m_connectTimeout - 1) * 1000)
