@@ -4,6 +4,8 @@
 #include "BenchUi.h"
 #include <DBGrid.h>
 #include <Pipe.h>
+#include <SqlText.h>
+#include <uUIProjectEdit.h>
 #include <QToolButton>
 
 namespace bench {
@@ -151,6 +153,140 @@ void bmEditCheck(benchmark::State &st, Env *env)
          {}},
     };
     bmRotation(st, env, "edit_check", cs);
+}
+
+// 复制项目… on a project with 200 limits, as the project window runs it: the
+// source's row current, ActCopy triggered, the dialog (its name check) answered
+// OK, CopyPro (the new project and its limits in one transaction), both lists
+// reloaded; against the data module's part alone (CopyPro and the reload) and
+// the engine on the statements the window sent, in one transaction. The source
+// and its 200 member classes are made before each call of the measure and
+// removed after it, so no other measure sees them; each copy is removed
+// untimed.
+void bmCopy(benchmark::State &st, Env *env)
+{
+    constexpr int kLimits = 200;
+    const QString source = QStringLiteral("QELBENCH复制源");
+    const QString copy = source + QStringLiteral("（副本）");
+    const QByteArray classes = "SELECT MEMBER_CLASS_ID FROM um_member_class WHERE MEMBER_CLASS_ID LIKE 'QB%'";
+    const auto scalar = [env](const QByteArray &sql) {
+        std::vector<QVariant> cells;
+        env->raw->query(sql, cells);
+        return cells.empty() ? qint64(-1) : cells[0].toLongLong();
+    };
+    const auto removeCopies = [&] {
+        const QByteArray ids = "(SELECT ID FROM QEL_PROJECT WHERE CNAME LIKE " + QuotedStr(source + QLatin1Char('%')).toUtf8() + ")";
+        env->raw->exec("DELETE FROM qel_project_member_limit WHERE PID IN " + ids);
+        env->raw->exec("DELETE FROM QEL_PROJECT WHERE CNAME LIKE " + QuotedStr(source + QLatin1Char('%')).toUtf8());
+    };
+    const auto tidy = [&] {
+        removeCopies();
+        env->raw->exec("DELETE FROM um_member_class WHERE MEMBER_CLASS_ID IN (" + classes + ")");
+    };
+    tidy();
+    env->raw->exec(beginSql(*env));
+    for (int i = 1; i <= kLimits; ++i)
+        env->raw->exec(QStringLiteral("INSERT INTO um_member_class (MEMBER_CLASS_ID, MEMBER_CLASS_NAME) VALUES ('QB%1', '复制测试会员%1')")
+                           .arg(i, 3, 10, QLatin1Char('0'))
+                           .toUtf8());
+    env->raw->exec("INSERT INTO QEL_PROJECT (CNAME, CROSSDISCOUNT, CROSTNUM, CROSSPNUM) VALUES (" + QuotedStr(source).toUtf8() + ", 85, 2, 2)");
+    env->raw->exec("INSERT INTO qel_project_member_limit (PID, MEMBER_CLASS_ID, MAX_NUM, limit_type, enable) SELECT p.ID, c.MEMBER_CLASS_ID, 4, "
+                   "'1', '1' FROM QEL_PROJECT p, um_member_class c WHERE p.CNAME = " +
+                   QuotedStr(source).toUtf8() + " AND c.MEMBER_CLASS_ID LIKE 'QB%'");
+    env->raw->exec("COMMIT");
+    const qint64 sourceId = scalar("SELECT ID FROM QEL_PROJECT WHERE CNAME = " + QuotedStr(source).toUtf8());
+
+    const int messages = g_presenter.count;
+    QPointer<TFrmProject> w = openWindow();
+    {
+        PaintCounter paints(w->QELDBGrid1->viewport());
+        w->show();
+        spinUntil([&] { return paints.count > 0; });
+    }
+    settle();
+    bool ok = true;
+    const auto onSource = [&] {
+        ok = CDProject->cdsProject->Locate(QStringLiteral("ID"), sourceId) && w->ActCopy->isEnabled() && ok;
+    };
+    const auto copied = [&] { return scalar("SELECT COUNT(*) FROM qel_project_member_limit l JOIN QEL_PROJECT p ON p.ID = l.PID WHERE p.CNAME = " +
+                                            QuotedStr(copy).toUtf8()); };
+    qint64 limits = -1;
+    const auto after = [&] {
+        limits = copied();
+        ok = limits == kLimits && ok;
+        env->raw->exec("DELETE FROM qel_project_member_limit WHERE PID IN (SELECT ID FROM QEL_PROJECT WHERE CNAME = " + QuotedStr(copy).toUtf8() + ")");
+        env->raw->exec("DELETE FROM QEL_PROJECT WHERE CNAME = " + QuotedStr(copy).toUtf8());
+    };
+    const auto viaWindow = [&] {
+        Answer<TfrmProjectEdit> answer([](TfrmProjectEdit *d) { d->btnOK->click(); });
+        w->ActCopy->trigger();
+        ok = answer.seen && ok;
+    };
+    const auto viaData = [&] {
+        CDProject->CopyPro(sourceId, TProjectRow{copy, 85, 2, 2});
+        CDProject->GetProjectAndMember(w->EdtProName->text().trimmed(), w->edtprolimit->text().trimmed());
+    };
+    // The window's statements, recorded once; the copy's new ID in them is
+    // put in place of the recorded one on each replay (untimed, split in
+    // advance), read from the window's own look-up of it.
+    onSource();
+    const std::vector<QByteArray> sql = record(viaWindow);
+    qint64 recordedId = -1;
+    {
+        std::vector<QVariant> cells;
+        env->raw->query("SELECT ID FROM QEL_PROJECT WHERE CNAME = " + QuotedStr(copy).toUtf8(), cells);
+        recordedId = cells.empty() ? -1 : cells[0].toLongLong();
+    }
+    after();
+    const QByteArray idLookup = "SELECT ID FROM QEL_PROJECT WHERE CNAME = " + QuotedStr(copy).toUtf8();
+    const QByteArray idMark = "Values('" + QByteArray::number(recordedId) + "',";
+    struct Step {
+        QByteArray head, tail; // tail empty: the statement as recorded
+        bool lookup = false;
+    };
+    std::vector<Step> steps;
+    for (const QByteArray &q : sql) {
+        const qsizetype at = q.indexOf(idMark);
+        if (q == idLookup)
+            steps.push_back({q, {}, true});
+        else if (at >= 0)
+            steps.push_back({q.left(at) + "Values('", q.mid(at + idMark.size() - 2), false});
+        else
+            steps.push_back({q, {}, false});
+    }
+    const auto floor = [&] {
+        std::vector<QVariant> cells;
+        QByteArray id;
+        env->raw->exec(beginSql(*env));
+        for (const Step &s : steps) {
+            if (s.lookup) {
+                env->raw->query(s.head, cells);
+                id = cells.empty() ? QByteArray() : cells[0].toByteArray();
+            } else if (!s.tail.isEmpty()) {
+                env->raw->exec(s.head + id + s.tail);
+            } else if (isQuery(s.head)) {
+                benchmark::DoNotOptimize(env->raw->touch(s.head));
+            } else {
+                env->raw->exec(s.head);
+            }
+        }
+        env->raw->exec("COMMIT");
+    };
+    bmRotation(st, env, "copy",
+               {
+                   {"module", viaWindow, after, onSource},
+                   {"data", viaData, after, {}},
+                   {"engine", floor, after, {}},
+               });
+    env->counts["copy/limits"] = double(limits);
+    env->counts["copy/statements"] = double(sql.size());
+    dispose(w);
+    settle();
+    tidy();
+    if (g_presenter.count != messages)
+        st.SkipWithError(("messages while copying: " + g_presenter.last.toStdString()).c_str());
+    else if (!ok || recordedId < 0)
+        st.SkipWithError(QStringLiteral("the copy did not run as the window runs it (%1 of %2 limits copied)").arg(limits).arg(kLimits).toStdString().c_str());
 }
 
 } // namespace bench

@@ -171,6 +171,7 @@ void bmConflict(benchmark::State &st, Env *env);
 void bmAdd(benchmark::State &st, Env *env);
 void bmDelete(benchmark::State &st, Env *env);
 void bmEditCheck(benchmark::State &st, Env *env);
+void bmCopy(benchmark::State &st, Env *env);
 // BenchHistory.cpp
 enum class HistoryWrite { Adds, Edits, Save };
 void bmHistoryWindow(benchmark::State &st, Env *env, bool all);
@@ -184,6 +185,7 @@ void bmLimitSort(benchmark::State &st, Env *env);
 void bmCold(benchmark::State &st, Env *env);
 // BenchExport.cpp
 void bmExport(benchmark::State &st, Env *env);
+void bmPrint(benchmark::State &st, Env *env);
 // BenchTable.cpp
 QString thousands(double n);
 void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, const QString &engine, const QString &engineText);

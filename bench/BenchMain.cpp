@@ -289,6 +289,7 @@ void registerGroup(Env &env, const Options &o)
     rounds("history_edit", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Edits); });
     rounds("history_save", 3, [e](benchmark::State &st) { bmHistoryCost(st, e, HistoryWrite::Save); });
     rounds("edit_check", 3, [e](benchmark::State &st) { bmEditCheck(st, e); });
+    rounds("copy", 3, [e](benchmark::State &st) { bmCopy(st, e); });
     rounds("delete", 1, [e](benchmark::State &st) { bmDelete(st, e); });
     rounds("cold", 1, [e](benchmark::State &st) { bmCold(st, e); });
     plain("memory", [e](benchmark::State &st) { bmMemory(st, e); })->Iterations(1)->Repetitions(1);
@@ -296,6 +297,7 @@ void registerGroup(Env &env, const Options &o)
     reg("window/scroll", [e](benchmark::State &st) { bmWindowScroll(st, e); })->Unit(benchmark::kMicrosecond);
     rounds("limit_sort", 2, [e](benchmark::State &st) { bmLimitSort(st, e); });
     rounds("export", 1, [e](benchmark::State &st) { bmExport(st, e); });
+    rounds("print", 1, [e](benchmark::State &st) { bmPrint(st, e); });
 }
 
 } // namespace

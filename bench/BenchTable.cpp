@@ -104,6 +104,9 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
     }
     versus(QStringLiteral("%1 selected performances deleted (ToolButton2, confirmed), list reloaded").arg(thousands(count("delete/rows"))), "delete",
            "module", "engine", QStringLiteral("engine, its %1 statements in one transaction").arg(thousands(count("delete/statements"))), 1.5);
+    versus(QStringLiteral("copy of a project with %1 limits (复制项目…: ActCopy on its row, dialog answered OK, CopyPro, both lists reloaded)")
+               .arg(thousands(count("copy/limits"))),
+           "copy", "module", "engine", QStringLiteral("engine, its %1 statements in one transaction").arg(thousands(count("copy/statements"))), 1.5);
     versus(QStringLiteral("history window (Ctrl+H) on the project with the most entries: %1 of %2 entries listed, shown and painted")
                .arg(thousands(count("history_project/rows")), thousands(count("history/entries"))),
            "history_project", "module", "engine", engineAlone, 1.5);
@@ -192,6 +195,18 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
                       .arg(thousands(count("export/rows")), label, formatBytes(count("export/" + kind + "_bytes"))),
                   formatSeconds(m), QString(), QString(), QStringLiteral("≤ 2 s"), m > 0 && m <= 2.0);
         }
+        const QString plain = QStringLiteral("plain QPainter loop to a QPrinter PDF");
+        versus(QStringLiteral("project list, %1 rows as shown, printed to PDF (导出为 PDF…, %2)").arg(thousands(count("print/rows")), formatBytes(count("print/pdf_bytes"))),
+               "print", "pdf", "plain", plain, 1.5);
+        if (ran("print/pdf") && ran("print/pdf_small")) {
+            // The same list cut to its first rows: what grows faster than the rows shows here.
+            const double a = med("print/pdf_small"), b = med("print/pdf"), pa = med("print/plain_small"), pb = med("print/plain");
+            const double rows = count("print/rows") / std::max(1.0, count("print/rows_small"));
+            const double r = a > 0 ? b / a : 0;
+            t.row(QStringLiteral("print to PDF: %1 → %2 rows").arg(thousands(count("print/rows_small")), thousands(count("print/rows"))),
+                  formatSeconds(a) + QStringLiteral(" → ") + formatSeconds(b), pa > 0 ? QStringLiteral("plain %1").arg(formatRatio(pb / pa)) : QString(),
+                  formatRatio(r), QStringLiteral("≤ %1").arg(rows * 1.1), r > 0 && r <= rows * 1.1);
+        }
     }
 
     if (tenth) {
@@ -219,6 +234,8 @@ void fillTable(Table &t, const Collector &c, const std::vector<Env *> &envs, con
         linear(QStringLiteral("limit dialog fill and show"), "limit_dialog/module", "limit_dialog/engine", engineF, projects);
     }
 
+    versus(QStringLiteral("(copy: CopyPro and the same reload alone, without the window and its dialog)"), "copy", "data", "engine", engineAlone, 0,
+           false, QStringLiteral("—"));
     // For reading the rows above, never judged: the catalogue query alone,
     // the naive client (every cell into a QVariant) and the Qt SQL peer.
     versus(QStringLiteral("(catalogue search alone, actRetrieveExecute, released performances: %1 found, %2 shown)")
