@@ -77,35 +77,6 @@ double seconds(const std::function<void()> &f)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Fills and confirms the modal dialog of type D the next click opens, as
-// the operator would, only without the operator's time.
-template <class D>
-class Answer {
-public:
-    explicit Answer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
-    bool seen = false;
-
-private:
-    void poll(int attempt)
-    {
-        QTimer::singleShot(attempt == 0 ? 0 : 1, &m_ctx, [this, attempt] {
-            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
-            if (!d) {
-                if (attempt < 10000)
-                    poll(attempt + 1);
-                return;
-            }
-            seen = true;
-            QPointer<D> guard(d);
-            m_fill(d);
-            if (guard && guard->isVisible())
-                guard->done(2);
-        });
-    }
-    QObject m_ctx;
-    std::function<void(D *)> m_fill;
-};
-
 std::vector<QByteArray> record(const std::function<void()> &f)
 {
     std::vector<QByteArray> seen;

@@ -1,13 +1,16 @@
 #pragma once
 // What the window measures share: paint counting, waiting on the event loop,
-// disposing of windows, and medians.
+// answering modal dialogs, disposing of windows, and medians.
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 // Counts paint events of one widget.
@@ -56,6 +59,35 @@ inline void settle()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
     }
 }
+
+// Fills and confirms the modal dialog of type D the next click opens, as
+// the operator would, only without the operator's time.
+template <class D>
+class Answer {
+public:
+    explicit Answer(std::function<void(D *)> fill) : m_fill(std::move(fill)) { poll(0); }
+    bool seen = false;
+
+private:
+    void poll(int attempt)
+    {
+        QTimer::singleShot(attempt == 0 ? 0 : 1, &m_ctx, [this, attempt] {
+            auto *d = qobject_cast<D *>(QApplication::activeModalWidget());
+            if (!d) {
+                if (attempt < 10000)
+                    poll(attempt + 1);
+                return;
+            }
+            seen = true;
+            QPointer<D> guard(d);
+            m_fill(d);
+            if (guard && guard->isVisible())
+                guard->done(2);
+        });
+    }
+    QObject m_ctx;
+    std::function<void(D *)> m_fill;
+};
 
 // Deletes a window that may already have freed itself on close.
 template <class W>
