@@ -111,6 +111,8 @@ QByteArray RulesSchemaScript(const QString &engine)
 {
     const QByteArray script = SchemaScript(engine);
     const qsizetype from = script.indexOf(kRulesSection), to = script.indexOf(kHistorySection);
+    if (from < 0 || to < from)
+        throw EHostError(QStringLiteral("建表脚本中没有规则部分：%1").arg(engine));
     return script.mid(from, to - from);
 }
 
