@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QFile>
+#include <algorithm>
 
 // A static library's resources are dropped by the linker unless something
 // registers them explicitly; this must sit outside any namespace.
@@ -46,8 +47,11 @@ void CreateSchema(Backend &db)
 }
 
 namespace {
-// Where the section that later versions added begins in both scripts.
+// Where the sections that later versions added begin in both scripts.
+const char kRulesSection[] = "-- Rules the module's checks keep";
 const char kHistorySection[] = "-- Change history.";
+// The version the scripts stamp (PRAGMA user_version, QEL_SCHEMA_VERSION).
+constexpr int kSchemaVersion = 3;
 
 // The tables a script creates, lower case, in its order.
 QStringList CreatedTables(const QByteArray &script)
@@ -87,9 +91,14 @@ QByteArray HistorySchemaScript(const QString &engine)
     return script.mid(at);
 }
 
+int SchemaVersion()
+{
+    return kSchemaVersion;
+}
+
 namespace {
-// One object of the history section: how the catalogue shows it, and the
-// statements that make it again.
+// One object of the rules' or the history's section: how the catalogue shows
+// it, and the statements that make it again.
 struct HistoryObject {
     QString kind;     // "column", "index", "function" or "trigger"
     QString name;     // as the script spells it
@@ -97,17 +106,28 @@ struct HistoryObject {
     QByteArray make;
 };
 
-QList<HistoryObject> ExpectedHistoryObjects(const QString &engine)
+// The rules' section: the first release had none of its triggers.
+QByteArray RulesSchemaScript(const QString &engine)
 {
-    const QString section = QString::fromUtf8(HistorySchemaScript(engine));
+    const QByteArray script = SchemaScript(engine);
+    const qsizetype from = script.indexOf(kRulesSection), to = script.indexOf(kHistorySection);
+    if (from < 0 || to < from)
+        throw EHostError(QStringLiteral("建表脚本中没有规则部分：%1").arg(engine));
+    return script.mid(from, to - from);
+}
+
+QList<HistoryObject> ExpectedObjects(const QString &engine, const QByteArray &script, bool history)
+{
+    const QString section = QString::fromUtf8(script);
     const auto matches = [&section](const char *pattern) {
         return QRegularExpression(QString::fromLatin1(pattern), QRegularExpression::MultilineOption).globalMatch(section);
     };
     QList<HistoryObject> out;
     // Columns the table gained after its first version.
     for (const char *column : {"DELETED_LIMITS", "DELETED_PRODUCTS"})
-        out.append({QStringLiteral("column"), QString::fromLatin1(column), QString(),
-                    QByteArray("ALTER TABLE QEL_PROJECT_HISTORY ADD COLUMN ") + column + " integer"});
+        if (history)
+            out.append({QStringLiteral("column"), QString::fromLatin1(column), QString(),
+                        QByteArray("ALTER TABLE QEL_PROJECT_HISTORY ADD COLUMN ") + column + " integer"});
     for (auto it = matches(R"(^CREATE INDEX (\w+) ON QEL_PROJECT_HISTORY[^;]*;)"); it.hasNext();) {
         const auto m = it.next();
         out.append({QStringLiteral("index"), m.captured(1), QString(), m.captured(0).toUtf8()});
@@ -121,9 +141,12 @@ QList<HistoryObject> ExpectedHistoryObjects(const QString &engine)
         }
         return out;
     }
-    for (auto it = matches(R"(^CREATE OR REPLACE FUNCTION (\w+)\([\s\S]*?\$\$([\s\S]*?)\$\$;)"); it.hasNext();) {
+    for (auto it = matches(R"(^CREATE (?:OR REPLACE )?FUNCTION (\w+)\([\s\S]*?\$\$([\s\S]*?)\$\$;)"); it.hasNext();) {
         const auto m = it.next();
-        out.append({QStringLiteral("function"), m.captured(1), m.captured(2), m.captured(0).toUtf8()});
+        QString make = m.captured(0);
+        if (!make.startsWith(QLatin1String("CREATE OR REPLACE")))
+            make.insert(6, QLatin1String(" OR REPLACE"));
+        out.append({QStringLiteral("function"), m.captured(1), m.captured(2), make.toUtf8()});
     }
     for (auto it = matches(R"(^CREATE TRIGGER (\w+) [\s\S]*? ON (\w+)\s[\s\S]*?EXECUTE FUNCTION (\w+)\(\);)"); it.hasNext();) {
         const auto m = it.next();
@@ -133,9 +156,14 @@ QList<HistoryObject> ExpectedHistoryObjects(const QString &engine)
     return out;
 }
 
-// The history's objects that are missing, or differ from the script (a
+QList<HistoryObject> ExpectedHistoryObjects(const QString &engine)
+{
+    return ExpectedObjects(engine, HistorySchemaScript(engine), true);
+}
+
+// The objects that are missing, or differ from the script (a
 // trigger disabled on PostgreSQL differs too): one catalogue read.
-QList<HistoryObject> MissingHistoryObjects(Backend &db)
+QList<HistoryObject> MissingObjects(Backend &db, const QList<HistoryObject> &expected)
 {
     const bool sqlite = db.engine() == QLatin1String("sqlite");
     const QByteArray sql =
@@ -155,12 +183,17 @@ QList<HistoryObject> MissingHistoryObjects(Backend &db)
     for (int r = 0; r < p.rowCount(); ++r)
         present.insert(p.text(r, 0) + QLatin1Char(':') + p.text(r, 1), p.text(r, 2));
     QList<HistoryObject> missing;
-    for (const HistoryObject &o : ExpectedHistoryObjects(db.engine())) {
+    for (const HistoryObject &o : expected) {
         const QStringList found = present.values(o.kind + QLatin1Char(':') + o.name.toLower());
         if (found.isEmpty() || (!o.expected.isEmpty() && !found.contains(o.expected)))
             missing << o;
     }
     return missing;
+}
+
+QList<HistoryObject> MissingHistoryObjects(Backend &db)
+{
+    return MissingObjects(db, ExpectedHistoryObjects(db.engine()));
 }
 
 // Writes through the process's connection stop, with this message; another
@@ -179,52 +212,139 @@ void RefuseWrites(Backend &db, const QList<HistoryObject> &missing, const QStrin
 }
 } // namespace
 
-bool UpgradeDatabase(Backend &db)
+namespace {
+// The version stamped in the database; 0 for one made before the stamp.
+int StampedVersion(Backend &db)
 {
-    // Nothing to do costs three catalogue reads per start.
-    if (!HasTable(db, "qel_project"))
-        return false;
+    if (db.engine() == QLatin1String("sqlite"))
+        return int(db.query("PRAGMA user_version").integer(0, 0));
+    if (!HasTable(db, "qel_schema_version"))
+        return 0;
+    return int(db.query("SELECT coalesce(max(VERSION), 0) FROM QEL_SCHEMA_VERSION").integer(0, 0));
+}
+
+// A newer client's changes would be lost or undone by this one.
+void RefuseNewer(int stamped)
+{
+    if (stamped > kSchemaVersion)
+        throw EHostError(QStringLiteral("数据库结构版本为 %1，比本程序支持的版本 %2 新，请升级客户端后再连接。").arg(stamped).arg(kSchemaVersion));
+}
+
+// An unstamped database is known by what it holds: no history (1), a
+// history without the delete counts (2), or what this version makes (3).
+int RecognisedVersion(Backend &db)
+{
+    if (!HasTable(db, "qel_project_history"))
+        return 1;
+    const QByteArray sql = db.engine() == QLatin1String("sqlite")
+                               ? QByteArray("SELECT count(*) FROM pragma_table_info('QEL_PROJECT_HISTORY') WHERE lower(name) = 'deleted_limits'")
+                               : QByteArray("SELECT count(*) FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('qel_project_history')"
+                                            " AND attname = 'deleted_limits' AND NOT attisdropped");
+    return db.query(sql).integer(0, 0) > 0 ? 3 : 2;
+}
+
+void Stamp(Backend &db, int version)
+{
+    const QByteArray v = QByteArray::number(version);
+    if (db.engine() == QLatin1String("sqlite"))
+        db.exec("PRAGMA user_version = " + v);
+    else
+        db.execScript("CREATE TABLE IF NOT EXISTS QEL_SCHEMA_VERSION (VERSION integer NOT NULL);\n"
+                      "DELETE FROM QEL_SCHEMA_VERSION;\nINSERT INTO QEL_SCHEMA_VERSION (VERSION) VALUES (" + v + ");");
+}
+
+// Brings the database from `from` to from + 1.
+void Migrate(Backend &db, int from)
+{
+    if (from == 1) {
+        // The rules' triggers, which the first release lacked, then the history.
+        for (const HistoryObject &o : MissingObjects(db, ExpectedObjects(db.engine(), RulesSchemaScript(db.engine()), false)))
+            db.execScript(o.make);
+        db.execScript(HistorySchemaScript(db.engine()));
+        return;
+    }
+    // 2 to 3: the delete counts, the append-only triggers, and every
+    // trigger and function of the history as this version writes it.
+    for (const HistoryObject &o : MissingHistoryObjects(db))
+        db.execScript(o.make);
+}
+
+// Runs every step the database lacks, each in a transaction of its own that
+// also stamps the version it reaches; an unstamped current one is stamped.
+// True when it changed the database. A step 2 to 3 or a stamp it could not
+// make is left to the history's check that follows (which refuses writes
+// where it cannot make what is missing); a step 1 to 2 throws.
+bool MigrateToCurrent(Backend &db)
+{
     const bool pg = db.engine() == QLatin1String("postgresql");
-    if (HasTable(db, "qel_project_history")) {
-        QList<HistoryObject> missing = MissingHistoryObjects(db);
-        if (missing.isEmpty())
-            return false;
-        if (db.readOnly()) {
-            RefuseWrites(db, missing, QString());
-            return false;
-        }
+    bool changed = false;
+    for (;;) {
+        int from = 0;
         try {
             BackendTransaction tx(db);
             // Two desks starting at once: the second waits, then finds the work done.
             if (pg)
                 db.query("SELECT pg_advisory_xact_lock(7411300013)");
-            missing = MissingHistoryObjects(db);
-            if (missing.isEmpty())
-                return false;
-            for (const HistoryObject &o : std::as_const(missing))
-                db.execScript(o.make);
+            const int stamped = StampedVersion(db);
+            RefuseNewer(stamped);
+            from = stamped > 0 ? stamped : RecognisedVersion(db);
+            if (from == kSchemaVersion && stamped == from)
+                return changed;
+            if (from < kSchemaVersion)
+                Migrate(db, from);
+            Stamp(db, std::min(from + 1, kSchemaVersion));
             tx.commit();
+            changed = true;
         } catch (const EHostError &e) {
-            RefuseWrites(db, missing, e.message());
-            return false;
+            if (from >= 2)
+                return changed;
+            if (from == 0)
+                throw;
+            throw EHostError(QStringLiteral("无法将数据库结构从版本 %1 升级到版本 %2（加入修改历史：表 QEL_PROJECT_HISTORY 及其触发器），"
+                                            "这一步未作任何修改：%3")
+                                 .arg(from)
+                                 .arg(from + 1)
+                                 .arg(e.message()));
         }
-        return true;
     }
-    // A file this desk can only read takes no change to record: it is used
-    // as it stands, without a history.
-    if (db.readOnly())
+}
+} // namespace
+
+bool UpgradeDatabase(Backend &db)
+{
+    // Nothing to do costs three catalogue reads per start (four on PostgreSQL).
+    if (!HasTable(db, "qel_project"))
         return false;
-    const QByteArray script = HistorySchemaScript(db.engine());
+    const int stamped = StampedVersion(db);
+    RefuseNewer(stamped);
+    // A file this desk can only read takes no change to record: one made
+    // before the history is used as it stands.
+    if (db.readOnly() && (stamped > 0 ? stamped : RecognisedVersion(db)) < 2)
+        return false;
+    bool changed = false;
+    if (stamped != kSchemaVersion && !db.readOnly())
+        changed = MigrateToCurrent(db);
+    // Every start: the history's objects as the script makes them.
+    QList<HistoryObject> missing = MissingHistoryObjects(db);
+    if (missing.isEmpty())
+        return changed;
+    if (db.readOnly()) {
+        RefuseWrites(db, missing, QString());
+        return changed;
+    }
     try {
         BackendTransaction tx(db);
-        if (pg)
+        if (db.engine() == QLatin1String("postgresql"))
             db.query("SELECT pg_advisory_xact_lock(7411300013)");
-        if (HasTable(db, "qel_project_history"))
-            return false;
-        db.execScript(script);
+        missing = MissingHistoryObjects(db);
+        if (missing.isEmpty())
+            return changed;
+        for (const HistoryObject &o : std::as_const(missing))
+            db.execScript(o.make);
         tx.commit();
     } catch (const EHostError &e) {
-        throw EHostError(QStringLiteral("无法为数据库添加修改历史（表 QEL_PROJECT_HISTORY 及其触发器），数据库未作任何修改：%1").arg(e.message()));
+        RefuseWrites(db, missing, e.message());
+        return changed;
     }
     return true;
 }
@@ -237,6 +357,9 @@ void PrepareSqliteDatabase(Backend &db, const QDate &today, SqliteFill fill)
     QSet<QString> present;
     for (int r = 0; r < p.rowCount(); ++r)
         present.insert(p.text(r, 0).toLower());
+    // A newer client's file is refused before its tables are judged.
+    if (present.contains(QStringLiteral("qel_project")))
+        RefuseNewer(StampedVersion(db));
     if (present.isEmpty()) {
         // An empty file may also be what a path on a share that is not mounted left behind.
         if (fill == SqliteFill::Nothing)

@@ -15,15 +15,23 @@ QStringList SchemaTables(const QString &engine);
 // The part of the schema script that databases made by earlier versions lack
 // (the change history table, its indexes and triggers).
 QByteArray HistorySchemaScript(const QString &engine);
-// Start-up: adds that part, in one transaction, to a database that has the
-// module's tables but no history (throws EHostError, changing nothing, when
-// the database refuses it); on one that has it, makes again every trigger,
-// function, index and column of it that is missing or differs from the
-// script, in one transaction. True when it changed the database. No row is
-// touched. Where that cannot be done (a read-only file, a role without the
-// rights) and db is the process's connection, Database::refuseWrites stops
-// every write with a message saying why; reads go on. A read-only file
-// without a history is used as it stands.
+// The schema version this program makes and works with: the scripts stamp
+// it (PRAGMA user_version on SQLite, the table QEL_SCHEMA_VERSION on
+// PostgreSQL), and UpgradeDatabase brings older databases up to it.
+int SchemaVersion();
+// Start-up: a database stamped with a newer version is refused (EHostError,
+// nothing written, also when it is read-only). An older one, or one made
+// before the stamp (known by what it holds: 1 without the history, 2 with a
+// history without the delete counts), is brought up a version at a time,
+// each step with its stamp in one transaction; a step 1 to 2 (the rules'
+// triggers where missing, and the history) that the database refuses throws
+// EHostError, that step changing nothing. Then, on every start, every
+// trigger, function, index and column of the history that is missing or
+// differs from the script is made again, in one transaction. True when it
+// changed the database. No row is touched. Where that cannot be done (a
+// read-only file, a role without the rights) and db is the process's
+// connection, Database::refuseWrites stops every write with a message saying
+// why; reads go on. A read-only file without a history is used as it stands.
 bool UpgradeDatabase(Backend &db);
 // What PrepareSqliteDatabase may add to the file besides bringing the
 // module's tables up to date.

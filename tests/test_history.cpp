@@ -19,7 +19,9 @@
 #include "uCDProductProject.h"
 #include "uCDProject.h"
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QThread>
 #include <QTemporaryDir>
@@ -925,22 +927,24 @@ TEST_F(HistoryTest, OtherDesksHearOfEachKindOfChangeOncePerTransaction)
     EXPECT_EQ(heard, QStringList({QStringLiteral("project:") + pid, QStringLiteral("limit:") + pid}));
 }
 
-// ---- a database made before the history -------------------------------------------------
+// ---- databases made by earlier versions ---------------------------------------------------
 
-// The schema as earlier versions made it: everything before the history section.
-QByteArray OldSchema(const QString &engine)
+// The schema a shipped version made: the first (1), or the first and what the second added (2).
+QByteArray ShippedSchema(const QString &engine, int version)
 {
-    const QByteArray all = SchemaScript(engine);
-    return all.left(all.size() - HistorySchemaScript(engine).size());
+    QByteArray out;
+    for (int v = 1; v <= version; ++v) {
+        QFile f(QStringLiteral(QEL_SOURCE_DIR "/tests/data/schema-v%1.%2.sql").arg(v).arg(engine == QLatin1String("sqlite") ? "sqlite" : "postgres"));
+        out += f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    return out;
 }
 
-TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
+void UpgradeFrom(int version)
 {
     const bool pg = TestDatabase::postgresSelected();
     const QString engine = pg ? QStringLiteral("postgresql") : QStringLiteral("sqlite");
-    ASSERT_FALSE(OldSchema(engine).contains("QEL_PROJECT_HISTORY"));
-    ASSERT_TRUE(OldSchema(engine).contains("CREATE TABLE QEL_PROJECT_PRODUCT"));
-
+    ASSERT_EQ(ShippedSchema(engine, version).contains("CREATE TABLE QEL_PROJECT_HISTORY"), version == 2);
     QTemporaryDir dir;
     QString url, adminUrl, dbName;
     if (pg) {
@@ -956,12 +960,12 @@ TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
             Database::connect(adminUrl)->exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(dbName).toUtf8());
     });
 
-    // Made as the earlier version made it: its schema, then the demo data.
+    // Made as that version made it: its schema, then the demo data.
     const QDate today = QDate::currentDate();
     {
         auto old = Database::connect(url);
         BackendTransaction tx(*old);
-        old->execScript(OldSchema(engine));
+        old->execScript(ShippedSchema(engine, version));
         old->execScript(DemoDataScript(today));
         tx.commit();
     }
@@ -972,26 +976,36 @@ TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
             out << b.query(sql).text(0, 0);
         return out;
     };
+    const char *stamp = pg ? "select max(VERSION) from QEL_SCHEMA_VERSION" : "PRAGMA user_version";
+    const char *triggers = pg ? "select string_agg(lower(tgname), ',' order by lower(tgname)) from pg_trigger where not tgisinternal"
+                              : "select group_concat(lower(name), ',') from (select name from sqlite_master where type = 'trigger' order by lower(name))";
     QStringList before;
+    QString entries = QStringLiteral("0");
     {
         auto b = Database::connect(url);
         before = snapshot(*b);
-        ASSERT_EQ(b->query(pg ? "select count(*) from pg_class where relname = 'qel_project_history'"
-                              : "select count(*) from sqlite_master where name = 'QEL_PROJECT_HISTORY'")
-                      .integer(0, 0),
-                  0);
+        if (version == 2)
+            entries = b->query("select count(*) from QEL_PROJECT_HISTORY").text(0, 0);
     }
     ASSERT_GT(before[0].toInt(), 0);
 
     // First start of this version: SQLite through the client's preparation, PostgreSQL through the upgrade.
     Database::open(url);
-    const auto closeDb = qScopeGuard([] { Database::close(); });
+    auto closeDb = qScopeGuard([] { Database::close(); });
     if (pg)
         EXPECT_TRUE(UpgradeDatabase(*Database::connection()));
     else
         PrepareSqliteDatabase(*Database::connection(), today);
     EXPECT_EQ(snapshot(*Database::connection()), before) << "no data lost";
-    EXPECT_EQ(Database::connection()->query("select count(*) from QEL_PROJECT_HISTORY").integer(0, 0), 0) << "the past is not invented";
+    EXPECT_EQ(Database::connection()->query("select count(*) from QEL_PROJECT_HISTORY").text(0, 0), entries) << "the past is neither invented nor lost";
+    EXPECT_EQ(Database::connection()->query(stamp).integer(0, 0), SchemaVersion());
+    // Every trigger of today's schema, the rules' included, and no other.
+    QStringList want;
+    for (auto it = QRegularExpression(QStringLiteral("^CREATE TRIGGER (\\w+)"), QRegularExpression::MultilineOption).globalMatch(QString::fromUtf8(SchemaScript(engine)));
+         it.hasNext();)
+        want << it.next().captured(1).toLower();
+    want.sort();
+    EXPECT_EQ(Database::connection()->query(triggers).text(0, 0), want.join(QLatin1Char(',')));
     // The next start finds nothing to do.
     EXPECT_FALSE(UpgradeDatabase(*Database::connection()));
 
@@ -1003,7 +1017,7 @@ TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
     TCDHistory hist;
     hist.Context = kZhang;
     const QList<THistoryEntry> e = hist.ReadHistory(THistoryFilter());
-    ASSERT_EQ(e.size(), 1);
+    ASSERT_EQ(e.size(), entries.toInt() + 1);
     EXPECT_EQ(e[0].Action, QStringLiteral("update"));
     EXPECT_EQ(e[0].ProjectID, pid.toLongLong());
     EXPECT_EQ(e[0].UserName, QStringLiteral("张三"));
@@ -1017,6 +1031,36 @@ TEST(HistoryUpgrade, ADatabaseWithoutTheHistoryGetsItOnStartAndKeepsItsData)
     QStringList after = snapshot(*Database::connection());
     after[4] = before[4];
     EXPECT_EQ(after, before);
+    if (version == 1)
+        return;
+
+    // A newer client's database: refused, with nothing written.
+    Database::connection()->exec(pg ? "update QEL_SCHEMA_VERSION set VERSION = VERSION + 1" : "PRAGMA user_version = " + QByteArray::number(SchemaVersion() + 1));
+    before = snapshot(*Database::connection()) << QString::number(SchemaVersion() + 1);
+    closeDb.dismiss();
+    Database::close();
+    QFile file(dir.filePath(QStringLiteral("old.db")));
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.close();
+    Database::open(url);
+    const QString refused = thrownMessage([&] {
+        if (pg)
+            UpgradeDatabase(*Database::connection());
+        else
+            PrepareSqliteDatabase(*Database::connection(), today, SqliteFill::Demo);
+    });
+    EXPECT_EQ(refused, QStringLiteral("数据库结构版本为 %1，比本程序支持的版本 %2 新，请升级客户端后再连接。").arg(SchemaVersion() + 1).arg(SchemaVersion()));
+    EXPECT_EQ(snapshot(*Database::connection()) << Database::connection()->query(stamp).text(0, 0), before);
+    Database::close();
+    EXPECT_TRUE(pg || (file.open(QIODevice::ReadOnly) && file.readAll() == bytes));
+}
+
+TEST(HistoryUpgrade, ADatabaseOfEachShippedVersionIsBroughtUpOnStartAndKeepsItsData)
+{
+    for (const int version : {1, 2}) {
+        SCOPED_TRACE(version);
+        UpgradeFrom(version);
+    }
 }
 
 TEST(HistoryUpgrade, SqliteTriggersThatInsertTheirEntriesThemselvesAreReplacedOnStart)

@@ -2,6 +2,13 @@
 -- Kept line for line parallel to postgres.sql: the module's statements run
 -- unchanged on both, so names, types and defaults must match.
 
+-- The schema's version, in PRAGMA user_version: 1 the module's tables
+-- (with the rules' triggers from its second release on), 2 with the change
+-- history, 3 with the history append-only and its delete counts. On start
+-- (UpgradeDatabase) an older database is brought up to this one a version at
+-- a time; a newer one is refused.
+PRAGMA user_version = 3;
+
 -- Projects: a group of performances with one cross-performance discount rule.
 CREATE TABLE QEL_PROJECT (
     ID            INTEGER PRIMARY KEY AUTOINCREMENT,
