@@ -1051,7 +1051,7 @@ void PrintTo(const CommaCase &c, std::ostream *os)
 
 TEST(HostMemory, AFreedBigBlockIsReusedNotFaultedInAgain)
 {
-#if defined(__SANITIZE_ADDRESS__) || !defined(__GLIBC__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
     GTEST_SKIP() << "the sanitizer's allocator (or a non-glibc one) takes no setting";
 #else
     ASSERT_TRUE(KeepFreedMemoryForReuse());
