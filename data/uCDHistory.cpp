@@ -1,4 +1,5 @@
 #include "uCDHistory.h"
+#include "FieldTitles.h"
 #include <SqlText.h>
 #include <Gbk.h>
 #include <Database.h>
@@ -174,9 +175,9 @@ TCDHistory::TCDHistory(QObject *owner) : QObject(owner), cdsHistory(new TQELClie
     field("USERNAME", FieldType::Text, QString(), 10);
     field("ROW_KIND", FieldType::Text, QString(), 10);
     field("ACTION", FieldType::Text, QString(), 10);
-    field("PROJECT_ID", FieldType::Integer, QStringLiteral("项目编号"), 10);
-    field("PROJECT_NAME", FieldType::Text, QStringLiteral("演出项目"), 30);
-    field("ROW_KEY", FieldType::Text, QStringLiteral("会员类别/演出编码"), 16);
+    field("PROJECT_ID", FieldType::Integer, FieldTitles::OwnerProjectId(), 10);
+    field("PROJECT_NAME", FieldType::Text, FieldTitles::ProjectName(), 30);
+    field("ROW_KEY", FieldType::Text, FieldTitles::MemberClass() + QLatin1Char('/') + FieldTitles::ProductCode(), 16);
     field("BEFORE_VALUES", FieldType::Text, QString(), 40);
     field("AFTER_VALUES", FieldType::Text, QString(), 40);
     field("DELETED_LIMITS", FieldType::Integer, QStringLiteral("限购(条)"), 8);
@@ -547,23 +548,24 @@ QString TCDHistory::ChangeText(const THistoryChange &c)
 
 QString TCDHistory::FieldTitle(const QString &rowKind, const QString &field)
 {
+    using namespace FieldTitles;
     static const QHash<QString, QString> project = {
-        {QStringLiteral("ID"), QStringLiteral("编号")},
-        {QStringLiteral("CNAME"), QStringLiteral("演出项目")},
-        {QStringLiteral("CROSSDISCOUNT"), QStringLiteral("跨场折扣率(%)")},
-        {QStringLiteral("CROSTNUM"), QStringLiteral("跨场打折满足张数")},
-        {QStringLiteral("CROSSPNUM"), QStringLiteral("跨场打折满足场次数")},
+        {QStringLiteral("ID"), ProjectId()},
+        {QStringLiteral("CNAME"), ProjectName()},
+        {QStringLiteral("CROSSDISCOUNT"), CrossDiscount()},
+        {QStringLiteral("CROSTNUM"), CrossTickets()},
+        {QStringLiteral("CROSSPNUM"), CrossPerformances()},
     };
     static const QHash<QString, QString> limit = {
-        {QStringLiteral("PID"), QStringLiteral("项目编号")},
-        {QStringLiteral("MEMBER_CLASS_ID"), QStringLiteral("会员类别")},
-        {QStringLiteral("MAX_NUM"), QStringLiteral("限购数量")},
-        {QStringLiteral("LIMIT_TYPE"), QStringLiteral("限购类型")},
-        {QStringLiteral("ENABLE"), QStringLiteral("是否可用")},
+        {QStringLiteral("PID"), OwnerProjectId()},
+        {QStringLiteral("MEMBER_CLASS_ID"), MemberClass()},
+        {QStringLiteral("MAX_NUM"), MaxNum()},
+        {QStringLiteral("LIMIT_TYPE"), LimitType()},
+        {QStringLiteral("ENABLE"), Enable()},
     };
     static const QHash<QString, QString> product = {
-        {QStringLiteral("PROJECTID"), QStringLiteral("项目编号")},
-        {QStringLiteral("PRODUCTCODE"), QStringLiteral("演出编码")},
+        {QStringLiteral("PROJECTID"), OwnerProjectId()},
+        {QStringLiteral("PRODUCTCODE"), ProductCode()},
     };
     const QHash<QString, QString> *titles = rowKind == QLatin1String("project") ? &project
                                             : rowKind == QLatin1String("limit") ? &limit
@@ -706,10 +708,10 @@ TRestoreResult TCDHistory::RestoreProject(qint64 deleteEntryId)
     const bool nameWritable = writable(QStringLiteral("项目名称"), name);
     QStringList lookupCodes, lookupClasses;
     for (const QString &mc : std::as_const(classes))
-        if (writable(QStringLiteral("会员类别"), mc))
+        if (writable(FieldTitles::MemberClass(), mc))
             lookupClasses << mc;
     for (const QString &code : std::as_const(codes))
-        if (writable(QStringLiteral("演出编码"), code))
+        if (writable(FieldTitles::ProductCode(), code))
             lookupCodes << code;
 
     // The look-ups need nothing but what was read above: one round trip, in

@@ -243,7 +243,7 @@ void TCDSearchProduct_pro::ResetCondition(bool)
         cdsPlaceBrief->SetFiltered(false);
 }
 
-void TCDSearchProduct_pro::installRows(DataPacket &&rows)
+void TCDSearchProduct_pro::installRows(std::shared_ptr<const DataPacket> rows)
 {
     // The new rows start unfiltered; the caller narrows them again. Closing
     // first spares running the old filter over the old rows.
@@ -258,7 +258,7 @@ void TCDSearchProduct_pro::installRows(DataPacket &&rows)
 void TCDSearchProduct_pro::SearchProduct()
 {
     TCAProductShow show;
-    installRows(show.GetProduct(Context, cdsCondition->GetData()));
+    installRows(std::make_shared<const DataPacket>(show.GetProduct(Context, cdsCondition->GetData())));
 }
 
 // Who holds each row found: the holdings read beside the search, matched to
@@ -267,10 +267,13 @@ class TProductHolders {
 public:
     explicit TProductHolders(DataPacket &&holders) : m_holders(std::move(holders)) {}
 
-    // Reads only the given column and the holdings, so it may run on another
-    // thread while the rows are installed.
-    void match(const DataPacket::Column *code, int rows)
+    // Reads only the rows found (read-only) and the holdings, so it may run
+    // on another thread while the rows are installed.
+    void match(const DataPacket &found)
     {
+        const int c = found.columnIndex(QStringLiteral("PRODUCTCODE"));
+        const DataPacket::Column *code = c < 0 ? nullptr : &found.columnData(c);
+        const int rows = found.rowCount();
         m_of.assign(size_t(rows), -1);
         if (!code || m_holders.columnCount() < 2 || m_holders.rowCount() == 0)
             return;
@@ -344,11 +347,17 @@ public:
     // Reads the listed codes, then decides the rows whose cells the rules
     // read are plain ASCII text, from their bytes alone (for ASCII, comparing
     // bytes is comparing text); the others stay undecided for finish().
-    // Reads nothing but its arguments, so it may run on another thread while
-    // the rows are installed.
-    void decideFromBytes(const QString &excluded, const DataPacket::Column *status, const DataPacket::Column *owner,
-                         const DataPacket::Column *code, int rows)
+    // Reads nothing but its arguments, the rows read-only, so it may run on
+    // another thread while the rows are installed.
+    void decideFromBytes(const QString &excluded, const DataPacket &found)
     {
+        const auto column = [&found](const QString &name) -> const DataPacket::Column * {
+            const int c = found.columnIndex(name);
+            return c < 0 ? nullptr : &found.columnData(c);
+        };
+        const DataPacket::Column *status = column(QStringLiteral("STATUS")), *owner = column(ownerField()),
+                                 *code = column(QStringLiteral("PRODUCTCODE"));
+        const int rows = found.rowCount();
         readExclusions(excluded);
         m_state.assign(size_t(rows), kUndecided);
         const auto plainText = [](const DataPacket::Column *c) { return c && c->def.type == FieldType::Text; };
@@ -529,25 +538,21 @@ void TCDSearchProduct_pro::actRetrieveExecute(QObject *)
     ShowFound(out.rows);
 }
 
-void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows, DataPacket &&holdings)
+void TCDSearchProduct_pro::ShowProducts(DataPacket &&found, DataPacket &&holdings)
 {
     Narrowing narrowing(Context, AllStatus);
     auto holders = std::make_shared<TProductHolders>(std::move(holdings));
-    const auto column = [&rows](const QString &name) -> const DataPacket::Column * {
-        const int c = rows.columnIndex(name);
-        return c < 0 ? nullptr : &rows.columnData(c);
+    // Read-only from here on. The thread and the dataset share the rows, so
+    // deciding them by their bytes runs beside the ordering that installing
+    // them does; the dataset copies them before it would write to them, and
+    // the thread keeps them alive as long as it reads them.
+    const auto rows = std::make_shared<const DataPacket>(std::move(found));
+    const auto decide = [&narrowing, &holders, excluded = ExcludeProducts, rows] {
+        narrowing.decideFromBytes(excluded, *rows);
+        holders->match(*rows);
     };
-    const DataPacket::Column *status = column(QStringLiteral("STATUS")), *owner = column(narrowing.ownerField()),
-                             *code = column(QStringLiteral("PRODUCTCODE"));
-    const int count = rows.rowCount();
-    const auto decide = [&narrowing, &holders, excluded = ExcludeProducts, status, owner, code, count] {
-        narrowing.decideFromBytes(excluded, status, owner, code, count);
-        holders->match(code, count);
-    };
-    // Deciding rows by their bytes only reads the packet's columns; the
-    // dataset takes those columns over as they are, so it runs beside the
-    // ordering that installing the rows does. `rows` is declared before
-    // `decided`: on any exception the thread is joined before the columns go.
+    // Declared after what the thread writes to: on any exception the thread
+    // is joined before those go.
     std::future<void> decided;
     try {
         decided = std::async(std::launch::async, decide);
@@ -555,7 +560,7 @@ void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows, DataPacket &&holdings
         decide(); // no thread to be had: in turn
     }
     try {
-        installRows(std::move(rows));
+        installRows(rows);
         if (decided.valid())
             decided.get();
         // The filter only looks the answer up, so the view is rebuilt once.
@@ -564,8 +569,7 @@ void TCDSearchProduct_pro::ShowProducts(DataPacket &&rows, DataPacket &&holdings
         m_holders = std::move(holders);
         applyNarrowing();
     } catch (...) {
-        // Rows this operator may not see or pick are never left on show;
-        // the thread is done with their columns before they go.
+        // Rows this operator may not see or pick are never left on show.
         if (decided.valid())
             decided.wait();
         cdsProduct->Close();

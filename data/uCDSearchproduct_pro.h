@@ -69,9 +69,9 @@ private:
     void ShowFound(QList<DataPacket> &answers);
     // The search's rows, narrowed to what this operator may see and pick,
     // with who holds each of them.
-    void ShowProducts(DataPacket &&rows, DataPacket &&holders);
+    void ShowProducts(DataPacket &&found, DataPacket &&holders);
     // Closes the old rows and opens these, unfiltered.
-    void installRows(DataPacket &&rows);
+    void installRows(std::shared_ptr<const DataPacket> rows);
     // The narrowing of the last search, and the tick, as the dataset's filter.
     void applyNarrowing();
     int m_weekField = -1;

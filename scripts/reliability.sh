@@ -4,7 +4,9 @@
 #   1. a short fuzzing run of the host's small formats (fuzz/run, clang);
 #   2. the whole test suite built with AddressSanitizer and UBSan
 #      (build-asan/, QEL_SANITIZE=ON), on SQLite and on a throwaway
-#      PostgreSQL cluster (scripts/pg-cluster.sh).
+#      PostgreSQL cluster (scripts/pg-cluster.sh);
+#   3. the suites that run the catalogue search's worker thread and the grids
+#      built with ThreadSanitizer (build-tsan/, QEL_SANITIZE=thread), on SQLite.
 # Installs what it needs when run as root. Prints a summary; exits non-zero
 # when any part fails (after running all).
 #   scripts/reliability.sh [FUZZ_SECONDS]     seconds per fuzz target (default 20;
@@ -83,10 +85,45 @@ else
     sqlite_line="build failed" pg_line="build failed"
 fi
 
+# Only the programs whose code runs a second thread, and what they share
+# with the GUI thread: a ThreadSanitizer build of everything would double
+# the time of this script. tests/tsan.supp names what Qt, which is not
+# instrumented, does between its own threads. A test that starts a program
+# (QProcess) forks a process that already has threads; the child only
+# execs, so the parent may go on starting threads (die_after_fork=0).
+tsan_options="suppressions=$root/tests/tsan.supp:die_after_fork=0:halt_on_error=0:second_deadlock_stack=1"
+tsan_tests=(test_search test_search_dialog test_search_catalogue test_grid_comforts test_dataset)
+tsan_rc=1 tsan_line="not run" tsan_findings=0
+echo "===== 线程检查 / ThreadSanitizer build: ${tsan_tests[*]} ====="
+pick_generator build-tsan
+if cmake -S . -B build-tsan "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" \
+    -DQEL_SANITIZE=thread >/dev/null &&
+    cmake --build build-tsan -j"$(nproc)" --target "${tsan_tests[@]}"; then
+    echo "===== 线程检查 / ThreadSanitizer pass: SQLite ====="
+    tsan_out=$(mktemp)
+    tsan_rc=0 tsan_passed=0
+    for t in "${tsan_tests[@]}"; do
+        env -u QEL_DATABASE TSAN_OPTIONS="$tsan_options" "build-tsan/bin/$t" 2>&1 | tee -a "$tsan_out"
+        if [[ ${PIPESTATUS[0]} -eq 0 ]]; then
+            tsan_passed=$((tsan_passed + 1))
+        else
+            tsan_rc=1
+        fi
+    done
+    tsan_findings=$(grep -c 'WARNING: ThreadSanitizer' "$tsan_out")
+    ((tsan_findings == 0)) || tsan_rc=1
+    tsan_line="${tsan_passed} of ${#tsan_tests[@]} programs passed"
+    rm -f "$tsan_out"
+else
+    echo "错误：带线程检查的构建失败 / the ThreadSanitizer build failed" >&2
+    tsan_line="build failed"
+fi
+
 status() { [[ $1 -eq 0 ]] && echo ok || echo FAILED; }
 elapsed=$(($(date +%s) - started))
 echo "===== 可靠性检查小结 / reliability summary (${elapsed} s) ====="
 echo "fuzzing:                    ${fuzz_line:-no result} -> $(status "$fuzz_rc")"
 echo "sanitizer pass, SQLite:     ${sqlite_line:-no result}; sanitizer reports: ${sqlite_findings} -> $(status "$sqlite_rc")"
 echo "sanitizer pass, PostgreSQL: ${pg_line:-no result}; sanitizer reports: ${pg_findings} -> $(status "$pg_rc")"
-((fuzz_rc == 0 && sqlite_rc == 0 && pg_rc == 0))
+echo "thread sanitizer, SQLite:   ${tsan_line}; sanitizer reports: ${tsan_findings} -> $(status "$tsan_rc")"
+((fuzz_rc == 0 && sqlite_rc == 0 && pg_rc == 0 && tsan_rc == 0))

@@ -1,4 +1,5 @@
 #include "BatchLimitDialog.h"
+#include "FieldTitles.h"
 #include "FormSupport.h"
 #include <Dialogs.h>
 #include <ErrorHandler.h>
@@ -37,16 +38,16 @@ TFrmBatchLimits::TFrmBatchLimits(QWidget *owner) : QDialog(owner)
     cbbproject->setEditable(true);
     cbbproject->setInsertPolicy(QComboBox::NoInsert);
     edtlimitcount = new QLineEdit(this);
-    ckbenable = new QCheckBox(QStringLiteral("是否可用"), this);
+    ckbenable = new QCheckBox(FieldTitles::Enable(), this);
     ckbenable->setChecked(true);
     tblClasses = new QTableWidget(0, 4, this);
-    tblClasses->setHorizontalHeaderLabels({QStringLiteral("会员类别"), QStringLiteral("编号"), QStringLiteral("限购数量"), QStringLiteral("是否可用")});
+    tblClasses->setHorizontalHeaderLabels({FieldTitles::MemberClass(), QStringLiteral("编号"), FieldTitles::MaxNum(), FieldTitles::Enable()});
     tblClasses->verticalHeader()->hide();
     tblClasses->horizontalHeader()->setSectionResizeMode(Name, QHeaderView::Stretch);
     tblClasses->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblClasses->setTabKeyNavigation(false);
     auto *all = new QHBoxLayout;
-    all->addWidget(new QLabel(QStringLiteral("限购数量"), this));
+    all->addWidget(new QLabel(FieldTitles::MaxNum(), this));
     all->addWidget(edtlimitcount);
     all->addWidget(ckbenable);
     auto *form = new QFormLayout;

@@ -1,4 +1,5 @@
 #include "uUIHistory.h"
+#include "FieldTitles.h"
 #include "FormSupport.h"
 #include <DBGrid.h>
 #include <DeskLayout.h>
@@ -71,8 +72,8 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         GrdHistory->SetColumns({
             {QStringLiteral("CHANGED_AT"), QStringLiteral("删除时间"), 150},
             {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
-            {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
-            {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
+            {QStringLiteral("PROJECT_ID"), FieldTitles::OwnerProjectId(), 80},
+            {QStringLiteral("PROJECT_NAME"), FieldTitles::ProjectName(), 160},
             {QStringLiteral("DELETED_LIMITS"), QStringLiteral("限购(条)"), 70, Qt::AlignRight},
             {QStringLiteral("DELETED_PRODUCTS"), QStringLiteral("演出(场)"), 70, Qt::AlignRight},
             {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},
@@ -84,9 +85,9 @@ void TFrmHistory::ShowColumns(bool deletedProjects)
         {QStringLiteral("OPERATOR"), QStringLiteral("操作员"), 130},
         {QStringLiteral("ACTIONNAME"), QStringLiteral("操作"), 50, Qt::AlignCenter},
         {QStringLiteral("KINDNAME"), QStringLiteral("对象"), 50, Qt::AlignCenter},
-        {QStringLiteral("PROJECT_ID"), QStringLiteral("项目编号"), 80},
-        {QStringLiteral("PROJECT_NAME"), QStringLiteral("演出项目"), 160},
-        {QStringLiteral("ROW_KEY"), QStringLiteral("会员类别/演出编码"), 130},
+        {QStringLiteral("PROJECT_ID"), FieldTitles::OwnerProjectId(), 80},
+        {QStringLiteral("PROJECT_NAME"), FieldTitles::ProjectName(), 160},
+        {QStringLiteral("ROW_KEY"), FieldTitles::MemberClass() + QLatin1Char('/') + FieldTitles::ProductCode(), 130},
         {QStringLiteral("ROW_NAME"), QStringLiteral("名称"), 150},
         {QStringLiteral("ROW_TIME"), QStringLiteral("演出时间"), 136},
         {QStringLiteral("CHANGES"), QStringLiteral("变更内容"), 420},

@@ -1,5 +1,6 @@
 #include "uUIProductProject.h"
 #include "uCDProductProject.h"
+#include "FieldTitles.h"
 #include "uUISearchProduct_pro.h"
 #include <ChangeWatcher.h>
 #include <CommaText.h>
@@ -37,8 +38,8 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
     dgrproduct->setFont(SongFont());
     dgrproduct->SetMultiSelect(true);
     dgrproduct->SetColumns({
-        {QStringLiteral("ProjectName"), QStringLiteral("演出项目"), 129},
-        {QStringLiteral("PRODUCTCODE"), QStringLiteral("演出编码"), 97},
+        {QStringLiteral("ProjectName"), FieldTitles::ProjectName(), 129},
+        {QStringLiteral("PRODUCTCODE"), FieldTitles::ProductCode(), 97},
         {QStringLiteral("CNAME"), QStringLiteral("演出名称"), 240},
         {QStringLiteral("HappenTime"), QStringLiteral("上演时间"), 132},
         {QStringLiteral("PlaceName"), QStringLiteral("上演剧场"), 126},

@@ -3,6 +3,7 @@
 #include "uUIHistory.h"
 #include "Unitprojectinfo.h"
 #include "uCDProject.h"
+#include "FieldTitles.h"
 #include "uUIProductProject.h"
 #include "uUIProjectEdit.h"
 #include <HostError.h>
@@ -32,24 +33,27 @@ QPointer<TFrmProject> FrmProject;
 namespace {
 const QList<GridColumn> &projectColumns()
 {
+    using namespace FieldTitles;
+    // The grid spaces out 编号 and breaks the line after the discount rate.
     static const QList<GridColumn> cols = {
         {QStringLiteral("ID"), QStringLiteral("编   号"), 130},
-        {QStringLiteral("CNAME"), QStringLiteral("演出项目"), 302},
-        {QStringLiteral("CROSSDISCOUNT"), QStringLiteral("跨场折扣率(%)\r\n"), 132},
-        {QStringLiteral("CROSTNUM"), QStringLiteral("跨场打折满足张数"), 181},
-        {QStringLiteral("CROSSPNUM"), QStringLiteral("跨场打折满足场次数"), 170},
+        {QStringLiteral("CNAME"), ProjectName(), 302},
+        {QStringLiteral("CROSSDISCOUNT"), CrossDiscount() + QStringLiteral("\r\n"), 132},
+        {QStringLiteral("CROSTNUM"), CrossTickets(), 181},
+        {QStringLiteral("CROSSPNUM"), CrossPerformances(), 170},
     };
     return cols;
 }
 
 const QList<GridColumn> &limitColumns()
 {
+    using namespace FieldTitles;
     static const QList<GridColumn> cols = {
-        {QStringLiteral("CNAME"), QStringLiteral("演出项目"), 347},
-        {QStringLiteral("MEMBER_CLASS_NAME"), QStringLiteral("会员类别"), 156},
-        {QStringLiteral("MAX_NUM"), QStringLiteral("限购数量"), 156},
-        {QStringLiteral("limitname"), QStringLiteral("限购类型"), 156, Qt::AlignCenter},
-        {QStringLiteral("enablename"), QStringLiteral("是否可用"), 156},
+        {QStringLiteral("CNAME"), ProjectName(), 347},
+        {QStringLiteral("MEMBER_CLASS_NAME"), MemberClass(), 156},
+        {QStringLiteral("MAX_NUM"), MaxNum(), 156},
+        {QStringLiteral("limitname"), LimitType(), 156, Qt::AlignCenter},
+        {QStringLiteral("enablename"), Enable(), 156},
     };
     return cols;
 }
@@ -97,11 +101,12 @@ struct FieldValues {
 QList<FieldValues> projectFields(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine)
 {
     const auto n = [](int v) { return QString::number(v); };
+    using namespace FieldTitles;
     return {
-        {QStringLiteral("演出项目"), read.CName, theirs.CName, mine.CName},
-        {QStringLiteral("跨场折扣率(%)"), n(read.CrossDiscount), n(theirs.CrossDiscount), n(mine.CrossDiscount)},
-        {QStringLiteral("跨场打折满足张数"), n(read.CrosTNum), n(theirs.CrosTNum), n(mine.CrosTNum)},
-        {QStringLiteral("跨场打折满足场次数"), n(read.CrossPNum), n(theirs.CrossPNum), n(mine.CrossPNum)},
+        {ProjectName(), read.CName, theirs.CName, mine.CName},
+        {CrossDiscount(), n(read.CrossDiscount), n(theirs.CrossDiscount), n(mine.CrossDiscount)},
+        {CrossTickets(), n(read.CrosTNum), n(theirs.CrosTNum), n(mine.CrosTNum)},
+        {CrossPerformances(), n(read.CrossPNum), n(theirs.CrossPNum), n(mine.CrossPNum)},
     };
 }
 
@@ -113,10 +118,11 @@ QList<FieldValues> limitFields(const TLimitRow &read, const TLimitRow &theirs, c
     const auto enabled = [](const QString &e) {
         return e == QLatin1String("1") ? QStringLiteral("是") : e == QLatin1String("0") ? QStringLiteral("否") : e;
     };
+    using namespace FieldTitles;
     return {
-        {QStringLiteral("限购数量"), read.MaxNum, theirs.MaxNum, mine.MaxNum},
-        {QStringLiteral("限购类型"), type(read.LimitType), type(theirs.LimitType), type(mine.LimitType)},
-        {QStringLiteral("是否可用"), enabled(read.Enable), enabled(theirs.Enable), enabled(mine.Enable)},
+        {MaxNum(), read.MaxNum, theirs.MaxNum, mine.MaxNum},
+        {LimitType(), type(read.LimitType), type(theirs.LimitType), type(mine.LimitType)},
+        {Enable(), enabled(read.Enable), enabled(theirs.Enable), enabled(mine.Enable)},
     };
 }
 

@@ -102,18 +102,18 @@ void TQELClientDataSet::rebuildFields()
     m_fields.clear();
     m_column.clear();
     if (m_design.empty()) {
-        for (int c = 0; c < m_data.columnCount(); ++c) {
+        for (int c = 0; c < m_data->columnCount(); ++c) {
             FieldDef f;
-            f.name = m_data.column(c).name;
-            f.type = m_data.column(c).type;
-            f.size = m_data.column(c).size;
+            f.name = m_data->column(c).name;
+            f.type = m_data->column(c).type;
+            f.size = m_data->column(c).size;
             m_fields.push_back(f);
             m_column.push_back(c);
         }
     } else {
         for (const FieldDef &d : m_design) {
             m_fields.push_back(d);
-            m_column.push_back(d.kind == FieldKind::Data ? m_data.columnIndex(d.name) : -1);
+            m_column.push_back(d.kind == FieldKind::Data ? m_data->columnIndex(d.name) : -1);
         }
     }
     m_lookupCache.clear();
@@ -121,12 +121,24 @@ void TQELClientDataSet::rebuildFields()
 
 void TQELClientDataSet::SetData(DataPacket &&packet)
 {
+    auto own = std::make_shared<DataPacket>(std::move(packet));
+    install(own, own);
+}
+
+void TQELClientDataSet::SetData(std::shared_ptr<const DataPacket> packet)
+{
+    install(packet ? std::move(packet) : std::make_shared<const DataPacket>(), nullptr);
+}
+
+void TQELClientDataSet::install(std::shared_ptr<const DataPacket> packet, std::shared_ptr<DataPacket> own)
+{
     emit aboutToReset();
     m_data = std::move(packet);
+    m_own = std::move(own);
     m_edits.clear();
     m_pending.clear();
     m_editRow = -1;
-    m_deleted.assign(size_t(m_data.rowCount()), 0);
+    m_deleted.assign(size_t(m_data->rowCount()), 0);
     rebuildFields();
     m_state = DataSetState::Browse;
     rebuildOrder();
@@ -157,7 +169,7 @@ DataPacket TQELClientDataSet::GetData() const
         p.addColumn(ColumnDef{m_fields[size_t(f)].name, m_fields[size_t(f)].type, m_fields[size_t(f)].size});
         fields.push_back(f);
     }
-    for (int row = 0; row < m_data.rowCount(); ++row) {
+    for (int row = 0; row < m_data->rowCount(); ++row) {
         if (m_deleted[size_t(row)])
             continue;
         p.appendRow();
@@ -172,7 +184,8 @@ void TQELClientDataSet::Close()
     if (m_state == DataSetState::Inactive)
         return;
     emit aboutToReset();
-    m_data = DataPacket();
+    m_own = std::make_shared<DataPacket>();
+    m_data = m_own;
     m_deleted.clear();
     m_order.clear();
     m_view.clear();
@@ -240,12 +253,12 @@ void TQELClientDataSet::Prior() { MoveTo(m_pos - 1); }
 
 int TQELClientDataSet::posOf(TBookmark row) const
 {
-    if (row < 0 || row >= m_data.rowCount())
+    if (row < 0 || row >= m_data->rowCount())
         return -1;
     // Rebuilt once per change of the view, so walking a selection of n rows
     // costs O(n), not O(n) per row.
     if (!m_viewPosValid) {
-        m_viewPos.assign(size_t(m_data.rowCount()), -1);
+        m_viewPos.assign(size_t(m_data->rowCount()), -1);
         for (size_t i = 0; i < m_view.size(); ++i)
             m_viewPos[size_t(m_view[i])] = int(i);
         m_viewPosValid = true;
@@ -255,7 +268,7 @@ int TQELClientDataSet::posOf(TBookmark row) const
 
 bool TQELClientDataSet::BookmarkValid(TBookmark b) const
 {
-    return b >= 0 && b < m_data.rowCount() && !m_deleted[size_t(b)] && posOf(b) >= 0;
+    return b >= 0 && b < m_data->rowCount() && !m_deleted[size_t(b)] && posOf(b) >= 0;
 }
 
 void TQELClientDataSet::GotoBookmark(TBookmark b)
@@ -358,6 +371,16 @@ void TQELClientDataSet::Edit()
     emit stateChanged();
 }
 
+DataPacket &TQELClientDataSet::writablePacket()
+{
+    // Shared rows are never written: another thread may be reading them.
+    if (!m_own) {
+        m_own = std::make_shared<DataPacket>(*m_data);
+        m_data = m_own;
+    }
+    return *m_own;
+}
+
 void TQELClientDataSet::Append()
 {
     if (m_state == DataSetState::Inactive)
@@ -366,8 +389,8 @@ void TQELClientDataSet::Append()
         Post();
     const int pos = int(m_view.size());
     emit rowAboutToBeInserted(pos);
-    m_data.appendRow();
-    const int row = m_data.rowCount() - 1;
+    writablePacket().appendRow();
+    const int row = m_data->rowCount() - 1;
     m_deleted.push_back(0);
     m_order.push_back(row);
     m_view.push_back(row);
@@ -479,7 +502,7 @@ QVariant TQELClientDataSet::value(int row, int field) const
         if (pendingValue(row, field, v))
             return v;
         const int c = m_column[size_t(field)];
-        return c < 0 || row < 0 ? QVariant() : m_data.value(row, c);
+        return c < 0 || row < 0 ? QVariant() : m_data->value(row, c);
     }
     case FieldKind::Lookup: {
         const int lr = lookupRow(field, row);
@@ -499,7 +522,7 @@ QString TQELClientDataSet::text(int row, int field) const
 {
     const int c = m_column[size_t(field)];
     if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
-        return m_data.text(row, c);
+        return m_data->text(row, c);
     const QVariant v = value(row, field);
     if (v.typeId() == QMetaType::QDateTime)
         return DataPacket::formatStamp(DataPacket::stampFromDateTime(v.toDateTime()));
@@ -510,7 +533,7 @@ qint64 TQELClientDataSet::integer(int row, int field) const
 {
     const int c = m_column[size_t(field)];
     if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
-        return m_data.integer(row, c);
+        return m_data->integer(row, c);
     const QVariant v = value(row, field);
     bool ok = false;
     const qint64 n = v.toString().trimmed().toLongLong(&ok);
@@ -521,7 +544,7 @@ bool TQELClientDataSet::isNull(int row, int field) const
 {
     const int c = m_column[size_t(field)];
     if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
-        return m_data.isNull(row, c);
+        return m_data->isNull(row, c);
     const QVariant v = value(row, field);
     return !v.isValid() || v.isNull();
 }
@@ -530,7 +553,7 @@ QDateTime TQELClientDataSet::dateTime(int row, int field) const
 {
     const int c = m_column[size_t(field)];
     if (c >= 0 && row >= 0 && m_pending.isEmpty() && m_edits.isEmpty())
-        return m_data.dateTime(row, c);
+        return m_data->dateTime(row, c);
     const QVariant v = value(row, field);
     if (v.typeId() == QMetaType::QDateTime)
         return v.toDateTime();
@@ -543,7 +566,7 @@ QDateTime TQELClientDataSet::dateTime(int row, int field) const
 
 qint64 TQELClientDataSet::bytesUsed() const
 {
-    return m_data.bytesUsed() + qint64(m_deleted.capacity() + (m_order.capacity() + m_view.capacity()) * sizeof(int));
+    return m_data->bytesUsed() + qint64(m_deleted.capacity() + (m_order.capacity() + m_view.capacity()) * sizeof(int));
 }
 
 // ---- index and filter ---------------------------------------------------------
@@ -591,8 +614,8 @@ void TQELClientDataSet::SetFiltered(bool on)
 void TQELClientDataSet::rebuildOrder()
 {
     m_order.clear();
-    m_order.reserve(size_t(m_data.rowCount()));
-    for (int r = 0; r < m_data.rowCount(); ++r)
+    m_order.reserve(size_t(m_data->rowCount()));
+    for (int r = 0; r < m_data->rowCount(); ++r)
         if (!m_deleted[size_t(r)])
             m_order.push_back(r);
     if (m_indexNames.isEmpty() || m_order.size() < 2)
@@ -690,16 +713,16 @@ void TQELClientDataSet::rebuildOrder()
 // null below every text. col >= 0: read the packet's UTF-8 in place.
 void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) const
 {
-    const int n = m_data.rowCount();
+    const int n = m_data->rowCount();
     rank.assign(size_t(n), std::numeric_limits<qint64>::min());
     std::vector<int> idOf(size_t(n), -1);
     QStringList distinct;
     if (col >= 0) {
         ByteKeyTable ids(1024);
         for (int r : m_order) {
-            if (m_data.isNull(r, col))
+            if (m_data->isNull(r, col))
                 continue;
-            const std::string_view v = m_data.utf8(r, col);
+            const std::string_view v = m_data->utf8(r, col);
             const auto [id, added] = ids.insert(v, int(distinct.size()));
             if (added)
                 distinct << QString::fromUtf8(v.data(), qsizetype(v.size()));
@@ -741,7 +764,7 @@ void TQELClientDataSet::rankText(int f, int col, std::vector<qint64> &rank) cons
 
 void TQELClientDataSet::SortKeys(int f, std::vector<qint64> &key, std::vector<uint8_t> &blank) const
 {
-    const size_t n = size_t(m_data.rowCount());
+    const size_t n = size_t(m_data->rowCount());
     key.assign(n, 0);
     blank.assign(n, 1);
     if (f < 0 || f >= FieldCount())
@@ -749,7 +772,7 @@ void TQELClientDataSet::SortKeys(int f, std::vector<qint64> &key, std::vector<ui
     const FieldType t = m_fields[size_t(f)].type;
     const bool plain = m_pending.isEmpty() && m_edits.isEmpty();
     const int col = plain ? m_column[size_t(f)] : -1;
-    const DataPacket::Column *data = col >= 0 && m_data.column(col).type == t ? &m_data.columnData(col) : nullptr;
+    const DataPacket::Column *data = col >= 0 && m_data->column(col).type == t ? &m_data->columnData(col) : nullptr;
     if (t == FieldType::Text) {
         rankText(f, data ? col : -1, key);
         // Null ranks below everything; empty text is blank as well.

@@ -78,6 +78,9 @@ public:
     // one by one: a view into them stays valid while the dataset holds them.
     void SetData(DataPacket &&packet);
     void SetData(const DataPacket &packet) { SetData(DataPacket(packet)); }
+    // Shares rows that stay read-only while others hold them too (a worker
+    // thread reading them, say): a write to them (Append) copies them first.
+    void SetData(std::shared_ptr<const DataPacket> packet);
     DataPacket GetData() const;
     // Opens with the design-time fields and no rows.
     void CreateDataSet();
@@ -133,15 +136,15 @@ public:
     bool storedUtf8(int row, int field, std::string_view &out) const
     {
         const int c = m_column[size_t(field)];
-        if (c < 0 || row < 0 || !m_pending.isEmpty() || !m_edits.isEmpty() || m_data.column(c).type != FieldType::Text || m_data.isNull(row, c))
+        if (c < 0 || row < 0 || !m_pending.isEmpty() || !m_edits.isEmpty() || m_data->column(c).type != FieldType::Text || m_data->isNull(row, c))
             return false;
-        out = m_data.utf8(row, c);
+        out = m_data->utf8(row, c);
         return true;
     }
     qint64 integer(int row, int field) const;
     bool isNull(int row, int field) const;
     QDateTime dateTime(int row, int field) const;
-    const DataPacket &packet() const { return m_data; }
+    const DataPacket &packet() const { return *m_data; }
     // Keys for ordering a view of the rows by one field while the dataset
     // keeps its own order: key[row] (by bookmark) orders the values as the
     // index does (text in pinyin order through the same collation, numbers
@@ -173,8 +176,14 @@ private:
     int lookupRow(int field, int row) const;
     bool pendingValue(int row, int field, QVariant &out) const;
     void requireEditing() const;
+    void install(std::shared_ptr<const DataPacket> packet, std::shared_ptr<DataPacket> own);
+    // The rows, copied first when they are shared.
+    DataPacket &writablePacket();
 
-    DataPacket m_data;
+    // The rows, read-only; m_own is the same packet while no one else holds
+    // it, and null once it is shared, so that it is never written in place.
+    std::shared_ptr<DataPacket> m_own = std::make_shared<DataPacket>();
+    std::shared_ptr<const DataPacket> m_data = m_own;
     std::vector<FieldDef> m_design;
     std::vector<FieldDef> m_fields;
     std::vector<int> m_column; // packet column of each field, -1 for none
