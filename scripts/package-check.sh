@@ -25,7 +25,7 @@ tmp=$(mktemp -d /tmp/qel-package.XXXXXX)
 installed=0
 cleanup() {
     if ((installed)); then
-        DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$name" >/dev/null 2>&1 ||
+        apt-get purge -y -qq "$name" >/dev/null 2>&1 ||
             echo "警告：无法卸载 / could not remove $name" >&2
     fi
     rm -rf "$tmp"
@@ -44,10 +44,14 @@ dpkg-deb -f "$deb" Package Version Architecture Depends
 
 # Installed for real only when nothing of that name is there to begin with.
 if [[ ${QEL_PACKAGE_CHECK:-} != extract && $(id -u) -eq 0 ]] && command -v apt-get >/dev/null &&
-    ! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q 'ok installed'; then
+    [[ $(dpkg-query -W -f='${Status}' "$name" 2>/dev/null) != *'ok installed' ]]; then
     echo "== apt-get install ./$(basename "$deb")"
     installed=1
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$tmp/apt.log" 2>&1 || {
+    export DEBIAN_FRONTEND=noninteractive
+    # The dependencies are the build's own and so already there; the lists
+    # are read again only if one is not.
+    apt-get install -y -qq "$deb" >"$tmp/apt.log" 2>&1 ||
+        { apt-get update -qq && apt-get install -y -qq "$deb"; } >>"$tmp/apt.log" 2>&1 || {
         cat "$tmp/apt.log" >&2
         fail "apt-get install"
     }
@@ -73,6 +77,8 @@ for f in usr/share/applications/qelclient.desktop usr/share/icons/hicolor/scalab
     [[ -f $root/$f ]] || fail "no /$f"
 done
 grep -q '^Exec=qelclient' "$root/usr/share/applications/qelclient.desktop" || fail "desktop entry"
+# What the menu entry starts is found on the path.
+[[ -n $root || $(command -v qelclient) == /usr/bin/qelclient ]] || fail "qelclient is not on the path"
 if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/usr/share/applications/qelclient.desktop" || fail "desktop entry"
 fi
