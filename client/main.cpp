@@ -109,7 +109,11 @@ QString packagePath(const QString &given)
 {
     if (!given.isEmpty())
         return given;
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/") + QStringLiteral(QEL_PACKAGE_NAME);
+    // Beside the program in the build tree; installed, in its own folder under lib.
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/");
+    const QString beside = dir + QStringLiteral(QEL_PACKAGE_NAME);
+    const QString installed = QDir::cleanPath(dir + QStringLiteral(QEL_PACKAGE_DIR "/" QEL_PACKAGE_NAME));
+    return QFileInfo::exists(beside) || !QFileInfo::exists(installed) ? beside : installed;
 }
 
 void save(QWidget *w, const QString &dir, const QString &name)
