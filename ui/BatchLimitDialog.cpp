@@ -12,21 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
 enum Column { Name, Id, Quantity, Enable };
-
-bool isCount(const QString &text)
-{
-    // The single limit dialog's rule: whole, non-negative, and small enough to store.
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    bool ok = false;
-    text.toInt(&ok);
-    return ok && digits.match(text).hasMatch();
-}
 } // namespace
 
 TFrmBatchLimits::TFrmBatchLimits(QWidget *owner) : QDialog(owner)
@@ -131,7 +121,7 @@ void TFrmBatchLimits::btnokClick()
         if (tblClasses->item(r, Name)->checkState() != Qt::Checked)
             continue;
         const QString quantity = tblClasses->item(r, Quantity)->text().trimmed();
-        if (quantity.isEmpty() || !isCount(quantity)) {
+        if (quantity.isEmpty() || !IsLimitCount(quantity)) {
             tblClasses->setCurrentCell(r, Quantity);
             ShowMessage(QStringLiteral("%1：%2").arg(tblClasses->item(r, Name)->text(),
                                                     quantity.isEmpty() ? QStringLiteral("请输入限购数量！") : QStringLiteral("限购数量必须是整数！")));

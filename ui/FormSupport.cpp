@@ -1,4 +1,5 @@
 #include "FormSupport.h"
+#include <QRegularExpression>
 #include <ErrorHandler.h>
 #include <QComboBox>
 #include <QKeySequence>
@@ -129,4 +130,12 @@ void BulkProgress::step(qsizetype done)
     }
     // A window-modal dialog handles pending events here: the windows repaint.
     m_dialog->setValue(int(done));
+}
+
+bool IsLimitCount(const QString &text)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    bool ok = false;
+    text.toInt(&ok);
+    return ok && digits.match(text).hasMatch();
 }

@@ -39,6 +39,8 @@ QShortcut *AddCommandKey(QWidget *window, QToolButton *button, const QKeySequenc
 QShortcut *AddFindKey(QWidget *window, std::function<QLineEdit *()> box);
 // The item an editable combo box stands on: the item whose text is shown, -1 for none.
 int ComboItemIndex(const QComboBox *box);
+// A limit quantity is a count of tickets: whole, non-negative, and small enough to store.
+bool IsLimitCount(const QString &text);
 
 // A busy cursor at once and, once a bulk command has run for half a second, a
 // progress dialog that keeps the window painted. step() costs a clock read;

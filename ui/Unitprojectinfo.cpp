@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QRegularExpression>
 #include <QScreen>
 
 QPointer<TFormprojectinfo> Formprojectinfo;
@@ -67,11 +66,7 @@ void TFormprojectinfo::btnokClick(QObject *)
         ShowMessage(QStringLiteral("请输入限购数量！"));
         return;
     }
-    // The quantity is a count of tickets: whole, non-negative, and small enough to store.
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    bool ok = false;
-    quantity.toInt(&ok);
-    if (!digits.match(quantity).hasMatch() || !ok) {
+    if (!IsLimitCount(quantity)) {
         ShowMessage(QStringLiteral("限购数量必须是整数！"));
         return;
     }

@@ -919,10 +919,8 @@ BatchOutcome PostgresBackend::commitWith(const QList<QByteArray> &writes)
     if (out.failure)
         return out; // the COMMIT did not run; the transaction waits for its rollback
     m_txid.clear();
-    if (rolledBack) {
-        m_operatorApplied = false;
-        throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
-    }
+    if (rolledBack)
+        throwRolledBack();
     return out;
 }
 
@@ -970,8 +968,7 @@ BatchOutcome PostgresBackend::commitThenBegin(const QList<QByteArray> &queries)
     if (rolledBack) {
         // The old transaction had failed; the new one must not stand in for it.
         rollback();
-        m_operatorApplied = false;
-        throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
+        throwRolledBack();
     }
     out.failure = failure;
     return out;
@@ -1090,10 +1087,15 @@ void PostgresBackend::commit()
     }
     m_txid.clear();
     // The server answers COMMIT of a failed transaction with a rollback, not an error.
-    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0) {
-        m_operatorApplied = false;
-        throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
-    }
+    if (std::strcmp(PQcmdStatus(r.get()), "ROLLBACK") == 0)
+        throwRolledBack();
+}
+
+void PostgresBackend::throwRolledBack()
+{
+    // A setting made inside the transaction went back with it.
+    m_operatorApplied = false;
+    throw EHostError(QStringLiteral("提交事务失败：事务中有语句出错，全部修改已回滚，未保存任何内容"));
 }
 
 void PostgresBackend::settleLostCommit(const QString &lost)

@@ -72,6 +72,8 @@ private:
     // transaction. Returns when it was saved; throws saying it was not, or
     // that nobody can tell.
     void settleLostCommit(const QString &lost);
+    // The server answered COMMIT of a failed transaction with a rollback.
+    [[noreturn]] void throwRolledBack();
     // The pending BEGIN, the transaction's ID and these statements in one pipeline.
     BatchOutcome withBegin(const QList<QByteArray> &sqls, bool queries);
     void configureSession();
