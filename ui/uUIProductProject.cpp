@@ -62,7 +62,7 @@ TFrmProductProject::TFrmProductProject(QWidget *owner) : QDialog(owner)
             if (n.Table.isEmpty() || (n.Table != QLatin1String("limit") && QString::number(n.ProjectID) == ProjectID))
                 dgrproduct->SetStale(true);
     });
-    TQELDeskLayout::Remember(this);
+    TQELDeskLayout::Remember(this, TQELDeskLayout::Keep::ColumnWidths); // its size, place and order are designed
 }
 
 TFrmProductProject::~TFrmProductProject()

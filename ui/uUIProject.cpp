@@ -267,7 +267,7 @@ TFrmProject::TFrmProject(QWidget *owner) : QWidget(owner)
     Watcher = new TQELChangeWatcher(this);
     connect(Watcher, &TQELChangeWatcher::Changed, this, &TFrmProject::OtherDeskChanged);
     UpdateCommands();
-    TQELDeskLayout::Remember(this);
+    TQELDeskLayout::Remember(this, TQELDeskLayout::Keep::ColumnWidths); // its size, place and order are designed
 }
 
 int TFrmProject::AskProjectConflict(const TProjectRow &read, const TProjectRow &theirs, const TProjectRow &mine)

@@ -97,7 +97,7 @@ TUISearchProduct_pro::TUISearchProduct_pro(QWidget *owner) : QDialog(owner)
     BindAction(btn_ProductActOk, actOk);
     BindAction(btn_ProductActCancel, actCancel);
     actOkUpdate(actOk);
-    TQELDeskLayout::Remember(this);
+    TQELDeskLayout::Remember(this, TQELDeskLayout::Keep::ColumnWidths); // its size, place and order are designed
 }
 
 TUISearchProduct_pro::~TUISearchProduct_pro()

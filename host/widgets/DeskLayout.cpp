@@ -5,7 +5,6 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSettings>
-#include <QTabWidget>
 #include <QWidget>
 #include <algorithm>
 #include <utility>
@@ -58,14 +57,14 @@ QList<T *> own(QWidget *window)
 
 } // namespace
 
-TQELDeskLayout *TQELDeskLayout::Remember(QWidget *window)
+TQELDeskLayout *TQELDeskLayout::Remember(QWidget *window, Keep keep)
 {
     if (auto *has = window->findChild<TQELDeskLayout *>(QString(), Qt::FindDirectChildrenOnly))
         return has;
-    return new TQELDeskLayout(window);
+    return new TQELDeskLayout(window, keep);
 }
 
-TQELDeskLayout::TQELDeskLayout(QWidget *window) : QObject(window), m_window(window), m_designedSize(window->size())
+TQELDeskLayout::TQELDeskLayout(QWidget *window, Keep keep) : QObject(window), m_window(window), m_keep(keep), m_designedSize(window->size())
 {
     window->installEventFilter(this);
     for (TQELDBGrid *grid : grids())
@@ -105,11 +104,12 @@ bool TQELDeskLayout::eventFilter(QObject *watched, QEvent *event)
             break;
         m_designedSize = m_window->size();
         m_shown = true;
-        m_viewsDue = DeskSettingsKept();
-        if (m_viewsDue) {
+        m_viewsDue = DeskSettingsKept() && m_keep == Keep::Everything;
+        if (DeskSettingsKept()) {
             QSettings s;
             s.beginGroup(Group());
-            restoreGeometry(s);
+            if (m_keep == Keep::Everything)
+                restoreGeometry(s);
             restoreWidths(s);
         }
         break;
@@ -123,8 +123,12 @@ bool TQELDeskLayout::eventFilter(QObject *watched, QEvent *event)
         }
         break;
     case QEvent::Close: // before the window's close handler lets its lists go
-    case QEvent::Hide:
         Save();
+        m_savedAtClose = true;
+        break;
+    case QEvent::Hide: // the hide that follows a close has nothing new to keep
+        if (!std::exchange(m_savedAtClose, false))
+            Save();
         break;
     default:
         break;
@@ -141,17 +145,20 @@ void TQELDeskLayout::Save() const
     QSettings s;
     s.beginGroup(Group());
     saveGeometry(s);
-    for (const QTabWidget *tabs : own<QTabWidget>(m_window))
-        if (!tabs->objectName().isEmpty())
-            s.setValue(QStringLiteral("Tabs/") + tabs->objectName(), tabs->currentIndex());
     for (const TQELDBGrid *grid : grids()) {
         s.beginGroup(gridGroup(grid));
-        s.remove(QStringLiteral("Widths"));
+        // Only the columns shown: a grid with two column sets keeps the other's.
         const QList<GridColumn> &columns = grid->Columns();
         const QList<int> widths = grid->ColumnWidths();
-        for (int i = 0; i < columns.size() && i < widths.size(); ++i)
-            if (widths[i] != columns[i].width && !columnKey(columns[i]).isEmpty())
-                s.setValue(QStringLiteral("Widths/") + columnKey(columns[i]), widths[i]);
+        for (int i = 0; i < columns.size() && i < widths.size(); ++i) {
+            const QString key = QStringLiteral("Widths/") + columnKey(columns[i]);
+            if (columnKey(columns[i]).isEmpty())
+                continue;
+            if (widths[i] != columns[i].width)
+                s.setValue(key, widths[i]);
+            else
+                s.remove(key);
+        }
         // A grid without its list (the window is closing) shows no sort: the last one stays.
         if (grid->DataSource()) {
             const int c = grid->SortColumn();
@@ -221,12 +228,6 @@ void TQELDeskLayout::restoreWidths(QSettings &s)
 
 void TQELDeskLayout::restoreViews(QSettings &s)
 {
-    for (QTabWidget *tabs : own<QTabWidget>(m_window)) {
-        bool ok = false;
-        const int page = s.value(QStringLiteral("Tabs/") + tabs->objectName()).toInt(&ok);
-        if (ok && !tabs->objectName().isEmpty() && page >= 0 && page < tabs->count() && tabs->isTabEnabled(page) && tabs->isTabVisible(page))
-            tabs->setCurrentIndex(page);
-    }
     for (TQELDBGrid *grid : grids()) {
         s.beginGroup(gridGroup(grid));
         const int c = columnOfKey(grid->Columns(), s.value(QStringLiteral("Sort")).toString());
