@@ -584,7 +584,9 @@ void TCDSearchProduct_pro::applyNarrowing()
     cdsProduct->SetFilter([shown, holders](const TQELClientDataSet &, int row) {
         return size_t(row) < shown->size() && (*shown)[size_t(row)] && !(holders && holders->held(row));
     });
-    cdsProduct->SetFiltered(true);
+    // A filtered set has just rebuilt its view: once is enough.
+    if (!cdsProduct->Filtered())
+        cdsProduct->SetFiltered(true);
 }
 
 void TCDSearchProduct_pro::SetOnlyUnassigned(bool on)
