@@ -141,12 +141,9 @@ QList<HistoryObject> ExpectedObjects(const QString &engine, const QByteArray &sc
         }
         return out;
     }
-    for (auto it = matches(R"(^CREATE (?:OR REPLACE )?FUNCTION (\w+)\([\s\S]*?\$\$([\s\S]*?)\$\$;)"); it.hasNext();) {
+    for (auto it = matches(R"(^CREATE OR REPLACE FUNCTION (\w+)\([\s\S]*?\$\$([\s\S]*?)\$\$;)"); it.hasNext();) {
         const auto m = it.next();
-        QString make = m.captured(0);
-        if (!make.startsWith(QLatin1String("CREATE OR REPLACE")))
-            make.insert(6, QLatin1String(" OR REPLACE"));
-        out.append({QStringLiteral("function"), m.captured(1), m.captured(2), make.toUtf8()});
+        out.append({QStringLiteral("function"), m.captured(1), m.captured(2), m.captured(0).toUtf8()});
     }
     for (auto it = matches(R"(^CREATE TRIGGER (\w+) [\s\S]*? ON (\w+)\s[\s\S]*?EXECUTE FUNCTION (\w+)\(\);)"); it.hasNext();) {
         const auto m = it.next();

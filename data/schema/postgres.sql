@@ -112,7 +112,7 @@ CREATE TABLE QEL_PRODUCT_CLASS (
 -- have one type. The project's row lock lines up the desks writing limits of
 -- one project, so each check sees the others' committed limits; a project
 -- being deleted makes the write wait, then refuses it.
-CREATE FUNCTION QEL_LIMIT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION QEL_LIMIT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     IF TG_OP = 'UPDATE' AND NEW.PID = OLD.PID AND NEW.limit_type = OLD.limit_type THEN
         RETURN NULL;
@@ -134,7 +134,7 @@ CREATE TRIGGER TR_QEL_LIMIT_RULES AFTER INSERT OR UPDATE ON qel_project_member_l
 
 -- A performance is assigned to a project that exists (key share: a delete
 -- of the project waits for this write, or this write for the delete).
-CREATE FUNCTION QEL_PROJECT_PRODUCT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION QEL_PROJECT_PRODUCT_RULES() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     IF TG_OP = 'UPDATE' AND NEW.PROJECTID = OLD.PROJECTID THEN
         RETURN NULL;
