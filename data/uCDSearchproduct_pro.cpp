@@ -295,25 +295,13 @@ public:
                 byText.insert(m_holders.text(h, 0), h);
         for (int row = 0; row < rows; ++row)
             if (!code->nulls[size_t(row)])
-                m_of[size_t(row)] = byText.value(cellText(*code, row), -1);
+                m_of[size_t(row)] = byText.value(found.text(row, c), -1);
     }
 
     bool held(int row) const { return size_t(row) < m_of.size() && m_of[size_t(row)] >= 0; }
     QVariant name(int row) const { return held(row) ? m_holders.value(m_of[size_t(row)], 1) : QVariant(); }
 
 private:
-    static QString cellText(const DataPacket::Column &c, int row)
-    {
-        switch (c.def.type) {
-        case FieldType::Text:
-            return QString::fromUtf8(DataPacket::utf8(c, row));
-        case FieldType::Integer:
-            return QString::number(c.ints[size_t(row)]);
-        default:
-            return QString(); // a code is never a time or a fraction
-        }
-    }
-
     DataPacket m_holders;  // PRODUCTCODE, project name
     std::vector<int> m_of; // by row found: its holder, -1 when free
 };
